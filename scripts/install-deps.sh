@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Zivra needs that are missing. With --test it
+# also installs what the test suite drives: a private sound server, an X
+# server with a tray host, real HTTP/WebSocket/MPRIS peers and the fuzzers.
+# Checks first, so a second run does nothing and touches no network.
+set -euo pipefail
+
+build_pkgs=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-svg-dev libqt6svg6
+  libpulse-dev librubberband-dev libqrencode-dev libxtst-dev libx11-dev
+)
+test_pkgs=(
+  libgtest-dev googletest libbenchmark-dev
+  pipewire pipewire-bin pipewire-pulse wireplumber dbus pulseaudio-utils
+  sox xvfb xauth xdotool trayer imagemagick x11-utils
+  curl python3 python3-websockets wrk libcpp-httplib-dev
+  mpv mpv-mpris playerctl
+  clang libclang-rt-14-dev
+)
+
+pkgs=("${build_pkgs[@]}")
+if [[ "${1:-}" == "--test" ]]; then
+  pkgs+=("${test_pkgs[@]}")
+fi
+
+missing=()
+for p in "${pkgs[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+as_root=()
+if [[ $(id -u) -ne 0 ]]; then
+  as_root=(sudo)
+fi
+
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -q
+"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

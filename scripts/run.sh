@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Zivra and starts it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/install-deps.sh
+./scripts/build.sh build -DZIVRA_BENCH=OFF
+if [[ -x build/Sources/app/zivra ]]; then
+  exec build/Sources/app/zivra
+fi
+echo "Zivra's libraries are built; the tray application is not built yet."
