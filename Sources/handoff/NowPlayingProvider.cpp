@@ -1,0 +1,129 @@
+#include "NowPlayingProvider.h"
+
+#include "PlayerScriptTexts.h"
+#include "PlayerScripts.h"
+
+#include <QStringList>
+
+#include <charconv>
+#include <iostream>
+
+namespace zivra {
+
+namespace {
+
+const QString& spotify = playerscripts::players[0];
+const QString& music = playerscripts::players[1];
+const QString spotifyIdentifier = QStringLiteral("com.spotify.client");
+const QString musicIdentifier = QStringLiteral("com.apple.Music");
+
+// The script's result, or nothing when it did not compile or failed (failures are printed).
+std::optional<platform::ScriptOutcome> runAppleScript(platform::PlayerScripts& scripts,
+                                                      const QString& source) {
+    auto outcome = scripts.run(source);
+    if (!outcome) {
+        return std::nullopt;
+    }
+    if (!outcome->succeeded) {
+        std::cout << "AppleScript error: " << outcome->errorDescription.toStdString() << std::endl;
+        return std::nullopt;
+    }
+    return outcome;
+}
+
+// The whole text as a decimal number, else 0: surrounding spaces or a decimal comma give 0.
+double decimalOrZero(const QString& text) {
+    const std::string bytes = text.toStdString();
+    const char* begin = bytes.data();
+    const char* end = begin + bytes.size();
+    if (begin != end && *begin == '+') {
+        ++begin;
+    }
+    double value = 0;
+    const auto [stop, error] = std::from_chars(begin, end, value);
+    if (begin == end || error != std::errc() || stop != end) {
+        return 0;
+    }
+    return value;
+}
+
+} // namespace
+
+std::optional<NowPlayingProvider::Track> NowPlayingProvider::track(const QString& app) {
+    return track(app, platform::systemPlayerScripts());
+}
+
+void NowPlayingProvider::setPosition(double seconds) {
+    setPosition(seconds, platform::systemPlayerScripts());
+}
+
+NowPlayingProvider::MediaControlPermissionStatus
+NowPlayingProvider::preflightMediaControlPermission() {
+    return preflightMediaControlPermission(platform::systemPlayerScripts());
+}
+
+std::optional<NowPlayingProvider::Track>
+NowPlayingProvider::track(const QString& app, platform::PlayerScripts& scripts) {
+    const auto outcome = runAppleScript(scripts, playerscripts::trackQuery(app));
+    if (!outcome || !outcome->stringValue || outcome->stringValue->isEmpty()) {
+        return std::nullopt;
+    }
+    const QStringList pieces = outcome->stringValue->split(QLatin1Char('|'));
+    const auto piece = [&pieces](qsizetype index, const QString& fallback) {
+        return index < pieces.size() ? pieces[index] : fallback;
+    };
+    Track track;
+    track.title = piece(0, QString());
+    track.artist = piece(1, QString());
+    const QString state = piece(2, QStringLiteral("playing")).toLower();
+    track.position = decimalOrZero(piece(3, QStringLiteral("0")));
+    track.duration = decimalOrZero(piece(4, QStringLiteral("0")));
+    // Spotify reports the duration in milliseconds.
+    if (app == spotify && track.duration > 1000) {
+        track.duration /= 1000;
+    }
+    if (track.title.isEmpty() && track.artist.isEmpty()) {
+        return std::nullopt;
+    }
+    track.isPlaying = state == QLatin1String("playing");
+    return track;
+}
+
+void NowPlayingProvider::setPosition(double seconds, platform::PlayerScripts& scripts) {
+    for (const QString& app : playerscripts::players) {
+        runAppleScript(scripts, playerscripts::seek(app, seconds));
+    }
+}
+
+NowPlayingProvider::MediaControlPermissionStatus
+NowPlayingProvider::preflightMediaControlPermission(platform::PlayerScripts& scripts) {
+    const QStringList running = scripts.runningApplications();
+    QStringList players;
+    if (running.contains(spotifyIdentifier)) {
+        players << spotify;
+    }
+    if (running.contains(musicIdentifier)) {
+        players << music;
+    }
+    if (players.isEmpty()) {
+        return MediaControlPermissionStatus::noPlayerRunning;
+    }
+    bool refused = false;
+    for (const QString& app : players) {
+        // The probe stays quiet about its errors: a refusal is an answer here.
+        const auto outcome = scripts.run(playerscripts::permissionProbe(app));
+        if (!outcome) {
+            continue;
+        }
+        if (outcome->succeeded && outcome->stringValue && !outcome->stringValue->isEmpty()) {
+            return MediaControlPermissionStatus::granted;
+        }
+        if (!outcome->succeeded && outcome->errorNumber == platform::PlayerScripts::notPermitted) {
+            refused = true;
+        }
+    }
+    return refused ? MediaControlPermissionStatus::denied
+                   : MediaControlPermissionStatus::undetermined;
+}
+
+} // namespace zivra

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace zivra {
+
+namespace platform {
+class PlayerScripts;
+} // namespace platform
+
+// What the media players "Spotify" and "Music" are playing, seeking in them, and whether Zivra
+// may control them. Every operation blocks its caller while the players answer.
+class NowPlayingProvider {
+public:
+    NowPlayingProvider() = delete;
+
+    struct Track {
+        QString title;
+        QString artist;
+        bool isPlaying = false;
+        double position = 0; // seconds
+        double duration = 0; // seconds
+    };
+
+    enum class MediaControlPermissionStatus {
+        undetermined = 0,
+        noPlayerRunning = 1,
+        granted = 2,
+        denied = 3,
+    };
+
+    // The current track of "Spotify" or "Music"; absent when the player is not running or
+    // has no track.
+    static std::optional<Track> track(const QString& app);
+    // Moves the playback position of both players, in seconds.
+    static void setPosition(double seconds);
+    // Probes whether Zivra may control the running players.
+    static MediaControlPermissionStatus preflightMediaControlPermission();
+
+    // The same operations against the given player scripts.
+    static std::optional<Track> track(const QString& app, platform::PlayerScripts& scripts);
+    static void setPosition(double seconds, platform::PlayerScripts& scripts);
+    static MediaControlPermissionStatus
+    preflightMediaControlPermission(platform::PlayerScripts& scripts);
+};
+
+} // namespace zivra

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace zivra::platform {
+
+// What running one player script gave back.
+struct ScriptOutcome {
+    // False when the script failed; errorNumber and errorDescription say why.
+    bool succeeded = true;
+    // The result's text; absent when the script returned nothing.
+    std::optional<QString> stringValue;
+    int errorNumber = 0;
+    QString errorDescription;
+};
+
+// Runs Zivra's player scripts against the desktop's media players, the players named
+// "Spotify" and "Music".
+class PlayerScripts {
+public:
+    // The error number of a script that the user does not allow to control the player.
+    static constexpr int notPermitted = -1743;
+
+    virtual ~PlayerScripts() = default;
+
+    // Compiles and runs a script synchronously. Absent when the text is not a script the
+    // runner can compile.
+    virtual std::optional<ScriptOutcome> run(const QString& source) = 0;
+    // Application identifiers of the running players: "com.spotify.client" for "Spotify",
+    // "com.apple.Music" for "Music".
+    virtual QStringList runningApplications() = 0;
+};
+
+// The player scripts of the session (safe to use from any thread).
+PlayerScripts& systemPlayerScripts();
+
+} // namespace zivra::platform
