@@ -1,0 +1,48 @@
+#pragma once
+
+#include "AudioBuffers.h"
+
+#include <functional>
+#include <optional>
+#include <span>
+
+namespace zivra::sound {
+
+// Called once per captured block with the input buffer list. Runs on the
+// capture thread, named after the label "velmora.zivra.io" (the kernel keeps
+// the first 15 characters); it must not allocate, lock or block.
+using CaptureBlock = std::function<void(std::span<const AudioBuffer> input)>;
+
+// The capture device that reads a tap (the Linux form of the "Zivra
+// Aggregate" device): a record stream on the tap's source delivering
+// interleaved float32 stereo at the tap's rate. Creating it starts the
+// connection; it becomes alive once the server has accepted the stream.
+// Destroying it stops and releases everything. Main thread only.
+class CaptureDevice {
+public:
+    virtual ~CaptureDevice() = default;
+
+    // True once the stream is ready to deliver audio. Cheap; the engine polls
+    // it until the device is alive or it gives up.
+    virtual bool isAlive() = 0;
+
+    // The rate the device delivers at; empty when it cannot be read yet.
+    virtual std::optional<double> nominalSampleRate() = 0;
+
+    // Installs the capture block. Must precede start(); throws SoundError when
+    // the device is gone.
+    virtual void createIOProc(CaptureBlock block) = 0;
+
+    // Removes the capture block; only allowed while stopped.
+    virtual void destroyIOProc() = 0;
+
+    // Starts delivering blocks to the capture block; throws SoundError (with
+    // the server's code) when the server refuses.
+    virtual void start() = 0;
+
+    // Stops delivery. When it returns the capture block is not running and is
+    // not called again until the next start(). Harmless when not started.
+    virtual void stop() = 0;
+};
+
+} // namespace zivra::sound

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace zivra::sound {
+
+// A failure reported by the sound server. code() is the server library's own
+// error number (a libpulse error code for the real layer); what() is the
+// server's own description of it, which the engine shows to the user.
+class SoundError : public std::runtime_error {
+public:
+    SoundError(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
+    int code() const noexcept { return code_; }
+
+private:
+    int code_;
+};
+
+} // namespace zivra::sound

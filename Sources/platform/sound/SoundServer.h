@@ -1,0 +1,82 @@
+#pragma once
+
+#include "AudioBuffers.h"
+#include "CaptureDevice.h"
+#include "OutputGraph.h"
+#include "Tap.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zivra::sound {
+
+// One output device as the server lists it.
+struct SinkInfo {
+    std::uint32_t index = 0;          // the server's sink index: the device's identifier
+    std::string name;                 // the sink's name: the device's unique identifier
+    std::string description;          // what the user reads: the device's name
+    std::uint32_t outputChannels = 0; // 0 when the device has no output stream
+};
+
+// The two device changes that can be followed.
+enum class DeviceChange {
+    SinkList,    // a sink appeared or disappeared
+    DefaultSink, // the server's default sink is another one
+};
+
+// Identifies a registered listener; 0 means "not registered".
+using ListenerId = std::uint64_t;
+
+// Zivra's client of the sound server: devices, the default output, change
+// notifications, and the factories of the capture and playback objects. All
+// operations are made on the main thread and answer synchronously.
+class SoundServer {
+public:
+    virtual ~SoundServer() = default;
+
+    // Every sink in the server's order; empty when the server cannot be asked.
+    virtual std::optional<std::vector<SinkInfo>> sinks() = 0;
+
+    // One sink by index; empty when it does not exist or cannot be read.
+    virtual std::optional<SinkInfo> sink(std::uint32_t index) = 0;
+
+    // Index of the server's default sink; empty when there is none or the
+    // server cannot be asked.
+    virtual std::optional<std::uint32_t> defaultSink() = 0;
+
+    // Makes the sink the server's default. Returns 0 or the server's error
+    // code. On success it returns only once the server reports the new
+    // default, so an immediate defaultSink() already sees it.
+    virtual int setDefaultSink(std::uint32_t index) = 0;
+
+    // Registers a callback for one kind of change, delivered on the Qt main
+    // thread (it needs a running QCoreApplication event loop). Returns 0 when
+    // the server cannot be subscribed to. A removed listener is never called
+    // again, also not for changes that were already under way.
+    virtual ListenerId addListener(DeviceChange change, std::function<void()> callback) = 0;
+    virtual void removeListener(ListenerId id) = 0;
+
+    // Creates the system-audio tap. A tap left behind by an earlier run that
+    // ended without removing it is removed first, so no stream stays trapped.
+    // Throws SoundError.
+    virtual std::unique_ptr<Tap> createTap(const TapDescription& description) = 0;
+
+    // Creates the capture device that reads the tap, under the stream name
+    // given. The tap must outlive it. Throws SoundError.
+    virtual std::unique_ptr<CaptureDevice> createCaptureDevice(const Tap& tap,
+                                                               const std::string& name) = 0;
+
+    // Creates a stopped playback graph for the format given (float32, the
+    // format's rate and channel count). Throws SoundError.
+    virtual std::unique_ptr<OutputGraph> createOutputGraph(const StreamFormat& format) = 0;
+};
+
+// The real sound server client (libpulse: PulseAudio and PipeWire alike).
+// Connects on first use and again after the server went away.
+std::shared_ptr<SoundServer> createSoundServer();
+
+} // namespace zivra::sound
