@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+
+#include <cstdint>
+
+// An output device as the output menu lists it. Identified by audioID;
+// compared and hashed on all three fields.
+struct OutputDevice {
+    std::uint32_t audioID = 0;
+    QString uid;
+    QString name;
+
+    std::uint32_t id() const { return audioID; }
+    friend bool operator==(const OutputDevice&, const OutputDevice&) = default;
+};
+
+inline size_t qHash(const OutputDevice& device, size_t seed = 0) {
+    return qHashMulti(seed, device.audioID, device.uid, device.name);
+}

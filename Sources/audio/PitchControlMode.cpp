@@ -1,0 +1,17 @@
+#include "PitchControlMode.h"
+
+#include "RawValue.h"
+
+QString rawValue(PitchControlMode mode) {
+    switch (mode) {
+    case PitchControlMode::semitones:
+        return QStringLiteral("Semitones");
+    case PitchControlMode::cents:
+        return QStringLiteral("Cents");
+    }
+    return {};
+}
+
+std::optional<PitchControlMode> pitchControlModeFromRaw(const QString& raw) {
+    return modeFromRaw(allPitchControlModes, raw);
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <optional>
+
+// How the popover's pitch controls step: whole semitones or ten-cent steps.
+// The raw strings are the stored and transmitted form.
+enum class PitchControlMode { semitones, cents };
+
+inline constexpr std::array<PitchControlMode, 2> allPitchControlModes = {
+    PitchControlMode::semitones, PitchControlMode::cents};
+
+QString rawValue(PitchControlMode mode);
+// Exact, case-sensitive match of a raw string; nothing for any other text.
+std::optional<PitchControlMode> pitchControlModeFromRaw(const QString& raw);

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <cstddef>
+#include <optional>
+
+// The case among `all` whose raw string is exactly `raw`.
+template <typename Mode, std::size_t N>
+std::optional<Mode> modeFromRaw(const std::array<Mode, N>& all, const QString& raw) {
+    for (Mode mode : all) {
+        if (rawValue(mode) == raw)
+            return mode;
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "PitchControlMode.h"
+#include "VocalRemovalMode.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QUuid>
+
+#include <cstdint>
+#include <optional>
+
+// A named snapshot of the ten sound controls. Two snapshots of the same
+// settings are different presets: equality includes the id.
+struct SongPreset {
+    QUuid id;
+    QString name;
+    bool pitchEnabled = false;
+    std::int64_t pitchSemitones = 0;
+    float pitchCents = 0;
+    PitchControlMode pitchControlMode = PitchControlMode::semitones;
+    bool removeVocalsEnabled = false;
+    float volume = 1.0f;
+    VocalRemovalMode vocalRemovalMode = VocalRemovalMode::off;
+    float vocalMono = 0;
+    float vocalKaraoke = 0;
+    bool dualMonoOutput = false;
+
+    const QUuid& presetID() const { return id; }
+    friend bool operator==(const SongPreset&, const SongPreset&) = default;
+};
+
+size_t qHash(const SongPreset& preset, size_t seed = 0);
+
+// The stored form: a compact JSON array of objects keyed by the field names.
+QByteArray encodePresets(const QList<SongPreset>& presets);
+// All or nothing: any malformed record makes the whole array unreadable.
+std::optional<QList<SongPreset>> decodePresets(const QByteArray& json);

@@ -1,0 +1,227 @@
+#pragma once
+
+#include "AudioPCMBuffer.h"
+#include "OutputDevice.h"
+#include "PitchControlMode.h"
+#include "SongPreset.h"
+#include "VocalRemovalMode.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QUuid>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+
+class AudioParameters;
+struct EngineObjects;
+struct ZivraAudioEnvironment;
+
+// The one engine object: the user's sound settings, the engine's visible
+// state and the operations that start, stop and feed the audio graph.
+//
+// Every property setter stores the value, emits its change signal and then
+// runs the property's side effects on every assignment, also of an equal
+// value (only selectedOutputID acts on a change alone). Everything here is
+// used on the main thread.
+class ZivraAudio : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool pitchEnabled READ pitchEnabled WRITE setPitchEnabled NOTIFY pitchEnabledChanged)
+    Q_PROPERTY(float pitchCents READ pitchCents WRITE setPitchCents NOTIFY pitchCentsChanged)
+    Q_PROPERTY(qint64 pitchSemitones READ pitchSemitones WRITE setPitchSemitones NOTIFY
+                   pitchSemitonesChanged)
+    Q_PROPERTY(PitchControlMode pitchControlMode READ pitchControlMode WRITE setPitchControlMode
+                   NOTIFY pitchControlModeChanged)
+    Q_PROPERTY(bool removeVocalsEnabled READ removeVocalsEnabled WRITE setRemoveVocalsEnabled NOTIFY
+                   removeVocalsEnabledChanged)
+    Q_PROPERTY(float volume READ volume WRITE setVolume NOTIFY volumeChanged)
+    Q_PROPERTY(VocalRemovalMode vocalRemovalMode READ vocalRemovalMode WRITE setVocalRemovalMode
+                   NOTIFY vocalRemovalModeChanged)
+    Q_PROPERTY(float vocalMono READ vocalMono WRITE setVocalMono NOTIFY vocalMonoChanged)
+    Q_PROPERTY(
+        float vocalKaraoke READ vocalKaraoke WRITE setVocalKaraoke NOTIFY vocalKaraokeChanged)
+    Q_PROPERTY(bool dualMonoOutput READ dualMonoOutput WRITE setDualMonoOutput NOTIFY
+                   dualMonoOutputChanged)
+    Q_PROPERTY(QList<OutputDevice> outputDevices READ outputDevices WRITE setOutputDevices NOTIFY
+                   outputDevicesChanged)
+    Q_PROPERTY(std::optional<std::uint32_t> selectedOutputID READ selectedOutputID WRITE
+                   setSelectedOutputID NOTIFY selectedOutputIDChanged)
+    Q_PROPERTY(QString statusText READ statusText WRITE setStatusText NOTIFY statusTextChanged)
+    Q_PROPERTY(bool needsRestart READ needsRestart WRITE setNeedsRestart NOTIFY needsRestartChanged)
+    Q_PROPERTY(QList<SongPreset> presets READ presets WRITE setPresets NOTIFY presetsChanged)
+    Q_PROPERTY(std::optional<QUuid> selectedPresetID READ selectedPresetID WRITE setSelectedPresetID
+                   NOTIFY selectedPresetIDChanged)
+    Q_PROPERTY(
+        QString newPresetName READ newPresetName WRITE setNewPresetName NOTIFY newPresetNameChanged)
+    Q_PROPERTY(bool isEngineRunning READ isEngineRunning WRITE setIsEngineRunning NOTIFY
+                   isEngineRunningChanged)
+    Q_PROPERTY(float outputLevel READ outputLevel WRITE setOutputLevel NOTIFY outputLevelChanged)
+    Q_PROPERTY(QList<float> waveformSamples READ waveformSamples WRITE setWaveformSamples NOTIFY
+                   waveformSamplesChanged)
+    Q_PROPERTY(bool handoffActive READ handoffActive NOTIFY handoffActiveChanged)
+
+public:
+    // The process-wide engine on the real sound server, created on first use.
+    static ZivraAudio& shared();
+
+    // An engine over the given platform services (the real ones or a test's).
+    explicit ZivraAudio(ZivraAudioEnvironment environment, QObject* parent = nullptr);
+    ~ZivraAudio() override;
+
+    bool pitchEnabled() const { return pitchEnabled_; }
+    float pitchCents() const { return pitchCents_; }
+    qint64 pitchSemitones() const { return pitchSemitones_; }
+    PitchControlMode pitchControlMode() const { return pitchControlMode_; }
+    bool removeVocalsEnabled() const { return removeVocalsEnabled_; }
+    float volume() const { return volume_; }
+    VocalRemovalMode vocalRemovalMode() const { return vocalRemovalMode_; }
+    float vocalMono() const { return vocalMono_; }
+    float vocalKaraoke() const { return vocalKaraoke_; }
+    bool dualMonoOutput() const { return dualMonoOutput_; }
+    const QList<OutputDevice>& outputDevices() const { return outputDevices_; }
+    std::optional<std::uint32_t> selectedOutputID() const { return selectedOutputID_; }
+    const QString& statusText() const { return statusText_; }
+    bool needsRestart() const { return needsRestart_; }
+    const QList<SongPreset>& presets() const { return presets_; }
+    std::optional<QUuid> selectedPresetID() const { return selectedPresetID_; }
+    const QString& newPresetName() const { return newPresetName_; }
+    bool isEngineRunning() const { return isEngineRunning_; }
+    float outputLevel() const { return outputLevel_; }
+    const QList<float>& waveformSamples() const { return waveformSamples_; }
+    bool handoffActive() const { return handoffActive_; }
+
+    void setPitchEnabled(bool value);
+    // A value that is not finite, or whose semitone quotient does not fit a
+    // signed 64-bit integer, is refused: the old value stays, nothing runs.
+    void setPitchCents(float value);
+    void setPitchSemitones(qint64 value);
+    void setPitchControlMode(PitchControlMode value);
+    void setRemoveVocalsEnabled(bool value);
+    void setVolume(float value);
+    void setVocalRemovalMode(VocalRemovalMode value);
+    void setVocalMono(float value);
+    void setVocalKaraoke(float value);
+    void setDualMonoOutput(bool value);
+    void setOutputDevices(const QList<OutputDevice>& value);
+    void setSelectedOutputID(std::optional<std::uint32_t> value);
+    void setStatusText(const QString& value);
+    void setNeedsRestart(bool value);
+    void setPresets(const QList<SongPreset>& value);
+    void setSelectedPresetID(std::optional<QUuid> value);
+    void setNewPresetName(const QString& value);
+    void setIsEngineRunning(bool value);
+    void setOutputLevel(float value);
+    void setWaveformSamples(const QList<float>& value);
+
+    // Pitch: pushes the current pitch into the time-pitch stage of a running
+    // graph, and keeps pitchSemitones and pitchCents consistent.
+    void updatePitch();
+    void syncSemitones();
+    void syncPitchForMode();
+
+    // Vocal removal: the blend pair (vocalMono, vocalKaraoke) of a mode; for
+    // custom the current pair.
+    std::pair<float, float> blendForMode(VocalRemovalMode mode) const;
+    void applyVocalRemovalMode(VocalRemovalMode mode);
+    void markVocalRemovalModeCustomIfNeeded();
+
+    // Called by the Handoff when the first phone connects (true) or the last
+    // one leaves (false): silences the local output while a phone listens.
+    void setHandoffActive(bool active);
+
+    // Lifecycle: starts the engine when pitch shifting, vocal removal or a
+    // listening phone needs it and stops it when nothing does. startEngine()
+    // completes asynchronously on the main thread; cleanup() tears down
+    // whatever the graph construction created and may be called any time.
+    void updateEngine();
+    void startEngine();
+    void cleanup();
+
+    // Output devices: rebuilds outputDevices from the sound server's list.
+    void refreshOutputDevices();
+
+    // Presets, stored under "velmora.zivra.presets".
+    void savePreset(const QString& name);
+    void loadPreset(const SongPreset& preset);
+    void deletePreset(const SongPreset& preset);
+
+    // Installed by the application: called just before the permission
+    // prompt, and after a grant at the prompt.
+    std::function<void()> permissionPromptHandler;
+    std::function<void()> permissionGrantedHandler;
+
+    // Installed by the Handoff at start-up (the engine links no Handoff code).
+    // broadcastStateHandler sends the current settings to every phone; it is
+    // called on the main thread. handoffAppendHandler receives every buffer
+    // of the stream mixer's tap on the tap thread; a graph takes the handler
+    // that is installed when it is built.
+    std::function<void()> broadcastStateHandler;
+    std::function<void(const AudioPCMBuffer&)> handoffAppendHandler;
+
+signals:
+    void pitchEnabledChanged(bool value);
+    void pitchCentsChanged(float value);
+    void pitchSemitonesChanged(qint64 value);
+    void pitchControlModeChanged(PitchControlMode value);
+    void removeVocalsEnabledChanged(bool value);
+    void volumeChanged(float value);
+    void vocalRemovalModeChanged(VocalRemovalMode value);
+    void vocalMonoChanged(float value);
+    void vocalKaraokeChanged(float value);
+    void dualMonoOutputChanged(bool value);
+    void outputDevicesChanged(const QList<OutputDevice>& value);
+    void selectedOutputIDChanged(std::optional<std::uint32_t> value);
+    void statusTextChanged(const QString& value);
+    void needsRestartChanged(bool value);
+    void presetsChanged(const QList<SongPreset>& value);
+    void selectedPresetIDChanged(std::optional<QUuid> value);
+    void newPresetNameChanged(const QString& value);
+    void isEngineRunningChanged(bool value);
+    void outputLevelChanged(float value);
+    void waveformSamplesChanged(const QList<float>& value);
+    void handoffActiveChanged(bool value);
+
+private:
+    // Stores a published value and announces it; the caller runs the side
+    // effects afterwards.
+    template <typename T, typename Signal> void publish(T& field, const T& value, Signal changed) {
+        field = value;
+        emit(this->*changed)(value);
+    }
+
+    void broadcastState();
+    void onVocalBlendChanged();
+    void copyBlendToParameters();
+
+    bool pitchEnabled_ = false;
+    float pitchCents_ = 0;
+    qint64 pitchSemitones_ = 0;
+    PitchControlMode pitchControlMode_ = PitchControlMode::semitones;
+    bool removeVocalsEnabled_ = false;
+    float volume_ = 1.0f;
+    VocalRemovalMode vocalRemovalMode_ = VocalRemovalMode::off;
+    float vocalMono_ = 0;
+    float vocalKaraoke_ = 0;
+    bool dualMonoOutput_ = false;
+    QList<OutputDevice> outputDevices_;
+    std::optional<std::uint32_t> selectedOutputID_;
+    QString statusText_;
+    bool needsRestart_ = false;
+    QList<SongPreset> presets_;
+    std::optional<QUuid> selectedPresetID_;
+    QString newPresetName_;
+    bool isEngineRunning_ = false;
+    float outputLevel_ = 0;
+    QList<float> waveformSamples_;
+    bool handoffActive_ = false;
+
+    bool isSyncingPitch_ = false;
+    bool isUpdatingVocalBlend_ = false;
+    bool isRequestingPermission_ = false;
+    std::shared_ptr<AudioParameters> audioParams_;
+    std::unique_ptr<EngineObjects> objects_;
+};

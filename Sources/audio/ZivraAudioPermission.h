@@ -1,0 +1,21 @@
+#pragma once
+
+#include <functional>
+
+// The system-audio-recording permission. Linux desktops have no
+// per-application permission to record what other programs play: the
+// preflight answers granted and a request is granted at once. The engine's
+// start path still goes through this object so that the prompt and refusal
+// paths stay in one place.
+class ZivraAudioPermission {
+public:
+    static ZivraAudioPermission& shared();
+
+    virtual ~ZivraAudioPermission() = default;
+
+    // True when capturing system audio is already allowed.
+    virtual bool preflightAudioCapture() const;
+    // Asks for the permission; the completion runs on the calling thread with
+    // the answer (true = granted), possibly before this call returns.
+    virtual void requestAudioCapturePermission(std::function<void(bool granted)> completion);
+};
