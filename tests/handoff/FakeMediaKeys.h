@@ -1,0 +1,35 @@
+#pragma once
+
+#include "MediaKeys.h"
+
+#include <QThread>
+
+#include <string>
+#include <vector>
+
+// Media keys that record what is posted instead of reaching the desktop.
+class FakeMediaKeys final : public zivra::platform::MediaKeys {
+public:
+    bool trusted = true;
+    bool trustedAfterPrompt = false;
+    int prompts = 0;
+    std::vector<zivra::platform::SystemDefinedEvent> events;
+    std::vector<QThread*> postingThreads;
+    std::vector<std::string>* journal = nullptr;
+
+    bool isProcessTrusted() override { return trusted; }
+
+    bool isProcessTrustedWithPrompt() override {
+        ++prompts;
+        trusted = trusted || trustedAfterPrompt;
+        return trusted;
+    }
+
+    void post(const zivra::platform::SystemDefinedEvent& event) override {
+        events.push_back(event);
+        postingThreads.push_back(QThread::currentThread());
+        if (journal) {
+            journal->push_back("key");
+        }
+    }
+};
