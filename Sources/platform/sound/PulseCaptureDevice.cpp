@@ -1,0 +1,136 @@
+#include "PulseCaptureDevice.h"
+
+#include "SoundError.h"
+
+#include <pulse/error.h>
+
+namespace zivra::sound {
+namespace {
+
+// The label of the capture thread; the kernel keeps its first 15 characters.
+constexpr const char* captureThreadName = "velmora.zivra.io";
+
+// Blocks of about 10 ms keep the capture-to-output latency low.
+constexpr pa_usec_t fragmentTime = 10 * PA_USEC_PER_MSEC;
+
+} // namespace
+
+PulseCaptureDevice::PulseCaptureDevice(const std::string& source, const std::string& streamName,
+                                       double rate)
+    : loop_(captureThreadName) {
+    pa_sample_spec spec{};
+    spec.format = PA_SAMPLE_FLOAT32NE;
+    spec.rate = static_cast<std::uint32_t>(rate);
+    spec.channels = 2;
+    pa_channel_map map;
+    pa_channel_map_init_stereo(&map);
+
+    PulseLoop::Lock lock(loop_);
+    stream_ = pa_stream_new(loop_.context(), streamName.c_str(), &spec, &map);
+    if (!stream_)
+        throw SoundError(loop_.lastError(), loop_.describe(loop_.lastError()));
+    pa_stream_set_read_callback(stream_, &PulseCaptureDevice::onRead, this);
+    pa_stream_set_state_callback(stream_, &PulseCaptureDevice::onStateChanged, this);
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(fragmentTime, &spec));
+    attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
+    const auto flags = static_cast<pa_stream_flags_t>(
+        PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    if (pa_stream_connect_record(stream_, source.c_str(), &attr, flags) < 0) {
+        const int error = loop_.lastError();
+        pa_stream_unref(stream_);
+        throw SoundError(error, loop_.describe(error));
+    }
+}
+
+PulseCaptureDevice::~PulseCaptureDevice() {
+    PulseLoop::Lock lock(loop_);
+    running_ = false;
+    block_ = nullptr;
+    pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+}
+
+bool PulseCaptureDevice::isAlive() {
+    PulseLoop::Lock lock(loop_);
+    return pa_stream_get_state(stream_) == PA_STREAM_READY;
+}
+
+std::optional<double> PulseCaptureDevice::nominalSampleRate() {
+    PulseLoop::Lock lock(loop_);
+    if (pa_stream_get_state(stream_) != PA_STREAM_READY)
+        return std::nullopt;
+    return pa_stream_get_sample_spec(stream_)->rate;
+}
+
+void PulseCaptureDevice::createIOProc(CaptureBlock block) {
+    PulseLoop::Lock lock(loop_);
+    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)))
+        throw SoundError(PA_ERR_BADSTATE, loop_.describe(PA_ERR_BADSTATE));
+    block_ = std::move(block);
+}
+
+void PulseCaptureDevice::destroyIOProc() {
+    PulseLoop::Lock lock(loop_);
+    running_ = false;
+    block_ = nullptr;
+}
+
+void PulseCaptureDevice::start() {
+    PulseLoop::Lock lock(loop_);
+    if (const int status = setCorked(false))
+        throw SoundError(status, loop_.describe(status));
+    running_ = true;
+}
+
+void PulseCaptureDevice::stop() {
+    // The read callback runs with the loop locked: once the lock is held here,
+    // no block is running, and none starts afterwards.
+    PulseLoop::Lock lock(loop_);
+    running_ = false;
+    setCorked(true);
+}
+
+int PulseCaptureDevice::setCorked(bool corked) {
+    if (pa_stream_get_state(stream_) != PA_STREAM_READY)
+        return PA_ERR_BADSTATE;
+    struct Request {
+        PulseLoop* loop;
+        int status = 0;
+    } request{&loop_};
+    auto onDone = [](pa_stream* stream, int success, void* data) {
+        auto* request = static_cast<Request*>(data);
+        request->status = success ? 0 : pa_context_errno(pa_stream_get_context(stream));
+        request->loop->signal();
+    };
+    pa_operation* op = pa_stream_cork(stream_, corked ? 1 : 0, onDone, &request);
+    if (!op)
+        return loop_.lastError();
+    loop_.await(op);
+    return request.status;
+}
+
+void PulseCaptureDevice::onRead(pa_stream* stream, std::size_t, void* self) {
+    auto* device = static_cast<PulseCaptureDevice*>(self);
+    const void* data = nullptr;
+    std::size_t bytes = 0;
+    while (pa_stream_readable_size(stream) > 0) {
+        if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
+            return;
+        // A hole (no data) carries nothing to capture; it is dropped like data.
+        if (data && device->running_ && device->block_) {
+            const AudioBuffer buffer{2, static_cast<std::uint32_t>(bytes), const_cast<void*>(data)};
+            device->block_(std::span<const AudioBuffer>(&buffer, 1));
+        }
+        pa_stream_drop(stream);
+    }
+}
+
+void PulseCaptureDevice::onStateChanged(pa_stream*, void* self) {
+    static_cast<PulseCaptureDevice*>(self)->loop_.signal();
+}
+
+} // namespace zivra::sound

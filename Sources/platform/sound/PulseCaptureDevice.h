@@ -1,0 +1,40 @@
+#pragma once
+
+#include "CaptureDevice.h"
+#include "PulseLoop.h"
+
+#include <pulse/stream.h>
+#include <pulse/timeval.h>
+
+#include <string>
+
+namespace zivra::sound {
+
+// The capture device as a record stream on its own connection, whose event
+// thread is the capture thread. The stream is connected corked at once;
+// start() uncorks it.
+class PulseCaptureDevice : public CaptureDevice {
+public:
+    // Throws SoundError when the server cannot be reached or refuses the stream.
+    PulseCaptureDevice(const std::string& source, const std::string& streamName, double rate);
+    ~PulseCaptureDevice() override;
+
+    bool isAlive() override;
+    std::optional<double> nominalSampleRate() override;
+    void createIOProc(CaptureBlock block) override;
+    void destroyIOProc() override;
+    void start() override;
+    void stop() override;
+
+private:
+    static void onRead(pa_stream* stream, std::size_t bytes, void* self);
+    static void onStateChanged(pa_stream* stream, void* self);
+    int setCorked(bool corked);
+
+    PulseLoop loop_;
+    pa_stream* stream_ = nullptr;
+    CaptureBlock block_;   // set and cleared with the loop locked
+    bool running_ = false; // likewise
+};
+
+} // namespace zivra::sound

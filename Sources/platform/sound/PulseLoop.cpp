@@ -1,0 +1,117 @@
+#include "PulseLoop.h"
+
+#include "SoundError.h"
+
+#include <pulse/error.h>
+#include <pulse/proplist.h>
+
+namespace zivra::sound {
+
+PulseLoop::PulseLoop(const std::string& threadName) {
+    mainloop_ = pa_threaded_mainloop_new();
+    if (!mainloop_)
+        throw SoundError(PA_ERR_INTERNAL, pa_strerror(PA_ERR_INTERNAL));
+    pa_threaded_mainloop_set_name(mainloop_, threadName.c_str());
+    pa_proplist* props = pa_proplist_new();
+    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Zivra");
+    pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "velmora.zivra");
+    context_ =
+        pa_context_new_with_proplist(pa_threaded_mainloop_get_api(mainloop_), "Zivra", props);
+    pa_proplist_free(props);
+    if (!context_) {
+        pa_threaded_mainloop_free(mainloop_);
+        throw SoundError(PA_ERR_INTERNAL, pa_strerror(PA_ERR_INTERNAL));
+    }
+    pa_context_set_state_callback(context_, &PulseLoop::onStateChanged, this);
+    pa_context_set_subscribe_callback(context_, &PulseLoop::onSubscription, this);
+
+    int error = 0;
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+        pa_threaded_mainloop_start(mainloop_) < 0) {
+        error = pa_context_errno(context_);
+    } else {
+        Lock lock(*this);
+        for (;;) {
+            const pa_context_state_t state = pa_context_get_state(context_);
+            if (state == PA_CONTEXT_READY)
+                break;
+            if (!PA_CONTEXT_IS_GOOD(state)) {
+                error = pa_context_errno(context_);
+                break;
+            }
+            pa_threaded_mainloop_wait(mainloop_);
+        }
+    }
+    if (error) {
+        const std::string message = pa_strerror(error);
+        pa_threaded_mainloop_stop(mainloop_);
+        pa_context_unref(context_);
+        pa_threaded_mainloop_free(mainloop_);
+        throw SoundError(error, message);
+    }
+}
+
+PulseLoop::~PulseLoop() {
+    pa_threaded_mainloop_lock(mainloop_);
+    pa_context_set_state_callback(context_, nullptr, nullptr);
+    pa_context_set_subscribe_callback(context_, nullptr, nullptr);
+    pa_context_disconnect(context_);
+    pa_context_unref(context_);
+    pa_threaded_mainloop_unlock(mainloop_);
+    pa_threaded_mainloop_stop(mainloop_);
+    pa_threaded_mainloop_free(mainloop_);
+}
+
+bool PulseLoop::isConnected() const {
+    Lock lock(*this);
+    return pa_context_get_state(context_) == PA_CONTEXT_READY;
+}
+
+int PulseLoop::lastError() const {
+    return pa_context_errno(context_);
+}
+
+std::string PulseLoop::describe(int error) const {
+    return pa_strerror(error);
+}
+
+void PulseLoop::await(pa_operation* op) {
+    if (!op)
+        return;
+    while (pa_operation_get_state(op) == PA_OPERATION_RUNNING)
+        pa_threaded_mainloop_wait(mainloop_);
+    pa_operation_unref(op);
+}
+
+void PulseLoop::subscribeToDeviceEvents() {
+    const auto mask = static_cast<pa_subscription_mask_t>(
+        PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_SERVER);
+    await(pa_context_subscribe(context_, mask, nullptr, nullptr));
+}
+
+void PulseLoop::signal() {
+    pa_threaded_mainloop_signal(mainloop_, 0);
+}
+
+std::uint64_t PulseLoop::addSubscriber(Subscriber subscriber) {
+    const std::uint64_t id = nextSubscriber_++;
+    subscribers_.emplace(id, std::move(subscriber));
+    return id;
+}
+
+void PulseLoop::removeSubscriber(std::uint64_t id) {
+    subscribers_.erase(id);
+}
+
+void PulseLoop::onStateChanged(pa_context*, void* self) {
+    // A failed connection must also wake operations that will never finish.
+    static_cast<PulseLoop*>(self)->signal();
+}
+
+void PulseLoop::onSubscription(pa_context*, pa_subscription_event_type_t type, std::uint32_t index,
+                               void* self) {
+    for (const auto& [id, subscriber] : static_cast<PulseLoop*>(self)->subscribers_)
+        subscriber(type, index);
+}
+
+} // namespace zivra::sound

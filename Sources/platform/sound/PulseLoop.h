@@ -1,0 +1,75 @@
+#pragma once
+
+#include <pulse/context.h>
+#include <pulse/operation.h>
+#include <pulse/subscribe.h>
+#include <pulse/thread-mainloop.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+namespace zivra::sound {
+
+// One connection to the sound server with its own event thread. Every libpulse
+// call on the connection is made either on that thread (in callbacks) or with
+// the loop locked (Lock). Connecting blocks until the server answers.
+class PulseLoop {
+public:
+    // Names the event thread threadName and connects; throws SoundError with
+    // the server's code and description when the server cannot be reached.
+    explicit PulseLoop(const std::string& threadName);
+    ~PulseLoop();
+    PulseLoop(const PulseLoop&) = delete;
+    PulseLoop& operator=(const PulseLoop&) = delete;
+
+    pa_context* context() const { return context_; }
+    pa_threaded_mainloop* mainloop() const { return mainloop_; }
+
+    // False once the server went away; the connection is then of no further use.
+    bool isConnected() const;
+
+    // The server's error code and description of the last failure.
+    int lastError() const;
+    std::string describe(int error) const;
+
+    // Waits, with the loop locked, until op has finished; releases op.
+    // Callbacks of operations wake the waiter with signal().
+    void await(pa_operation* op);
+    void signal();
+
+    // Asks the server for sink, sink-input and server events (loop locked).
+    // They are passed to every subscriber on the event thread. Change the
+    // subscribers with the loop locked.
+    void subscribeToDeviceEvents();
+    using Subscriber = std::function<void(pa_subscription_event_type_t, std::uint32_t index)>;
+    std::uint64_t addSubscriber(Subscriber subscriber);
+    void removeSubscriber(std::uint64_t id);
+
+    // Holds the loop's lock for the lifetime of the guard (main thread only).
+    class Lock {
+    public:
+        explicit Lock(const PulseLoop& loop) : mainloop_(loop.mainloop_) {
+            pa_threaded_mainloop_lock(mainloop_);
+        }
+        ~Lock() { pa_threaded_mainloop_unlock(mainloop_); }
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+    private:
+        pa_threaded_mainloop* mainloop_;
+    };
+
+private:
+    static void onStateChanged(pa_context* context, void* self);
+    static void onSubscription(pa_context* context, pa_subscription_event_type_t type,
+                               std::uint32_t index, void* self);
+
+    pa_threaded_mainloop* mainloop_ = nullptr;
+    pa_context* context_ = nullptr;
+    std::map<std::uint64_t, Subscriber> subscribers_;
+    std::uint64_t nextSubscriber_ = 1;
+};
+
+} // namespace zivra::sound

@@ -1,0 +1,156 @@
+#include "PulseOutputGraph.h"
+
+#include "PulseQueries.h"
+#include "SoundError.h"
+
+#include <pulse/error.h>
+
+namespace zivra::sound {
+namespace {
+
+constexpr const char* renderThreadName = "zivra.render";
+constexpr const char* streamName = "Zivra";
+
+// The server's buffer for the stream: short, for a low capture-to-output
+// latency, with room for one late render cycle.
+constexpr pa_usec_t targetLatency = 40 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t requestTime = 10 * PA_USEC_PER_MSEC;
+
+} // namespace
+
+PulseOutputGraph::PulseOutputGraph(const StreamFormat& format)
+    : format_(format), loop_(renderThreadName), graph_(format.sampleRate) {
+    if (format.channels != 2 || format.sampleRate <= 0)
+        throw SoundError(PA_ERR_NOTSUPPORTED, loop_.describe(PA_ERR_NOTSUPPORTED));
+}
+
+PulseOutputGraph::~PulseOutputGraph() {
+    stop();
+    graph_.tap().remove();
+}
+
+void PulseOutputGraph::setSource(RenderBlock block) {
+    PulseLoop::Lock lock(loop_);
+    graph_.setSource(std::move(block));
+}
+
+void PulseOutputGraph::setPitch(float cents) {
+    graph_.timePitch().setPitch(cents);
+}
+
+void PulseOutputGraph::setBypass(bool bypass) {
+    graph_.timePitch().setBypass(bypass);
+}
+
+std::uint32_t PulseOutputGraph::streamMixerChannelCount() const {
+    return format_.channels;
+}
+
+void PulseOutputGraph::installTap(std::uint32_t bufferFrames, TapBlock block) {
+    graph_.tap().install(bufferFrames, std::move(block));
+}
+
+void PulseOutputGraph::removeTap() {
+    graph_.tap().remove();
+}
+
+int PulseOutputGraph::setOutputDevice(std::uint32_t sinkIndex) {
+    PulseLoop::Lock lock(loop_);
+    const auto sink = pulse::sinkByIndex(loop_, sinkIndex);
+    if (!sink) {
+        sinkName_.reset();
+        return PA_ERR_NOENTITY;
+    }
+    sinkName_ = sink->info.name;
+    return 0;
+}
+
+void PulseOutputGraph::setVolume(float volume) {
+    graph_.setVolume(volume);
+}
+
+float PulseOutputGraph::volume() const {
+    return graph_.volume();
+}
+
+void PulseOutputGraph::start() {
+    PulseLoop::Lock lock(loop_);
+    if (stream_)
+        return;
+    pa_sample_spec spec{};
+    spec.format = PA_SAMPLE_FLOAT32NE;
+    spec.rate = static_cast<std::uint32_t>(format_.sampleRate);
+    spec.channels = 2;
+    pa_channel_map map;
+    pa_channel_map_init_stereo(&map);
+    stream_ = pa_stream_new(loop_.context(), streamName, &spec, &map);
+    if (!stream_)
+        throw SoundError(loop_.lastError(), loop_.describe(loop_.lastError()));
+    pa_stream_set_write_callback(stream_, &PulseOutputGraph::onWrite, this);
+    pa_stream_set_state_callback(stream_, &PulseOutputGraph::onStateChanged, this);
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(targetLatency, &spec));
+    attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(requestTime, &spec));
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.fragsize = static_cast<std::uint32_t>(-1);
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY);
+    int error = 0;
+    if (pa_stream_connect_playback(stream_, sinkName_ ? sinkName_->c_str() : nullptr, &attr, flags,
+                                   nullptr, nullptr) < 0) {
+        error = loop_.lastError();
+    } else {
+        for (;;) {
+            const pa_stream_state_t state = pa_stream_get_state(stream_);
+            if (state == PA_STREAM_READY)
+                return;
+            if (!PA_STREAM_IS_GOOD(state)) {
+                error = loop_.lastError();
+                break;
+            }
+            pa_threaded_mainloop_wait(loop_.mainloop());
+        }
+    }
+    pa_stream_set_write_callback(stream_, nullptr, nullptr);
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+    throw SoundError(error, loop_.describe(error));
+}
+
+void PulseOutputGraph::stop() {
+    // Write requests run with the loop locked: once it is held here no render
+    // cycle runs, and after the disconnect none is requested any more.
+    PulseLoop::Lock lock(loop_);
+    if (!stream_)
+        return;
+    pa_stream_set_write_callback(stream_, nullptr, nullptr);
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+}
+
+void PulseOutputGraph::onWrite(pa_stream* stream, std::size_t bytes, void* self) {
+    auto& graph = static_cast<PulseOutputGraph*>(self)->graph_;
+    constexpr std::size_t frameBytes = 2 * sizeof(float);
+    while (bytes >= frameBytes) {
+        void* data = nullptr;
+        std::size_t size = bytes;
+        if (pa_stream_begin_write(stream, &data, &size) < 0 || !data || size < frameBytes)
+            return;
+        const std::size_t frames = size / frameBytes;
+        graph.render(static_cast<float*>(data), static_cast<std::uint32_t>(frames));
+        if (pa_stream_write(stream, data, frames * frameBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+            return;
+        bytes -= std::min(bytes, frames * frameBytes);
+    }
+}
+
+void PulseOutputGraph::onStateChanged(pa_stream*, void* self) {
+    static_cast<PulseOutputGraph*>(self)->loop_.signal();
+}
+
+} // namespace zivra::sound

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "OutputGraph.h"
+#include "PulseLoop.h"
+#include "RenderGraph.h"
+
+#include <pulse/stream.h>
+#include <pulse/timeval.h>
+
+#include <optional>
+#include <string>
+
+namespace zivra::sound {
+
+// The output graph as a playback stream on its own connection, whose event
+// thread is the render thread: each write request of the stream pulls the
+// render graph. The stream is pinned to its sink (it must never follow
+// streams onto the tap).
+class PulseOutputGraph : public OutputGraph {
+public:
+    // Connects to the server; throws SoundError.
+    explicit PulseOutputGraph(const StreamFormat& format);
+    ~PulseOutputGraph() override;
+
+    void setSource(RenderBlock block) override;
+    void setPitch(float cents) override;
+    void setBypass(bool bypass) override;
+    std::uint32_t streamMixerChannelCount() const override;
+    void installTap(std::uint32_t bufferFrames, TapBlock block) override;
+    void removeTap() override;
+    int setOutputDevice(std::uint32_t sinkIndex) override;
+    void setVolume(float volume) override;
+    float volume() const override;
+    void start() override;
+    void stop() override;
+
+private:
+    static void onWrite(pa_stream* stream, std::size_t bytes, void* self);
+    static void onStateChanged(pa_stream* stream, void* self);
+
+    StreamFormat format_;
+    PulseLoop loop_;
+    RenderGraph graph_;
+    std::optional<std::string> sinkName_;
+    pa_stream* stream_ = nullptr;
+};
+
+} // namespace zivra::sound

@@ -1,0 +1,169 @@
+#include "PulseQueries.h"
+
+#include <pulse/introspect.h>
+#include <pulse/proplist.h>
+
+#include <charconv>
+#include <cstring>
+
+namespace zivra::sound::pulse {
+namespace {
+
+// What a request's callbacks fill in, and the loop they wake.
+template <typename Result> struct Request {
+    PulseLoop* loop;
+    Result result{};
+    bool failed = false;
+};
+
+SinkRecord toRecord(const pa_sink_info& sink) {
+    SinkRecord record;
+    record.info.index = sink.index;
+    record.info.name = sink.name ? sink.name : "";
+    record.info.description = sink.description ? sink.description : "";
+    record.info.outputChannels = sink.sample_spec.channels;
+    record.format.sampleRate = sink.sample_spec.rate;
+    record.format.channels = sink.sample_spec.channels;
+    record.ownerModule = sink.owner_module;
+    return record;
+}
+
+template <typename Result> void onSink(pa_context*, const pa_sink_info* sink, int eol, void* data) {
+    auto* request = static_cast<Request<Result>*>(data);
+    if (eol < 0)
+        request->failed = true;
+    if (sink) {
+        if constexpr (std::is_same_v<Result, std::vector<SinkRecord>>)
+            request->result.push_back(toRecord(*sink));
+        else
+            request->result = toRecord(*sink);
+    }
+    if (eol != 0)
+        request->loop->signal();
+}
+
+void onSuccess(pa_context* context, int success, void* data) {
+    auto* request = static_cast<Request<int>*>(data);
+    request->result = success ? 0 : pa_context_errno(context);
+    request->loop->signal();
+}
+
+int awaitSuccess(PulseLoop& loop, Request<int>& request, pa_operation* op) {
+    if (!op)
+        return loop.lastError();
+    loop.await(op);
+    return request.result;
+}
+
+} // namespace
+
+std::optional<long> processIdOf(const pa_proplist* properties) {
+    const char* text = pa_proplist_gets(properties, PA_PROP_APPLICATION_PROCESS_ID);
+    if (!text)
+        return std::nullopt;
+    long pid = 0;
+    const char* end = text + std::strlen(text);
+    const auto [last, error] = std::from_chars(text, end, pid);
+    if (error != std::errc() || last != end)
+        return std::nullopt;
+    return pid;
+}
+
+std::optional<std::vector<SinkRecord>> listSinks(PulseLoop& loop) {
+    Request<std::vector<SinkRecord>> request{&loop};
+    pa_operation* op =
+        pa_context_get_sink_info_list(loop.context(), &onSink<std::vector<SinkRecord>>, &request);
+    if (!op)
+        return std::nullopt;
+    loop.await(op);
+    if (request.failed)
+        return std::nullopt;
+    return request.result;
+}
+
+std::optional<SinkRecord> sinkByIndex(PulseLoop& loop, std::uint32_t index) {
+    Request<std::optional<SinkRecord>> request{&loop};
+    loop.await(pa_context_get_sink_info_by_index(loop.context(), index,
+                                                 &onSink<std::optional<SinkRecord>>, &request));
+    return request.result;
+}
+
+std::optional<SinkRecord> sinkByName(PulseLoop& loop, const std::string& name) {
+    Request<std::optional<SinkRecord>> request{&loop};
+    loop.await(pa_context_get_sink_info_by_name(loop.context(), name.c_str(),
+                                                &onSink<std::optional<SinkRecord>>, &request));
+    return request.result;
+}
+
+std::optional<std::string> defaultSinkName(PulseLoop& loop) {
+    Request<std::optional<std::string>> request{&loop};
+    auto onServer = [](pa_context*, const pa_server_info* info, void* data) {
+        auto* request = static_cast<Request<std::optional<std::string>>*>(data);
+        if (info && info->default_sink_name && *info->default_sink_name)
+            request->result = info->default_sink_name;
+        request->loop->signal();
+    };
+    loop.await(pa_context_get_server_info(loop.context(), onServer, &request));
+    return request.result;
+}
+
+std::vector<SinkInputRecord> listSinkInputs(PulseLoop& loop) {
+    Request<std::vector<SinkInputRecord>> request{&loop};
+    auto onInput = [](pa_context*, const pa_sink_input_info* input, int eol, void* data) {
+        auto* request = static_cast<Request<std::vector<SinkInputRecord>>*>(data);
+        if (input)
+            request->result.push_back({input->index, input->sink, processIdOf(input->proplist)});
+        if (eol != 0)
+            request->loop->signal();
+    };
+    loop.await(pa_context_get_sink_input_info_list(loop.context(), onInput, &request));
+    return request.result;
+}
+
+std::vector<ModuleRecord> listModules(PulseLoop& loop) {
+    Request<std::vector<ModuleRecord>> request{&loop};
+    auto onModule = [](pa_context*, const pa_module_info* module, int eol, void* data) {
+        auto* request = static_cast<Request<std::vector<ModuleRecord>>*>(data);
+        if (module)
+            request->result.push_back({module->index, module->name ? module->name : "",
+                                       module->argument ? module->argument : ""});
+        if (eol != 0)
+            request->loop->signal();
+    };
+    loop.await(pa_context_get_module_info_list(loop.context(), onModule, &request));
+    return request.result;
+}
+
+int setDefaultSink(PulseLoop& loop, const std::string& name) {
+    Request<int> request{&loop};
+    return awaitSuccess(
+        loop, request,
+        pa_context_set_default_sink(loop.context(), name.c_str(), &onSuccess, &request));
+}
+
+int loadModule(PulseLoop& loop, const std::string& name, const std::string& argument,
+               std::uint32_t& index) {
+    Request<std::uint32_t> request{&loop, PA_INVALID_INDEX};
+    auto onLoaded = [](pa_context*, std::uint32_t index, void* data) {
+        auto* request = static_cast<Request<std::uint32_t>*>(data);
+        request->result = index;
+        request->loop->signal();
+    };
+    pa_operation* op =
+        pa_context_load_module(loop.context(), name.c_str(), argument.c_str(), onLoaded, &request);
+    if (!op)
+        return loop.lastError();
+    loop.await(op);
+    if (request.result == PA_INVALID_INDEX)
+        return loop.lastError() ? loop.lastError() : PA_ERR_MODINITFAILED;
+    index = request.result;
+    return 0;
+}
+
+int unloadModule(PulseLoop& loop, std::uint32_t index) {
+    Request<int> request{&loop};
+    return awaitSuccess(loop, request,
+                        pa_context_unload_module(loop.context(), index, &onSuccess, &request));
+}
+
+} // namespace zivra::sound::pulse

@@ -1,0 +1,234 @@
+#include "PulseSoundServer.h"
+
+#include "PulseCaptureDevice.h"
+#include "PulseOutputGraph.h"
+#include "PulseQueries.h"
+#include "PulseTap.h"
+#include "SoundError.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include <pulse/introspect.h>
+
+#include <chrono>
+#include <thread>
+
+namespace zivra::sound {
+namespace {
+
+// A new default shows in the server's info a little after the server has
+// acknowledged it (about 10 ms on PipeWire); callers read it right away.
+constexpr auto defaultSettleStep = std::chrono::milliseconds(2);
+constexpr int defaultSettleSteps = 500;
+
+} // namespace
+
+std::shared_ptr<SoundServer> createSoundServer() {
+    return std::make_shared<PulseSoundServer>();
+}
+
+PulseSoundServer::~PulseSoundServer() {
+    disconnect();
+}
+
+void PulseSoundServer::disconnect() {
+    if (!loop_)
+        return;
+    {
+        // Taps may keep the connection alive: nothing of it may call back
+        // into this object any more.
+        PulseLoop::Lock lock(*loop_);
+        loop_->removeSubscriber(subscriber_);
+        if (defaultQuery_) {
+            pa_operation_cancel(defaultQuery_);
+            pa_operation_unref(defaultQuery_);
+            defaultQuery_ = nullptr;
+        }
+    }
+    loop_.reset();
+}
+
+std::shared_ptr<PulseLoop> PulseSoundServer::connection() {
+    try {
+        return connectOrThrow();
+    } catch (const SoundError&) {
+        return nullptr;
+    }
+}
+
+std::shared_ptr<PulseLoop> PulseSoundServer::connectOrThrow() {
+    if (loop_ && loop_->isConnected())
+        return loop_;
+    disconnect();
+    auto loop = std::make_shared<PulseLoop>("zivra.sound");
+    PulseLoop::Lock lock(*loop);
+    loop->subscribeToDeviceEvents();
+    knownDefault_ = pulse::defaultSinkName(*loop).value_or("");
+    recheckDefault_ = false;
+    PulseLoop* events = loop.get();
+    subscriber_ = loop->addSubscriber([this, events](pa_subscription_event_type_t type,
+                                                     std::uint32_t) { onEvent(*events, type); });
+    loop_ = loop;
+    return loop_;
+}
+
+void PulseSoundServer::onEvent(PulseLoop& loop, pa_subscription_event_type_t type) {
+    const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+    const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+    if (facility == PA_SUBSCRIPTION_EVENT_SINK && kind != PA_SUBSCRIPTION_EVENT_CHANGE)
+        notify(DeviceChange::SinkList);
+    else if (facility == PA_SUBSCRIPTION_EVENT_SERVER)
+        checkDefaultSink(loop.context());
+}
+
+void PulseSoundServer::checkDefaultSink(pa_context* context) {
+    // Server events come for many changes; only a new default sink counts.
+    if (defaultQuery_) {
+        recheckDefault_ = true;
+        return;
+    }
+    defaultQuery_ = pa_context_get_server_info(context, &PulseSoundServer::onServerInfo, this);
+}
+
+void PulseSoundServer::onServerInfo(pa_context* context, const pa_server_info* info, void* self) {
+    auto* server = static_cast<PulseSoundServer*>(self);
+    pa_operation_unref(server->defaultQuery_);
+    server->defaultQuery_ = nullptr;
+    const std::string name = info && info->default_sink_name ? info->default_sink_name : "";
+    if (name != server->knownDefault_) {
+        server->knownDefault_ = name;
+        server->notify(DeviceChange::DefaultSink);
+    }
+    if (server->recheckDefault_) {
+        server->recheckDefault_ = false;
+        server->checkDefaultSink(context);
+    }
+}
+
+void PulseSoundServer::notify(DeviceChange change) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    std::weak_ptr<PulseSoundServer> self = weak_from_this();
+    QMetaObject::invokeMethod(
+        app,
+        [self, change] {
+            auto server = self.lock();
+            if (!server)
+                return;
+            // A callback may remove listeners (a restart does), so each one is
+            // looked up again right before it is called.
+            std::vector<ListenerId> ids;
+            for (const auto& [id, listener] : server->listeners_)
+                if (listener.change == change)
+                    ids.push_back(id);
+            for (ListenerId id : ids) {
+                auto found = server->listeners_.find(id);
+                if (found == server->listeners_.end())
+                    continue;
+                auto callback = found->second.callback;
+                callback();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+std::optional<std::vector<SinkInfo>> PulseSoundServer::sinks() {
+    auto loop = connection();
+    if (!loop)
+        return std::nullopt;
+    PulseLoop::Lock lock(*loop);
+    auto records = pulse::listSinks(*loop);
+    if (!records)
+        return std::nullopt;
+    std::vector<SinkInfo> result;
+    result.reserve(records->size());
+    for (auto& record : *records)
+        result.push_back(std::move(record.info));
+    return result;
+}
+
+std::optional<SinkInfo> PulseSoundServer::sink(std::uint32_t index) {
+    auto loop = connection();
+    if (!loop)
+        return std::nullopt;
+    PulseLoop::Lock lock(*loop);
+    auto record = pulse::sinkByIndex(*loop, index);
+    if (!record)
+        return std::nullopt;
+    return record->info;
+}
+
+std::optional<std::uint32_t> PulseSoundServer::defaultSink() {
+    auto loop = connection();
+    if (!loop)
+        return std::nullopt;
+    PulseLoop::Lock lock(*loop);
+    const auto name = pulse::defaultSinkName(*loop);
+    if (!name)
+        return std::nullopt;
+    const auto record = pulse::sinkByName(*loop, *name);
+    if (!record)
+        return std::nullopt;
+    return record->info.index;
+}
+
+int PulseSoundServer::setDefaultSink(std::uint32_t index) {
+    std::shared_ptr<PulseLoop> loop;
+    try {
+        loop = connectOrThrow();
+    } catch (const SoundError& error) {
+        return error.code();
+    }
+    PulseLoop::Lock lock(*loop);
+    const auto record = pulse::sinkByIndex(*loop, index);
+    if (!record)
+        return PA_ERR_NOENTITY;
+    if (const int status = pulse::setDefaultSink(*loop, record->info.name))
+        return status;
+    for (int step = 0; step < defaultSettleSteps; ++step) {
+        if (pulse::defaultSinkName(*loop) == record->info.name)
+            break;
+        pa_threaded_mainloop_unlock(loop->mainloop());
+        std::this_thread::sleep_for(defaultSettleStep);
+        pa_threaded_mainloop_lock(loop->mainloop());
+    }
+    return 0;
+}
+
+ListenerId PulseSoundServer::addListener(DeviceChange change, std::function<void()> callback) {
+    if (!connection())
+        return 0;
+    const ListenerId id = nextListener_++;
+    listeners_.emplace(id, Listener{change, std::move(callback)});
+    return id;
+}
+
+void PulseSoundServer::removeListener(ListenerId id) {
+    listeners_.erase(id);
+}
+
+std::unique_ptr<Tap> PulseSoundServer::createTap(const TapDescription& description) {
+    return std::make_unique<PulseTap>(connectOrThrow(), description);
+}
+
+std::unique_ptr<CaptureDevice> PulseSoundServer::createCaptureDevice(const Tap& tap,
+                                                                     const std::string& name) {
+    auto loop = connectOrThrow();
+    std::optional<StreamFormat> format;
+    {
+        PulseLoop::Lock lock(*loop);
+        if (auto record = pulse::sinkByName(*loop, PulseTap::sinkName))
+            format = record->format;
+    }
+    if (!format)
+        throw SoundError(PA_ERR_NOENTITY, loop->describe(PA_ERR_NOENTITY));
+    return std::make_unique<PulseCaptureDevice>(tap.sourceName(), name, format->sampleRate);
+}
+
+std::unique_ptr<OutputGraph> PulseSoundServer::createOutputGraph(const StreamFormat& format) {
+    return std::make_unique<PulseOutputGraph>(format);
+}
+
+} // namespace zivra::sound

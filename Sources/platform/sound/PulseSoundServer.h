@@ -1,0 +1,60 @@
+#pragma once
+
+#include "PulseLoop.h"
+#include "SoundServer.h"
+
+#include <pulse/introspect.h>
+
+#include <map>
+#include <memory>
+#include <string>
+
+namespace zivra::sound {
+
+// SoundServer over libpulse. Answers are read with blocking requests on the
+// server connection; change events arrive on its event thread and are passed
+// to the listeners on the Qt main thread.
+class PulseSoundServer : public SoundServer, public std::enable_shared_from_this<PulseSoundServer> {
+public:
+    PulseSoundServer() = default;
+    ~PulseSoundServer() override;
+
+    std::optional<std::vector<SinkInfo>> sinks() override;
+    std::optional<SinkInfo> sink(std::uint32_t index) override;
+    std::optional<std::uint32_t> defaultSink() override;
+    int setDefaultSink(std::uint32_t index) override;
+    ListenerId addListener(DeviceChange change, std::function<void()> callback) override;
+    void removeListener(ListenerId id) override;
+    std::unique_ptr<Tap> createTap(const TapDescription& description) override;
+    std::unique_ptr<CaptureDevice> createCaptureDevice(const Tap& tap,
+                                                       const std::string& name) override;
+    std::unique_ptr<OutputGraph> createOutputGraph(const StreamFormat& format) override;
+
+private:
+    struct Listener {
+        DeviceChange change;
+        std::function<void()> callback;
+    };
+
+    // The live connection, made on first use and again after the server went
+    // away; null when the server cannot be reached.
+    std::shared_ptr<PulseLoop> connection();
+    std::shared_ptr<PulseLoop> connectOrThrow();
+    void disconnect();
+    void onEvent(PulseLoop& loop, pa_subscription_event_type_t type);
+    void checkDefaultSink(pa_context* context);
+    static void onServerInfo(pa_context* context, const pa_server_info* info, void* self);
+    void notify(DeviceChange change);
+
+    std::shared_ptr<PulseLoop> loop_;
+    std::uint64_t subscriber_ = 0;
+    // Default-sink watch, used with loop_ locked: the name last seen, the
+    // request under way and whether another event came while it ran.
+    std::string knownDefault_;
+    pa_operation* defaultQuery_ = nullptr;
+    bool recheckDefault_ = false;
+    std::map<ListenerId, Listener> listeners_;
+    ListenerId nextListener_ = 1;
+};
+
+} // namespace zivra::sound

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "PulseLoop.h"
+#include "Tap.h"
+
+#include <pulse/introspect.h>
+
+#include <memory>
+#include <vector>
+
+namespace zivra::sound {
+
+// The tap as a null sink loaded through the server connection. Foreign
+// playback streams are moved onto it when it is created and whenever a new
+// one appears; unloading the sink makes the server send them back to its
+// default sink.
+class PulseTap : public Tap {
+public:
+    // The sink's name, by which a tap left over by an earlier run is found.
+    static constexpr const char* sinkName = "zivra_tap";
+
+    // Removes a leftover tap, then loads the sink at the default sink's rate
+    // and captures. Throws SoundError.
+    PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& description);
+    ~PulseTap() override;
+
+    std::optional<StreamFormat> format() override;
+    std::string sourceName() const override;
+
+private:
+    void removeLeftovers();
+    void captureExisting();
+    void onSinkInputAdded(std::uint32_t index);
+    static void onSinkInputInfo(pa_context* context, const pa_sink_input_info* input, int eol,
+                                void* self);
+    void capture(std::uint32_t input, std::uint32_t sink, std::optional<long> processId);
+    void forgetFinishedQueries();
+
+    std::shared_ptr<PulseLoop> loop_;
+    std::optional<long> excludedProcessId_;
+    std::uint32_t module_ = 0;
+    std::uint32_t sink_ = 0;
+    std::uint64_t subscriber_ = 0;
+    std::vector<pa_operation*> queries_; // sink-input lookups under way (event thread)
+};
+
+} // namespace zivra::sound

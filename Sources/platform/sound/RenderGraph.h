@@ -1,0 +1,48 @@
+#pragma once
+
+#include "OutputGraph.h"
+#include "TapRelay.h"
+#include "TimePitchStage.h"
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+namespace zivra::sound {
+
+// The pull graph behind the playback stream, free of any sound-server type:
+// source (render block) -> time-pitch -> stream mixer (tap) -> main mixer
+// (volume) -> interleaved stereo. render() is the render thread's only entry;
+// it works in blocks of at most blockFrames and never allocates.
+class RenderGraph {
+public:
+    static constexpr std::uint32_t blockFrames = 512;
+
+    explicit RenderGraph(double sampleRate);
+
+    // Before rendering starts (main thread).
+    void setSource(RenderBlock block) { source_ = std::move(block); }
+    TapRelay& tap() { return tap_; }
+
+    // Any thread.
+    TimePitchStage& timePitch() { return timePitch_; }
+    void setVolume(float volume) { volume_.store(volume, std::memory_order_relaxed); }
+    float volume() const { return volume_.load(std::memory_order_relaxed); }
+
+    // Render thread: fills frames interleaved stereo frames.
+    void render(float* interleaved, std::uint32_t frames);
+
+private:
+    void pullSource(std::uint32_t frames);
+    void renderBlock(float* interleaved, std::uint32_t frames);
+
+    RenderBlock source_;
+    TimePitchStage timePitch_;
+    TapRelay tap_;
+    std::atomic<float> volume_{1.0f};
+    std::vector<float> source0_, source1_; // the source's output
+    std::vector<float> mix0_, mix1_;       // the stream mixer's output
+    AudioBuffer sourceBuffers_[2];
+};
+
+} // namespace zivra::sound

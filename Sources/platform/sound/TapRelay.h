@@ -1,0 +1,49 @@
+#pragma once
+
+#include "OutputGraph.h"
+#include "SpscRing.h"
+
+#include <atomic>
+#include <cstdint>
+#include <semaphore>
+#include <thread>
+#include <vector>
+
+namespace zivra::sound {
+
+// Carries the stream mixer's output from the render thread to the tap thread.
+// The render thread only copies frames into a lock-free ring and wakes the tap
+// thread; the tap block runs there, in blocks of the installed size.
+class TapRelay {
+public:
+    explicit TapRelay(double sampleRate);
+    ~TapRelay();
+    TapRelay(const TapRelay&) = delete;
+    TapRelay& operator=(const TapRelay&) = delete;
+
+    // Main thread: starts the tap thread with the block, replacing a running one.
+    void install(std::uint32_t bufferFrames, TapBlock block);
+    // Main thread: stops the tap thread; the block is not called afterwards.
+    void remove();
+
+    // Render thread: hands over frames of the two channels. Frames that do not
+    // fit (the tap thread is behind) are dropped; nothing waits.
+    void push(const float* left, const float* right, std::uint32_t frames);
+
+private:
+    void run();
+
+    double sampleRate_;
+    SpscRing<float> ring_;           // interleaved stereo
+    std::vector<float> staging_;     // render side: one interleaved block
+    std::vector<float> interleaved_; // tap side
+    std::vector<float> channels_[2]; // tap side
+    std::uint32_t bufferFrames_ = 0;
+    TapBlock block_;
+    std::atomic<bool> active_{false};
+    std::atomic<bool> stopping_{false};
+    std::counting_semaphore<> wake_{0};
+    std::thread thread_;
+};
+
+} // namespace zivra::sound

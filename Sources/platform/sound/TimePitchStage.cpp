@@ -1,0 +1,91 @@
+#include "TimePitchStage.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace zivra::sound {
+namespace {
+
+constexpr float centsLimit = 2400.0f;
+
+} // namespace
+
+TimePitchStage::TimePitchStage(double sampleRate, std::uint32_t maxBlockFrames)
+    : stretcher_(static_cast<std::size_t>(sampleRate), 2, options, 1.0, 1.0) {
+    stretcher_.setMaxProcessSize(maxBlockFrames);
+    for (auto& channel : fifo_)
+        channel.assign(fifoFrames, 0.0f);
+    for (auto& channel : scratch_)
+        channel.assign(fifoFrames, 0.0f);
+}
+
+double TimePitchStage::ratioForCents(float cents) {
+    if (!std::isfinite(cents))
+        cents = 0.0f;
+    return std::exp2(std::clamp(cents, -centsLimit, centsLimit) / 1200.0);
+}
+
+void TimePitchStage::setPitch(float cents) {
+    pendingCents_.store(cents, std::memory_order_release);
+}
+
+void TimePitchStage::setBypass(bool bypass) {
+    pendingBypass_.store(bypass, std::memory_order_release);
+}
+
+bool TimePitchStage::beginBlock() {
+    const bool bypass = pendingBypass_.load(std::memory_order_acquire);
+    if (bypass != bypass_) {
+        // What was buffered belongs to the other path; switching starts afresh.
+        bypass_ = bypass;
+        fifoStart_ = fifoFill_ = 0;
+        if (!bypass_)
+            stretcher_.reset();
+    }
+    const float cents = pendingCents_.load(std::memory_order_acquire);
+    if (cents != cents_) {
+        cents_ = cents;
+        stretcher_.setPitchScale(ratioForCents(cents));
+    }
+    return bypass_;
+}
+
+void TimePitchStage::process(const float* const* input, std::uint32_t frames) {
+    stretcher_.process(input, frames, false);
+    collect();
+}
+
+void TimePitchStage::collect() {
+    for (;;) {
+        const int available = stretcher_.available();
+        const std::uint32_t room = fifoFrames - fifoFill_;
+        if (available <= 0 || room == 0)
+            return;
+        const auto n = std::min<std::uint32_t>(static_cast<std::uint32_t>(available), room);
+        float* scratch[2] = {scratch_[0].data(), scratch_[1].data()};
+        const auto got = static_cast<std::uint32_t>(stretcher_.retrieve(scratch, n));
+        for (std::uint32_t i = 0; i < got; ++i) {
+            const std::uint32_t at = (fifoStart_ + fifoFill_ + i) % fifoFrames;
+            fifo_[0][at] = scratch_[0][i];
+            fifo_[1][at] = scratch_[1][i];
+        }
+        fifoFill_ += got;
+        if (got == 0)
+            return;
+    }
+}
+
+std::uint32_t TimePitchStage::read(float* const* output, std::uint32_t frames) {
+    const std::uint32_t n = std::min(frames, fifoFill_);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const std::uint32_t at = (fifoStart_ + i) % fifoFrames;
+        output[0][i] = fifo_[0][at];
+        output[1][i] = fifo_[1][at];
+    }
+    fifoStart_ = (fifoStart_ + n) % fifoFrames;
+    fifoFill_ -= n;
+    collect();
+    return n;
+}
+
+} // namespace zivra::sound
