@@ -1,0 +1,172 @@
+#include "RenderBlock.h"
+#include "BlockTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <random>
+#include <vector>
+
+using zivra::sound::AudioBuffer;
+
+namespace {
+
+struct Output {
+    explicit Output(std::uint32_t frames) : left(frames, 9.0f), right(frames, 9.0f) {}
+    std::vector<float> left;
+    std::vector<float> right;
+    std::array<AudioBuffer, 2> buffers() {
+        const auto bytes = static_cast<std::uint32_t>(left.size() * 4);
+        return {AudioBuffer{1, bytes, left.data()}, AudioBuffer{1, bytes, right.data()}};
+    }
+};
+
+class RenderBlockTest : public ::testing::Test {
+protected:
+    bool render(Output& out) {
+        bool silence = false;
+        auto buffers = out.buffers();
+        renderFromRing(ring.buffer(), parameters, silence,
+                       static_cast<std::uint32_t>(out.left.size()), buffers);
+        return silence;
+    }
+    // Renders one frame (l, r) with the given blend pair.
+    std::pair<float, float> one(float l, float r, float mono, float karaoke, bool dual = false) {
+        parameters.setBlend(mono, karaoke);
+        parameters.setDualMonoOutput(dual);
+        storeFrames(ring, {l, r});
+        Output out(1);
+        EXPECT_FALSE(render(out));
+        return {out.left[0], out.right[0]};
+    }
+    RingBuffer ring{4194304};
+    AudioParameters parameters;
+};
+
+TEST_F(RenderBlockTest, TooFewFramesGiveSilenceAndConsumeNothing) {
+    storeFrames(ring, std::vector<float>(511 * 2, 0.5f));
+    Output out(512);
+    EXPECT_TRUE(render(out));
+    EXPECT_EQ(out.left, std::vector<float>(512, 0.0f));
+    EXPECT_EQ(out.right, std::vector<float>(512, 0.0f));
+    EXPECT_EQ(MirrorBufferFillCount(&ring.buffer()), 511u * 8);
+
+    storeFrames(ring, std::vector<float>(513 * 2, 0.5f));
+    EXPECT_FALSE(render(out));
+    EXPECT_EQ(MirrorBufferFillCount(&ring.buffer()), 512u * 8);
+    EXPECT_EQ(out.left, std::vector<float>(512, 0.5f));
+}
+
+TEST_F(RenderBlockTest, OffPassesInputThroughExactly) {
+    std::vector<float> frames(2 * 301);
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
+    for (float& f : frames)
+        f = sample(random);
+    storeFrames(ring, frames);
+    Output out(301);
+    EXPECT_FALSE(render(out));
+    for (std::size_t i = 0; i < 301; ++i) {
+        EXPECT_EQ(out.left[i], frames[2 * i]);
+        EXPECT_EQ(out.right[i], frames[2 * i + 1]);
+    }
+}
+
+TEST_F(RenderBlockTest, WorkedBlendValues) {
+    const float l = 0.5f, r = 0.1f, s = (l - r) * 0.5f;
+    EXPECT_EQ(one(l, r, 1, 0), std::make_pair(0.2f, 0.2f));           // Mono
+    EXPECT_EQ(one(l, r, 0, 1), std::make_pair(s, -s));                // Karaoke
+    EXPECT_EQ(one(l, r, 0, 1, true), std::make_pair(s, s));           // Karaoke, dual mono
+    EXPECT_EQ(one(l, r, 0.25f, 0.75f), std::make_pair(s, -0.5f * s)); // Wide
+    const auto aggressive = one(l, r, 0.2f, 1.0f);
+    EXPECT_FLOAT_EQ(aggressive.first, s);
+    EXPECT_FLOAT_EQ(aggressive.second, (-0.8f / 1.2f) * s);
+    EXPECT_EQ(one(l, r, 1, 1), std::make_pair(s, 0.0f));    // sum 2 scales by 0.5
+    EXPECT_EQ(one(l, r, 0, 0, true), std::make_pair(l, l)); // pass-through, dual mono
+}
+
+TEST_F(RenderBlockTest, VolumeScalesBothChannelsAfterTheBlend) {
+    parameters.setVolume(0.5f);
+    const auto [left, right] = one(0.5f, 0.1f, 0, 0);
+    EXPECT_EQ(left, 0.25f);
+    EXPECT_EQ(right, 0.05f);
+}
+
+TEST_F(RenderBlockTest, VolumeZeroOutputsZerosAndStillConsumes) {
+    parameters.setVolume(0);
+    storeFrames(ring, std::vector<float>(2 * 64, 0.7f));
+    Output out(64);
+    EXPECT_FALSE(render(out));
+    EXPECT_EQ(out.left, std::vector<float>(64, 0.0f));
+    EXPECT_EQ(out.right, std::vector<float>(64, 0.0f));
+    EXPECT_EQ(MirrorBufferFillCount(&ring.buffer()), 0u);
+}
+
+TEST_F(RenderBlockTest, OneOutputBufferIsAlwaysSilent) {
+    storeFrames(ring, std::vector<float>(2 * 1024, 0.7f));
+    std::vector<float> only(256, 3.0f);
+    std::array buffers{AudioBuffer{1, 256 * 4, only.data()}};
+    bool silence = false;
+    renderFromRing(ring.buffer(), parameters, silence, 256, buffers);
+    EXPECT_TRUE(silence);
+    EXPECT_EQ(only, std::vector<float>(256, 0.0f));
+    EXPECT_EQ(MirrorBufferFillCount(&ring.buffer()), 2u * 1024 * 4);
+}
+
+TEST_F(RenderBlockTest, MissingChannelDataIsSilent) {
+    storeFrames(ring, std::vector<float>(2 * 16, 0.7f));
+    std::vector<float> left(16, 3.0f);
+    std::array buffers{AudioBuffer{1, 64, left.data()}, AudioBuffer{1, 64, nullptr}};
+    bool silence = false;
+    renderFromRing(ring.buffer(), parameters, silence, 16, buffers);
+    EXPECT_TRUE(silence);
+    EXPECT_EQ(left, std::vector<float>(16, 0.0f));
+}
+
+// The block loops over many frames at once; every frame must come out as the
+// one-frame steps compute it, for every frame count remainder.
+TEST_F(RenderBlockTest, BlockResultsEqualFrameByFrameResults) {
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
+    for (const auto& [mono, karaoke, dual] :
+         {std::tuple{0.0f, 0.0f, false}, std::tuple{0.25f, 0.75f, false},
+          std::tuple{0.2f, 1.0f, true}, std::tuple{0.37f, 0.41f, false}}) {
+        parameters.setBlend(mono, karaoke);
+        parameters.setDualMonoOutput(dual);
+        parameters.setVolume(0.8f);
+        for (std::uint32_t frames : {1u, 3u, 4u, 7u, 1023u}) {
+            std::vector<float> input(2 * frames);
+            for (float& f : input)
+                f = sample(random);
+            storeFrames(ring, input);
+            Output block(frames);
+            EXPECT_FALSE(render(block));
+            for (std::uint32_t i = 0; i < frames; ++i) {
+                storeFrames(ring, {input[2 * i], input[2 * i + 1]});
+                Output single(1);
+                EXPECT_FALSE(render(single));
+                ASSERT_EQ(block.left[i], single.left[0]) << frames << " frames, frame " << i;
+                ASSERT_EQ(block.right[i], single.right[0]) << frames << " frames, frame " << i;
+            }
+        }
+    }
+}
+
+TEST_F(RenderBlockTest, RenderBlockKeepsItsRing) {
+    auto shared = std::make_shared<RingBuffer>(1);
+    auto params = std::make_shared<AudioParameters>();
+    auto block = makeRenderBlock(shared, params);
+    storeFrames(*shared, {0.5f, -0.5f});
+    std::weak_ptr<RingBuffer> watch = shared;
+    shared.reset();
+    ASSERT_FALSE(watch.expired());
+    Output out(1);
+    bool silence = true;
+    auto buffers = out.buffers();
+    block(silence, 1, buffers);
+    EXPECT_FALSE(silence);
+    EXPECT_EQ(out.right[0], -0.5f);
+}
+
+} // namespace
