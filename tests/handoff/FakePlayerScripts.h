@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PlayerScripts.h"
+#include "QStringPrinting.h"
 
 #include <map>
 #include <string>

@@ -1,4 +1,5 @@
 #include "PlayerScriptTexts.h"
+#include "QStringPrinting.h"
 
 #include <QLocale>
 
