@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <thread>
 
 using namespace zivra;
 using Status = NowPlayingProvider::MediaControlPermissionStatus;
@@ -109,8 +110,17 @@ TEST_F(PlayersTest, SpotifyReportsItsTrackAndFollowsCommands) {
     EXPECT_FALSE(NowPlayingProvider::track("Spotify")->isPlaying);
     EXPECT_EQ(outputOf("playerctl", {"-p", "spotify", "status"}), "Paused");
 
-    NowPlayingProvider::setPosition(100.25);
-    EXPECT_DOUBLE_EQ(NowPlayingProvider::track("Spotify")->position, 100.25);
+    // The Handoff asks and seeks from its own threads.
+    std::optional<Track> fromWorker;
+    std::thread([&fromWorker] {
+        NowPlayingProvider::setPosition(100.25);
+        fromWorker = NowPlayingProvider::track("Spotify");
+    }).join();
+    ASSERT_TRUE(fromWorker);
+    EXPECT_DOUBLE_EQ(fromWorker->position, 100.25);
+    NowPlayingProvider::setPosition(1000);
+    EXPECT_DOUBLE_EQ(NowPlayingProvider::track("Spotify")->position, 100.25)
+        << "the player ignores a position beyond the track";
 
     EXPECT_EQ(volumeOf("spotify"), 1.0);
     sendCommand(MediaController::Command::mute);
