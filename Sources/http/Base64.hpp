@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace vuzozar {
+
+// The standard Base64 text of RFC 4648: "+" and "/", "=" padding, no breaks.
+std::string toBase64(std::span<const uint8_t> bytes);
+
+} // namespace vuzozar

@@ -1,0 +1,12 @@
+#include "http/CaseError.hpp"
+
+namespace vuzozar {
+
+CaseError::CaseError(std::string_view caseName, std::optional<std::string> message)
+    : message_(message.value_or(std::string())), description_(caseName) {
+    if (message) {
+        description_ += "(\"" + *message + "\")";
+    }
+}
+
+} // namespace vuzozar

@@ -1,0 +1,228 @@
+#include "http/HttpServerIO.hpp"
+
+#include "http/HttpParser.hpp"
+#include "http/Print.hpp"
+#include "http/Strings.hpp"
+
+#include <stdexcept>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+
+namespace vuzozar {
+
+namespace {
+
+void applyPriority(Priority priority) {
+    int nice = 0;
+    switch (priority) {
+    case Priority::utility:
+        nice = 5;
+        break;
+    case Priority::background:
+        nice = 10;
+        break;
+    default:
+        return;
+    }
+    // Lowers only this thread; a thread can always be made nicer.
+    setpriority(PRIO_PROCESS, id_t(gettid()), nice);
+}
+
+// Forwards the body writes of a response to the connection.
+class InnerWriteContext : public HttpResponseBodyWriter {
+public:
+    explicit InnerWriteContext(Socket& socket) : socket_(socket) {}
+    void write(const File& file) override { socket_.writeFile(file); }
+    void write(std::span<const uint8_t> bytes) override { socket_.writeUInt8(bytes); }
+
+private:
+    Socket& socket_;
+};
+
+} // namespace
+
+HttpServerIO::HttpServerIO() : socket_(std::make_shared<Socket>(-1)) {}
+
+HttpServerIO::~HttpServerIO() {
+    stop();
+}
+
+void HttpServerIO::setState(HttpServerIOState state) {
+    int32_t current = stateValue_.load();
+    stateValue_.compare_exchange_strong(current, int32_t(state));
+}
+
+std::shared_ptr<Socket> HttpServerIO::listeningSocket() {
+    std::lock_guard lock(socketLock_);
+    return socket_;
+}
+
+int HttpServerIO::port() {
+    return listeningSocket()->port();
+}
+
+bool HttpServerIO::isIPv4() {
+    return listeningSocket()->isIPv4();
+}
+
+void HttpServerIO::start(uint16_t port, bool forceIPv4, Priority priority) {
+    if (operating()) {
+        return;
+    }
+    if (weak_from_this().expired()) {
+        throw std::logic_error("An HttpServerIO must be owned by a std::shared_ptr to start");
+    }
+    stop();
+    setState(HttpServerIOState::starting);
+    auto listening = Socket::tcpSocketForListen(port, forceIPv4, 128,
+                                                forceIPv4 ? listenAddressIPv4 : listenAddressIPv6);
+    {
+        std::lock_guard lock(socketLock_);
+        socket_ = listening;
+    }
+    setState(HttpServerIOState::running);
+    std::weak_ptr<HttpServerIO> weakSelf = weak_from_this();
+    std::thread([weakSelf, listening, priority] {
+        applyPriority(priority);
+        if (auto self = weakSelf.lock()) {
+            self->acceptLoop(listening, priority);
+        }
+    }).detach();
+}
+
+void HttpServerIO::acceptLoop(std::shared_ptr<Socket> listening, Priority priority) {
+    if (!operating()) {
+        return;
+    }
+    while (true) {
+        std::shared_ptr<Socket> client;
+        try {
+            client = listening->acceptClientSocket();
+        } catch (const SocketError&) {
+            // A listening socket closed by a stop() that a new start() has
+            // already followed must not stop the new run.
+            if (listeningSocket() == listening) {
+                stop();
+            }
+            return;
+        }
+        std::weak_ptr<HttpServerIO> weakSelf = weak_from_this();
+        std::thread([weakSelf, client = std::move(client), priority]() mutable {
+            applyPriority(priority);
+            if (auto self = weakSelf.lock()) {
+                self->serveClient(std::move(client));
+            }
+        }).detach();
+    }
+}
+
+void HttpServerIO::serveClient(std::shared_ptr<Socket> client) {
+    if (!operating()) {
+        return;
+    }
+    {
+        std::lock_guard lock(queue_);
+        sockets_.insert(client);
+    }
+    handleConnection(client);
+    std::lock_guard lock(queue_);
+    sockets_.erase(client);
+}
+
+void HttpServerIO::stop() {
+    if (!operating()) {
+        return;
+    }
+    setState(HttpServerIOState::stopping);
+    {
+        std::lock_guard lock(queue_);
+        for (const auto& client : sockets_) {
+            client->close();
+        }
+        sockets_.clear();
+    }
+    listeningSocket()->close();
+    setState(HttpServerIOState::stopped);
+}
+
+std::pair<RouteParams, HttpRequestHandler> HttpServerIO::dispatch(const HttpRequestPtr&) {
+    return {RouteParams(), [](const HttpRequestPtr&) { return HttpResponse::notFound(); }};
+}
+
+void HttpServerIO::handleConnection(const std::shared_ptr<Socket>& socket) {
+    HttpParser parser;
+    while (operating()) {
+        HttpRequestPtr request;
+        try {
+            request = parser.readHttpRequest(*socket);
+        } catch (const std::exception&) {
+            break;
+        }
+        try {
+            request->address = socket->peername();
+        } catch (const SocketError&) {
+            request->address = std::nullopt;
+        }
+        auto [params, handler] = dispatch(request);
+        request->params = std::move(params);
+        // A handler that throws gets its connection a 500 instead of ending
+        // the process.
+        std::optional<HttpResponse> response;
+        try {
+            response = handler(request);
+        } catch (const std::exception&) {
+            response = HttpResponse::internalServerError();
+        }
+        auto connection = request->headers.find("connection");
+        bool keepAlive =
+            connection != request->headers.end() && trim(connection->second) == "keep-alive";
+        if (operating()) {
+            try {
+                keepAlive = respond(*socket, *response, keepAlive);
+            } catch (const std::exception& error) {
+                printLine(std::string("Failed to send response: ") + error.what());
+            }
+        }
+        if (response->kind() == HttpResponse::Kind::switchProtocols) {
+            if (auto handedOverTo = delegate.lock()) {
+                handedOverTo->connectionHandedOver(socket);
+            }
+            if (response->socketHandler()) {
+                response->socketHandler()(socket);
+            }
+            break;
+        }
+        if (!keepAlive) {
+            break;
+        }
+    }
+    socket->close();
+}
+
+bool HttpServerIO::respond(Socket& socket, const HttpResponse& response, bool keepAlive) {
+    if (!operating()) {
+        return false;
+    }
+    std::string head = "HTTP/1.1 " + std::to_string(response.statusCode()) + " " +
+                       response.reasonPhrase() + "\r\n";
+    HttpContent content = response.content();
+    if (content.length >= 0) {
+        head += "Content-Length: " + std::to_string(content.length) + "\r\n";
+    }
+    if (keepAlive && content.length != -1) {
+        head += "Connection: keep-alive\r\n";
+    }
+    for (const auto& [name, value] : response.headers()) {
+        head += name + ": " + value + "\r\n";
+    }
+    head += "\r\n";
+    socket.writeUTF8(head);
+    if (content.write) {
+        InnerWriteContext writer(socket);
+        content.write(writer);
+    }
+    return keepAlive && content.length != -1;
+}
+
+} // namespace vuzozar

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "http/HttpRequest.hpp"
+#include "http/HttpResponse.hpp"
+#include "http/HttpRouter.hpp"
+#include "http/Socket.hpp"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+
+namespace vuzozar {
+
+// How much of the machine the server's threads may take; lower classes run
+// at a higher nice value.
+enum class Priority { userInteractive, userInitiated, defaultPriority, utility, background };
+
+class HttpServerIODelegate {
+public:
+    virtual ~HttpServerIODelegate() = default;
+    // Called just before a protocol-switching handler takes the connection.
+    virtual void connectionHandedOver(const std::shared_ptr<Socket>& socket) = 0;
+};
+
+// A blocking HTTP/1.1 server: one thread accepts, one thread serves each
+// connection (requests one after the other, kept alive when asked), and a
+// 101 response hands the connection to its socket handler on that thread.
+//
+// Own it with std::shared_ptr: while running, the accept thread keeps the
+// server alive, and each connection thread does so while it serves.
+class HttpServerIO : public std::enable_shared_from_this<HttpServerIO> {
+public:
+    enum class HttpServerIOState : int32_t { starting = 0, running = 1, stopping = 2, stopped = 3 };
+
+    HttpServerIO();
+    virtual ~HttpServerIO();
+    HttpServerIO(const HttpServerIO&) = delete;
+    HttpServerIO& operator=(const HttpServerIO&) = delete;
+
+    std::weak_ptr<HttpServerIODelegate> delegate;
+    // The address to listen on for each family; nothing means every address.
+    std::optional<std::string> listenAddressIPv4;
+    std::optional<std::string> listenAddressIPv6;
+
+    HttpServerIOState state() const { return HttpServerIOState(stateValue_.load()); }
+    // Changes the state only when no other thread changed it meanwhile.
+    void setState(HttpServerIOState state);
+    bool operating() const { return state() == HttpServerIOState::running; }
+
+    // The listening socket's port (the one the system chose for port 0).
+    int port();
+    bool isIPv4();
+
+    // Listens and starts accepting; does nothing while running. Throws the
+    // SocketError of a failed listen.
+    void start(uint16_t port = 8080, bool forceIPv4 = false,
+               Priority priority = Priority::background);
+    // Closes the listening socket and every open connection.
+    void stop();
+
+    // The route parameters and the handler for a request.
+    virtual std::pair<RouteParams, HttpRequestHandler> dispatch(const HttpRequestPtr& request);
+
+private:
+    void acceptLoop(std::shared_ptr<Socket> listening, Priority priority);
+    void serveClient(std::shared_ptr<Socket> client);
+    void handleConnection(const std::shared_ptr<Socket>& socket);
+    bool respond(Socket& socket, const HttpResponse& response, bool keepAlive);
+    std::shared_ptr<Socket> listeningSocket();
+
+    std::atomic<int32_t> stateValue_{int32_t(HttpServerIOState::stopped)};
+    std::mutex socketLock_;
+    std::shared_ptr<Socket> socket_;
+    // Open client connections, by object (a closed connection's descriptor
+    // number may already belong to a new one).
+    std::mutex queue_;
+    std::set<std::shared_ptr<Socket>> sockets_;
+};
+
+} // namespace vuzozar

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "http/File.hpp"
+#include "http/SocketError.hpp"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <sys/socket.h>
+#include <vector>
+
+namespace vuzozar {
+
+// A connected or listening TCP descriptor with blocking reads and writes.
+//
+// The descriptor is closed exactly once, also when close() runs on two
+// threads at once (a connection's own thread and the server's stop()). A
+// read or write that starts after close() fails as recvFailed/writeFailed
+// without touching the descriptor number, which the system may already have
+// given to another connection; one already blocked in the kernel is woken by
+// close() and the number is released only when it has returned.
+//
+// Writes never raise SIGPIPE: sends use MSG_NOSIGNAL and writeFile() keeps
+// SIGPIPE blocked on its thread while it runs.
+class Socket {
+public:
+    // Peers decide the lengths of request bodies and WebSocket payloads; a
+    // read of more than this many bytes fails like a broken connection
+    // before anything is set aside for it.
+    static constexpr int64_t maxReadLength = int64_t(64) << 20;
+    // A line (request line or header line) longer than this fails the same
+    // way, so a peer that never sends a line feed cannot grow one forever.
+    static constexpr size_t maxLineLength = size_t(64) << 10;
+
+    explicit Socket(int32_t socketFileDescriptor);
+    virtual ~Socket();
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+
+    int32_t socketFileDescriptor() const { return socketFileDescriptor_; }
+
+    // A socket listening on `port` (0: the system picks one) of every
+    // interface, or of `listenAddress` when that is a numeric address of the
+    // family (AF_INET when forceIPv4, else AF_INET6 accepting IPv4 too).
+    static std::shared_ptr<Socket>
+    tcpSocketForListen(uint16_t port, bool forceIPv4, int32_t maxPendingConnection,
+                       const std::optional<std::string>& listenAddress);
+    std::shared_ptr<Socket> acceptClientSocket();
+
+    void close();
+    static void close(int32_t descriptor);
+    // Whether close() has run (the descriptor may still be in use).
+    bool isClosed() const { return useState_.load() & closedFlag; }
+
+    uint16_t port();
+    bool isIPv4();
+    // The peer's numeric host.
+    std::string peername();
+
+    void writeUTF8(std::string_view text);
+    void writeUInt8(std::span<const uint8_t> bytes);
+    // Sends the whole file from its first byte, whatever the stream position.
+    void writeFile(const File& file);
+
+    // One byte.
+    virtual uint8_t read();
+    // Exactly `length` bytes; nothing for a length of 0 or less.
+    virtual std::vector<uint8_t> read(int64_t length);
+    // One line without its LF; every byte 0 to 13 is dropped wherever it
+    // stands and each other byte becomes the character of the same value.
+    virtual std::string readLine();
+
+    bool operator==(const Socket& other) const {
+        return socketFileDescriptor_ == other.socketFileDescriptor_;
+    }
+    size_t hashValue() const { return std::hash<int32_t>()(socketFileDescriptor_); }
+
+private:
+    // Holds the descriptor open for one system call; false once closed.
+    class Use;
+
+    sockaddr_storage localAddress();
+    void writeBuffer(const void* bytes, size_t length);
+    size_t readChunk(uint8_t* into, size_t count);
+    void release();
+
+    static constexpr uint32_t closedFlag = 1u << 31;   // close() has run
+    static constexpr uint32_t releasedFlag = 1u << 30; // the descriptor is closed
+
+    int32_t socketFileDescriptor_;
+    // Number of system calls in flight, plus the two flags above.
+    std::atomic<uint32_t> useState_{0};
+};
+
+} // namespace vuzozar
+
+template <> struct std::hash<vuzozar::Socket> {
+    size_t operator()(const vuzozar::Socket& socket) const { return socket.hashValue(); }
+};

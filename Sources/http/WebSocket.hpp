@@ -1,0 +1,29 @@
+#pragma once
+
+#include "http/HttpRouter.hpp"
+#include "http/WebSocketSession.hpp"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vuzozar {
+
+using WebSocketTextCallback =
+    std::function<void(const std::shared_ptr<WebSocketSession>&, const std::string&)>;
+using WebSocketBytesCallback =
+    std::function<void(const std::shared_ptr<WebSocketSession>&, const std::vector<uint8_t>&)>;
+using WebSocketSessionCallback = std::function<void(const std::shared_ptr<WebSocketSession>&)>;
+
+// A request handler that answers a WebSocket upgrade (400 with the reason
+// when the request is none) and then serves the session on the
+// connection's thread: connected once, text and binary for each complete
+// message, pong for each pong, pings answered, disconnected once at the end.
+HttpRequestHandler websocket(WebSocketTextCallback text = nullptr,
+                             WebSocketBytesCallback binary = nullptr,
+                             WebSocketBytesCallback pong = nullptr,
+                             WebSocketSessionCallback connected = nullptr,
+                             WebSocketSessionCallback disconnected = nullptr);
+
+} // namespace vuzozar
