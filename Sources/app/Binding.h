@@ -1,0 +1,14 @@
+#pragma once
+
+#include <functional>
+
+namespace zivra {
+
+// A two-way connection between a control and a value that lives elsewhere (mostly a property of
+// the engine): the control reads through get and writes through set.
+template <typename T> struct Binding {
+    std::function<T()> get;
+    std::function<void(T)> set;
+};
+
+} // namespace zivra

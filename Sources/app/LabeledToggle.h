@@ -1,0 +1,31 @@
+#pragma once
+
+#include "Binding.h"
+
+#include <QWidget>
+
+class QLabel;
+
+namespace zivra {
+
+class ToggleSwitch;
+
+// A text on the left and an on/off switch on the right, bound to a Boolean.
+class LabeledToggle : public QWidget {
+    Q_OBJECT
+public:
+    LabeledToggle(const QString& label, Binding<bool> isOn, QWidget* parent = nullptr);
+
+    // Reads the bound value again.
+    void refresh();
+
+    ToggleSwitch* toggle() const { return switch_; }
+    QLabel* label() const { return label_; }
+
+private:
+    Binding<bool> isOn_;
+    QLabel* label_;
+    ToggleSwitch* switch_;
+};
+
+} // namespace zivra

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace zivra {
+
+// "< Back": the label of every side panel's back button.
+QWidget* backButtonLabel(QWidget* parent = nullptr);
+// A side panel's first row: the back button running back, and the title centred in the space
+// that the button leaves.
+QWidget* panelHeader(const QString& title, std::function<void()> back, QWidget* parent = nullptr);
+
+} // namespace zivra

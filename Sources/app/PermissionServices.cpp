@@ -1,0 +1,56 @@
+#include "PermissionServices.h"
+
+#include "MediaController.h"
+#include "PlayerScripts.h"
+#include "ZivraAudioPermission.h"
+
+#include <QDesktopServices>
+#include <QProcess>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace zivra {
+
+PermissionServices PermissionServices::system() {
+    PermissionServices services;
+    services.audioGranted = [] { return ZivraAudioPermission::shared().preflightAudioCapture(); };
+    services.requestAudio = [](std::function<void(bool)> completion) {
+        ZivraAudioPermission::shared().requestAudioCapturePermission(std::move(completion));
+    };
+    services.accessibilityTrusted = [] { return MediaController::shared().isProcessTrusted(); };
+    services.promptAccessibility = [] {
+        MediaController& controller = MediaController::shared();
+        controller.hasPromptedForAccessibility = true;
+        controller.isProcessTrustedWithPrompt();
+    };
+    services.mediaControlStatus = [] {
+        return NowPlayingProvider::preflightMediaControlPermission();
+    };
+    services.mediaPlayerRunning = [] {
+        const QStringList running = platform::systemPlayerScripts().runningApplications();
+        return running.contains(QStringLiteral("com.spotify.client")) ||
+               running.contains(QStringLiteral("com.apple.Music"));
+    };
+    services.openURL = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    services.openMediaPlayerApp = [] {
+        // Spotify is the one player with a known program; "Music" is whichever other player
+        // the desktop runs, which cannot be started by name.
+        const QString spotify = QStandardPaths::findExecutable(QStringLiteral("spotify"));
+        if (!spotify.isEmpty()) {
+            QProcess::startDetached(spotify, {});
+        }
+    };
+    return services;
+}
+
+bool onboardingRequired(const PermissionServices& services, const QSettings& settings) {
+    const bool audio = services.audioGranted();
+    const bool accessibility = services.accessibilityTrusted();
+    const bool media = services.mediaControlStatus() == PermissionServices::MediaStatus::granted;
+    if (!(audio && accessibility && media)) {
+        return true;
+    }
+    return !settings.value(onboardingCompletedKey, false).toBool();
+}
+
+} // namespace zivra

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "NowPlayingProvider.h"
+
+#include <QUrl>
+
+#include <functional>
+
+class QSettings;
+
+namespace zivra {
+
+// The three permissions Zivra asks for, as the desktop answers them: recording what the
+// computer plays, posting media keys, and controlling the media players. The start-up and the
+// onboarding window read them through this one record; tests hand in their own answers.
+struct PermissionServices {
+    using MediaStatus = NowPlayingProvider::MediaControlPermissionStatus;
+
+    std::function<bool()> audioGranted;
+    // Asks for the recording permission; the completion receives the answer on the main thread.
+    std::function<void(std::function<void(bool)>)> requestAudio;
+    std::function<bool()> accessibilityTrusted;
+    // Shows the desktop's trust prompt, after telling the media controller not to show it again.
+    std::function<void()> promptAccessibility;
+    std::function<MediaStatus()> mediaControlStatus;
+    // Whether "Spotify" or "Music" runs.
+    std::function<bool()> mediaPlayerRunning;
+    std::function<void(const QUrl&)> openURL;
+    // Starts Spotify, else Music, when one of them is installed.
+    std::function<void()> openMediaPlayerApp;
+
+    // The answers of this desktop.
+    static PermissionServices system();
+};
+
+inline const QString onboardingCompletedKey = QStringLiteral("ZivraOnboardingCompleted");
+
+// Onboarding is due while a permission is missing, and until the user has once pressed
+// "Continue" with all three granted.
+bool onboardingRequired(const PermissionServices& services, const QSettings& settings);
+
+} // namespace zivra

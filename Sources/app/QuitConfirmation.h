@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QWidget>
+
+class QPushButton;
+
+namespace zivra {
+
+// The "Quit Zivra?" alert, drawn over the whole popover: "Quit" ends the application, "Cancel"
+// does nothing; either one dismisses the alert.
+class QuitConfirmation : public QWidget {
+    Q_OBJECT
+public:
+    explicit QuitConfirmation(QWidget* parent = nullptr);
+
+    QPushButton* quitButton() const { return quit_; }
+    QPushButton* cancelButton() const { return cancel_; }
+
+signals:
+    void quitChosen();
+    void dismissed();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QPushButton* quit_;
+    QPushButton* cancel_;
+};
+
+} // namespace zivra

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QWidget>
+
+class QTimer;
+
+namespace zivra {
+
+// A small indeterminate progress indicator: an arc turning while the widget is shown.
+class Spinner : public QWidget {
+    Q_OBJECT
+public:
+    explicit Spinner(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    QTimer* timer_;
+    int angle_ = 0;
+};
+
+} // namespace zivra

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QString>
+
+class QWidget;
+
+namespace zivra {
+
+// Zivra's two accent colours.
+inline QColor zivraTeal() {
+    return QColor::fromRgbF(0.18f, 0.64f, 0.79f, 1.0f);
+}
+inline QColor zivraBlue() {
+    return QColor::fromRgbF(0.13f, 0.42f, 0.91f, 1.0f);
+}
+
+// The system font at a size in points, where one point is one device-independent pixel, as
+// on the desktops whose layouts these sizes come from.
+QFont systemFont(qreal points, QFont::Weight weight = QFont::Normal);
+
+// Buttons: "bordered" is a light tinted bezel with tinted text, "prominent" a filled bezel with
+// white text.
+QString borderedButtonStyle(const QColor& tint);
+QString prominentButtonStyle(const QColor& tint);
+
+// A horizontal slider whose filled part has the tint.
+QString tintedSliderStyle(const QColor& tint);
+
+// Backgrounds: the nearly opaque panel material and the lighter card material.
+QColor ultraThickMaterial();
+QColor regularMaterial();
+
+// Secondary text: the palette's text colour, faded.
+QColor secondaryTextColor();
+// Gives a label (or any widget drawing text) its text colour.
+void setTextColor(QWidget* widget, const QColor& color);
+
+} // namespace zivra

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QObject>
+
+class QSocketNotifier;
+
+namespace zivra {
+
+// Turns SIGTERM, SIGINT and SIGHUP into an orderly quit of the application, so that the
+// engine's cleanup runs (and the streams it captured go back to their device) also when the
+// session ends or the process is stopped.
+class TerminationSignals : public QObject {
+    Q_OBJECT
+public:
+    explicit TerminationSignals(QObject* parent = nullptr);
+    ~TerminationSignals() override;
+
+private:
+    QSocketNotifier* notifier_ = nullptr;
+};
+
+} // namespace zivra

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QAbstractButton>
+
+namespace zivra {
+
+// An on/off switch: a rounded track with a round knob, tinted when on.
+class ToggleSwitch : public QAbstractButton {
+    Q_OBJECT
+public:
+    explicit ToggleSwitch(QWidget* parent = nullptr);
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+} // namespace zivra

@@ -1,0 +1,43 @@
+#include "WaveformCard.h"
+
+#include "Style.h"
+#include "WaveformView.h"
+#include "ZivraAudio.h"
+
+#include <QPainter>
+#include <QVBoxLayout>
+
+namespace zivra {
+
+WaveformCard::WaveformCard(ZivraAudio& audio, QWidget* parent)
+    : QWidget(parent), audio_(audio), view_(new WaveformView(barCount, zivraTeal(), this)) {
+    setFixedHeight(cardHeight);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(inset, inset, inset, inset);
+    layout->addWidget(view_);
+    for (auto signal : {&ZivraAudio::isEngineRunningChanged, &ZivraAudio::pitchEnabledChanged,
+                        &ZivraAudio::removeVocalsEnabledChanged}) {
+        connect(&audio_, signal, this, &WaveformCard::refresh);
+    }
+    connect(&audio_, &ZivraAudio::waveformSamplesChanged, this, &WaveformCard::refresh);
+    refresh();
+}
+
+bool WaveformCard::isActive() const {
+    return audio_.isEngineRunning() && (audio_.pitchEnabled() || audio_.removeVocalsEnabled());
+}
+
+void WaveformCard::refresh() {
+    const bool active = isActive();
+    view_->setSamples(active ? audio_.waveformSamples() : QList<float>(barCount, 0.0f), active);
+}
+
+void WaveformCard::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(regularMaterial());
+    painter.drawRoundedRect(QRectF(rect()), inset, inset);
+}
+
+} // namespace zivra

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QWidget>
+
+class ZivraAudio;
+
+namespace zivra {
+
+class WaveformView;
+
+// The main panel's level display: 28 bars on a rounded card that move while the engine
+// processes sound for pitch or vocals and lie flat otherwise.
+class WaveformCard : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int barCount = 28;
+    static constexpr int cardHeight = 80;
+    static constexpr int inset = 14;
+
+    explicit WaveformCard(ZivraAudio& audio, QWidget* parent = nullptr);
+
+    void refresh();
+    bool isActive() const;
+    WaveformView* view() const { return view_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    ZivraAudio& audio_;
+    WaveformView* view_;
+};
+
+} // namespace zivra

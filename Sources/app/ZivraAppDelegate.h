@@ -1,0 +1,67 @@
+#pragma once
+
+#include "PermissionServices.h"
+
+#include <QIcon>
+#include <QObject>
+#include <QPixmap>
+
+#include <functional>
+
+class QSystemTrayIcon;
+class ZivraAudio;
+
+namespace zivra {
+
+class OnboardingWindow;
+class PopoverWindow;
+
+// Starts Zivra: installs the engine's permission callbacks, creates the tray item and shows the
+// onboarding window while it is due; opens and closes the popover; cleans the engine up at
+// quit.
+class ZivraAppDelegate : public QObject {
+    Q_OBJECT
+public:
+    static inline const QString bundleIdentifier = QStringLiteral("velmora.zivra");
+
+    ZivraAppDelegate(ZivraAudio& audio, PermissionServices services, QObject* parent = nullptr);
+    ~ZivraAppDelegate() override;
+
+    void applicationDidFinishLaunching();
+    void applicationWillTerminate();
+    void togglePopover();
+    void showPopover();
+    void popoverDidClose();
+    void createStatusItem();
+    void showOnboardingIfNeeded();
+    bool onboardingRequired() const;
+
+    // The tray icon: Zivra's own drawing, else the microphone symbol turned by 45 degrees,
+    // else the plain microphone symbol.
+    static QIcon statusBarIcon();
+    // The symbol drawn at 70 % of a square of size points, turned by rotation radians about the
+    // centre, in the palette's text colour. Null when there is no such symbol.
+    static QPixmap rotatedSymbolIcon(const QString& name, int size, double rotation);
+
+    // How the application ends (from the onboarding's "Quit"); replaceable for tests.
+    std::function<void()> terminate;
+
+    QSystemTrayIcon* statusItem() const { return statusItem_; }
+    PopoverWindow* popover() const { return popover_; }
+    OnboardingWindow* onboardingWindow() const { return onboardingWindow_; }
+    bool shouldReopenPopoverAfterPermission() const { return shouldReopenPopoverAfterPermission_; }
+
+private:
+    void permissionPromptAction();
+    void permissionGrantedAction();
+    bool hasTray() const;
+
+    ZivraAudio& audio_;
+    PermissionServices services_;
+    QSystemTrayIcon* statusItem_ = nullptr;
+    PopoverWindow* popover_ = nullptr;
+    OnboardingWindow* onboardingWindow_ = nullptr;
+    bool shouldReopenPopoverAfterPermission_ = false;
+};
+
+} // namespace zivra
