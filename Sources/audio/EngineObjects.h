@@ -1,9 +1,46 @@
 #pragma once
 
+#include "RingBuffer.h"
 #include "ZivraAudioEnvironment.h"
+#include "platform/sound/SoundServer.h"
 
-// Everything the engine holds of the platform: its services and the objects
-// of the current audio graph.
+#include <cstdint>
+#include <memory>
+
+class ZivraAudio;
+
+// Lets the audio threads find out whether the engine still exists. The
+// pointer is cleared on the main thread when the engine goes away and read
+// only there.
+struct EngineAnchor {
+    ZivraAudio* engine = nullptr;
+};
+
+// Everything the engine holds of the platform: its services, the objects of
+// the current audio graph (each set as soon as it exists, so that cleanup()
+// finds whatever a failed build left) and the listener registrations.
 struct EngineObjects {
+    EngineObjects(ZivraAudioEnvironment environment, ZivraAudio* engine)
+        : environment(std::move(environment)), anchor(std::make_shared<EngineAnchor>(engine)) {}
+
     ZivraAudioEnvironment environment;
+    std::shared_ptr<EngineAnchor> anchor;
+
+    std::uint32_t outputDevice = 0;
+    std::unique_ptr<zivra::sound::Tap> tap;
+    zivra::sound::StreamFormat tapFormat;
+    std::unique_ptr<zivra::sound::CaptureDevice> captureDevice;
+    bool ioProcInstalled = false;
+    std::unique_ptr<zivra::sound::OutputGraph> graph;
+    std::shared_ptr<RingBuffer> ring;
+
+    zivra::sound::ListenerId deviceListener = 0;
+    zivra::sound::ListenerId defaultOutputListener = 0;
+
+    // One graph is built at a time; requests that arrive meanwhile are
+    // answered once the build has finished. Every cleanup() starts a new
+    // generation, which abandons a build that is still waiting.
+    bool isBuilding = false;
+    bool reevaluateAfterBuild = false;
+    std::uint64_t generation = 0;
 };

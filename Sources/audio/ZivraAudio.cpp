@@ -3,12 +3,33 @@
 #include "AudioParameters.h"
 #include "EngineObjects.h"
 
+#include <QTimer>
+
+namespace {
+
+ZivraAudioEnvironment withDefaults(ZivraAudioEnvironment environment) {
+    if (!environment.sleep)
+        environment.sleep = [](std::chrono::milliseconds delay, std::function<void()> then) {
+            QTimer::singleShot(delay, std::move(then));
+        };
+    return environment;
+}
+
+} // namespace
+
 ZivraAudio::ZivraAudio(ZivraAudioEnvironment environment, QObject* parent)
     : QObject(parent), waveformSamples_(20, 0.0f),
       audioParams_(std::make_shared<AudioParameters>()),
-      objects_(std::make_unique<EngineObjects>(EngineObjects{std::move(environment)})) {}
+      objects_(std::make_unique<EngineObjects>(withDefaults(std::move(environment)), this)) {
+    loadPresets();
+    refreshOutputDevices();
+    startListeningForDeviceChanges();
+}
 
-ZivraAudio::~ZivraAudio() = default;
+ZivraAudio::~ZivraAudio() {
+    objects_->anchor->engine = nullptr;
+    cleanup();
+}
 
 void ZivraAudio::setOutputDevices(const QList<OutputDevice>& value) {
     publish(outputDevices_, value, &ZivraAudio::outputDevicesChanged);
@@ -44,6 +65,15 @@ void ZivraAudio::setOutputLevel(float value) {
 
 void ZivraAudio::setWaveformSamples(const QList<float>& value) {
     publish(waveformSamples_, value, &ZivraAudio::waveformSamplesChanged);
+}
+
+void ZivraAudio::setHandoffActive(bool active) {
+    if (active == handoffActive_)
+        return;
+    publish(handoffActive_, active, &ZivraAudio::handoffActiveChanged);
+    if (objects_->graph)
+        objects_->graph->setVolume(handoffActive_ ? 0.0f : 1.0f);
+    updateEngine();
 }
 
 void ZivraAudio::broadcastState() {

@@ -197,6 +197,30 @@ private:
     void onVocalBlendChanged();
     void copyBlendToParameters();
 
+    // Start path (main thread, asynchronous where it waits).
+    bool engineWanted() const;
+    void ensureAudioCapturePermission(std::function<void(bool granted)> done);
+    using SetupDone = std::function<void(std::optional<QString> error)>;
+    void setup(SetupDone done);
+    void setupCapture();
+    void waitForAggregateDeviceAlive(int reads, SetupDone done);
+    void setupGraph();
+    void finishStart(std::uint64_t generation, std::optional<QString> error);
+    void restartIfRunning();
+
+    // Output devices.
+    QString deviceName(std::uint32_t id);
+    QString deviceUID(std::uint32_t id);
+    bool isVirtual(const QString& name) const;
+    std::uint32_t physicalOutputDeviceID();
+    void applySelectedOutput();
+    void startListeningForDeviceChanges();
+    void stopListeningForDeviceChanges();
+
+    // Presets.
+    void loadPresets();
+    void storePresets();
+
     bool pitchEnabled_ = false;
     float pitchCents_ = 0;
     qint64 pitchSemitones_ = 0;

@@ -1,9 +1,18 @@
 #pragma once
 
 #include "ZivraAudioPermission.h"
+#include "platform/sound/SoundServer.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
 
 // The platform services an engine runs on: the real ones for
 // ZivraAudio::shared(), fakes in unit tests.
 struct ZivraAudioEnvironment {
+    std::shared_ptr<zivra::sound::SoundServer> sound;
     ZivraAudioPermission* permission = &ZivraAudioPermission::shared();
+    // Waits without blocking the main thread, then runs the continuation on
+    // it. The default uses a main-loop timer.
+    std::function<void(std::chrono::milliseconds, std::function<void()>)> sleep;
 };

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+// A failure of the engine's own making while it builds its graph; its text is
+// what the status line shows after "Error: ".
+class EngineError : public std::runtime_error {
+public:
+    explicit EngineError(const std::string& message) : std::runtime_error(message) {}
+};

@@ -1,0 +1,120 @@
+#include "EngineError.h"
+#include "EngineObjects.h"
+#include "ZivraAudio.h"
+
+#include <QLocale>
+#include <QPointer>
+#include <QTimer>
+
+#include <array>
+
+using zivra::sound::DeviceChange;
+using zivra::sound::SinkInfo;
+
+namespace {
+
+const QString unknown = QStringLiteral("Unknown");
+
+QString orUnknown(const std::string& text) {
+    return text.empty() ? unknown : QString::fromStdString(text);
+}
+
+} // namespace
+
+void ZivraAudio::refreshOutputDevices() {
+    const std::optional<std::vector<SinkInfo>> sinks = objects_->environment.sound->sinks();
+    QList<OutputDevice> devices;
+    for (const SinkInfo& sink : sinks.value_or(std::vector<SinkInfo>{})) {
+        if (sink.outputChannels == 0)
+            continue;
+        devices.append(OutputDevice{sink.index, orUnknown(sink.name), orUnknown(sink.description)});
+    }
+    setOutputDevices(devices);
+}
+
+QString ZivraAudio::deviceName(std::uint32_t id) {
+    const std::optional<SinkInfo> sink = objects_->environment.sound->sink(id);
+    return sink ? orUnknown(sink->description) : unknown;
+}
+
+// A device whose sink cannot be read is "Unknown"; a readable empty name
+// stays empty (the graph refuses to build on it).
+QString ZivraAudio::deviceUID(std::uint32_t id) {
+    const std::optional<SinkInfo> sink = objects_->environment.sound->sink(id);
+    return sink ? QString::fromStdString(sink->name) : unknown;
+}
+
+bool ZivraAudio::isVirtual(const QString& name) const {
+    static const std::array<QString, 5> markers = {"zivra", "aggregate", "multi-output",
+                                                   "blackhole", "loopback"};
+    const QString lowered = QLocale().toLower(name);
+    for (const QString& marker : markers) {
+        if (lowered.contains(marker))
+            return true;
+    }
+    return false;
+}
+
+std::uint32_t ZivraAudio::physicalOutputDeviceID() {
+    if (selectedOutputID_ && !isVirtual(deviceName(*selectedOutputID_)))
+        return *selectedOutputID_;
+    const std::optional<std::uint32_t> fallback = objects_->environment.sound->defaultSink();
+    if (!fallback)
+        throw EngineError("No default output device");
+    if (!isVirtual(deviceName(*fallback)))
+        return *fallback;
+    for (const OutputDevice& device : outputDevices_) {
+        if (device.audioID != *fallback && !isVirtual(device.name))
+            return device.audioID;
+    }
+    return *fallback;
+}
+
+void ZivraAudio::setSelectedOutputID(std::optional<std::uint32_t> value) {
+    const bool changed = value != selectedOutputID_;
+    publish(selectedOutputID_, value, &ZivraAudio::selectedOutputIDChanged);
+    if (changed)
+        applySelectedOutput();
+}
+
+void ZivraAudio::applySelectedOutput() {
+    if (!selectedOutputID_)
+        return;
+    const int status = objects_->environment.sound->setDefaultSink(*selectedOutputID_);
+    if (status != 0) {
+        setStatusText(QStringLiteral("Could not set output (%1)").arg(status));
+        return;
+    }
+    restartIfRunning();
+}
+
+void ZivraAudio::startListeningForDeviceChanges() {
+    EngineObjects& o = *objects_;
+    if (o.deviceListener != 0 || o.defaultOutputListener != 0)
+        return;
+    // Each notification is answered in a task of its own on the main thread,
+    // and only while the engine exists.
+    const auto later = [guard = QPointer(this)](void (ZivraAudio::*work)()) {
+        return [guard, work] {
+            if (!guard)
+                return;
+            QTimer::singleShot(0, guard.data(), [guard, work] {
+                if (guard)
+                    (guard.data()->*work)();
+            });
+        };
+    };
+    o.deviceListener = o.environment.sound->addListener(DeviceChange::SinkList,
+                                                        later(&ZivraAudio::refreshOutputDevices));
+    o.defaultOutputListener = o.environment.sound->addListener(
+        DeviceChange::DefaultSink, later(&ZivraAudio::restartIfRunning));
+}
+
+void ZivraAudio::stopListeningForDeviceChanges() {
+    EngineObjects& o = *objects_;
+    for (zivra::sound::ListenerId* id : {&o.deviceListener, &o.defaultOutputListener}) {
+        if (*id != 0)
+            o.environment.sound->removeListener(*id);
+        *id = 0;
+    }
+}

@@ -1,0 +1,123 @@
+#include "CaptureBlock.h"
+#include "EngineError.h"
+#include "EngineObjects.h"
+#include "RenderBlock.h"
+#include "TapBlock.h"
+#include "ZivraAudio.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr std::uint32_t ringCapacity = 0x400000;
+constexpr std::uint32_t tapBufferFrames = 1024;
+constexpr int maxAliveReads = 200;
+constexpr std::chrono::milliseconds alivePollInterval{10};
+
+QString messageOf(const std::exception& error) {
+    return QString::fromStdString(error.what());
+}
+
+// Hands a tap reading to the main thread, where it is published while the
+// engine still exists.
+std::function<void(const MeterReading&)> meterPublisher(std::weak_ptr<EngineAnchor> anchor) {
+    return [anchor = std::move(anchor)](const MeterReading& reading) {
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app)
+            return;
+        QMetaObject::invokeMethod(
+            app,
+            [anchor, reading] {
+                const std::shared_ptr<EngineAnchor> alive = anchor.lock();
+                if (!alive || !alive->engine)
+                    return;
+                alive->engine->setWaveformSamples(
+                    QList<float>(reading.waveform.begin(), reading.waveform.end()));
+                alive->engine->setOutputLevel(reading.level);
+            },
+            Qt::QueuedConnection);
+    };
+}
+
+} // namespace
+
+void ZivraAudio::setup(SetupDone done) {
+    try {
+        setupCapture();
+    } catch (const std::exception& error) {
+        done(messageOf(error));
+        return;
+    }
+    waitForAggregateDeviceAlive(0, [this, done = std::move(done)](std::optional<QString> error) {
+        if (!error) {
+            try {
+                setupGraph();
+            } catch (const std::exception& failure) {
+                error = messageOf(failure);
+            }
+        }
+        done(error);
+    });
+}
+
+// The tap that takes every other program's sound and the capture device that
+// reads it.
+void ZivraAudio::setupCapture() {
+    EngineObjects& o = *objects_;
+    startListeningForDeviceChanges();
+    o.outputDevice = physicalOutputDeviceID();
+    if (deviceUID(o.outputDevice).isEmpty())
+        throw EngineError("Could not read output device UID");
+
+    zivra::sound::TapDescription description{"Zivra Tap", static_cast<long>(getpid())};
+    o.tap = o.environment.sound->createTap(description);
+    const std::optional<zivra::sound::StreamFormat> format = o.tap->format();
+    if (!format || !(format->sampleRate > 0) || format->channels == 0)
+        throw EngineError("Could not read tap format");
+    o.tapFormat = *format;
+    o.captureDevice = o.environment.sound->createCaptureDevice(*o.tap, "Zivra Aggregate");
+}
+
+void ZivraAudio::waitForAggregateDeviceAlive(int reads, SetupDone done) {
+    if (objects_->captureDevice->isAlive()) {
+        done(std::nullopt);
+        return;
+    }
+    ++reads;
+    const std::uint64_t generation = objects_->generation;
+    objects_->environment.sleep(alivePollInterval, [guard = QPointer(this), generation, reads,
+                                                    done = std::move(done)]() mutable {
+        if (!guard || guard->objects_->generation != generation)
+            return;
+        if (reads == maxAliveReads)
+            done(QStringLiteral("Audio aggregate device did not become alive"));
+        else
+            guard->waitForAggregateDeviceAlive(reads, std::move(done));
+    });
+}
+
+// The playback graph on the physical output, fed from a fresh ring.
+void ZivraAudio::setupGraph() {
+    EngineObjects& o = *objects_;
+    const double nominalRate = o.captureDevice->nominalSampleRate().value_or(0);
+    const double rate = nominalRate > 0 ? nominalRate : o.tapFormat.sampleRate;
+
+    o.graph = o.environment.sound->createOutputGraph(zivra::sound::StreamFormat{rate, 2});
+    if (!o.graph)
+        throw EngineError("Could not create engine");
+    o.graph->setPitch(pitchEnabled_ ? pitchCents_ : 0.0f);
+    o.graph->setBypass(!pitchEnabled_);
+
+    o.ring = std::make_shared<RingBuffer>(ringCapacity);
+    o.graph->setSource(makeRenderBlock(o.ring, audioParams_));
+    o.graph->setOutputDevice(o.outputDevice);
+
+    if (o.graph->streamMixerChannelCount() > 0)
+        o.graph->installTap(tapBufferFrames,
+                            makeTapBlock(o.anchor, handoffAppendHandler, meterPublisher(o.anchor)));
+    o.captureDevice->createIOProc(makeCaptureBlock(o.ring));
+    o.ioProcInstalled = true;
+}

@@ -1,0 +1,149 @@
+#include "EngineObjects.h"
+#include "ZivraAudio.h"
+
+#include <QPointer>
+#include <QTimer>
+
+bool ZivraAudio::engineWanted() const {
+    return pitchEnabled_ || removeVocalsEnabled_ || handoffActive_;
+}
+
+void ZivraAudio::updateEngine() {
+    if (objects_->isBuilding) {
+        // Answered when the build in progress has finished.
+        objects_->reevaluateAfterBuild = true;
+        return;
+    }
+    const bool wanted = engineWanted();
+    if (wanted == isEngineRunning_)
+        return;
+    if (!wanted) {
+        cleanup();
+        setIsEngineRunning(false);
+        setStatusText(QString());
+        return;
+    }
+    if (isRequestingPermission_)
+        return;
+    isRequestingPermission_ = true;
+    QTimer::singleShot(0, this, [this] {
+        ensureAudioCapturePermission([guard = QPointer(this)](bool granted) {
+            if (!guard)
+                return;
+            guard->isRequestingPermission_ = false;
+            if (granted)
+                guard->startEngine();
+        });
+    });
+}
+
+void ZivraAudio::ensureAudioCapturePermission(std::function<void(bool)> done) {
+    ZivraAudioPermission& permission = *objects_->environment.permission;
+    if (permission.preflightAudioCapture()) {
+        done(true);
+        return;
+    }
+    setStatusText(QStringLiteral("Allow System Audio Recording to use Zivra"));
+    if (permissionPromptHandler)
+        permissionPromptHandler();
+    permission.requestAudioCapturePermission(
+        [guard = QPointer(this), done = std::move(done)](bool granted) {
+            if (!guard)
+                return;
+            if (granted) {
+                guard->setStatusText(QString());
+                if (guard->permissionGrantedHandler)
+                    guard->permissionGrantedHandler();
+            } else {
+                guard->setStatusText(QStringLiteral(
+                    "Permission denied. Enable System Audio Recording for Zivra in System "
+                    "Settings."));
+                guard->setNeedsRestart(true);
+            }
+            done(granted);
+        });
+}
+
+void ZivraAudio::startEngine() {
+    // A feature switched off while the permission was asked cancels the start.
+    if (!engineWanted() || isEngineRunning_)
+        return;
+    if (objects_->isBuilding) {
+        objects_->reevaluateAfterBuild = true;
+        return;
+    }
+    objects_->isBuilding = true;
+    const std::uint64_t generation = objects_->generation;
+    setup([this, generation](std::optional<QString> error) { finishStart(generation, error); });
+}
+
+void ZivraAudio::finishStart(std::uint64_t generation, std::optional<QString> error) {
+    // cleanup() took the half-built graph away while it was being built.
+    if (generation != objects_->generation)
+        return;
+    objects_->isBuilding = false;
+    if (!error) {
+        try {
+            if (objects_->ring)
+                objects_->ring->clear();
+            if (objects_->ioProcInstalled && objects_->captureDevice)
+                objects_->captureDevice->start();
+            if (objects_->graph) {
+                objects_->graph->start();
+                objects_->graph->setVolume(handoffActive_ ? 0.0f : 1.0f);
+            }
+        } catch (const std::exception& failure) {
+            error = QString::fromStdString(failure.what());
+        }
+    }
+    if (error) {
+        cleanup();
+        setIsEngineRunning(false);
+        setStatusText(QStringLiteral("Error: ") + *error);
+        return;
+    }
+    setIsEngineRunning(true);
+    setNeedsRestart(false);
+    setStatusText(QString());
+    if (objects_->reevaluateAfterBuild) {
+        objects_->reevaluateAfterBuild = false;
+        updateEngine();
+    }
+}
+
+void ZivraAudio::cleanup() {
+    EngineObjects& o = *objects_;
+    // Ends a build in progress too: its remaining steps find a new generation.
+    ++o.generation;
+    o.isBuilding = false;
+    o.reevaluateAfterBuild = false;
+    stopListeningForDeviceChanges();
+    if (o.graph)
+        o.graph->removeTap();
+    if (o.ioProcInstalled && o.captureDevice) {
+        o.captureDevice->stop();
+        o.captureDevice->destroyIOProc();
+        o.ioProcInstalled = false;
+    }
+    o.captureDevice.reset();
+    o.tap.reset();
+    if (o.graph)
+        o.graph->stop();
+    o.graph.reset();
+    o.ring.reset();
+}
+
+void ZivraAudio::restartIfRunning() {
+    if (!isEngineRunning_)
+        return;
+    cleanup();
+    setIsEngineRunning(false);
+    updateEngine();
+}
+
+void ZivraAudio::updatePitch() {
+    if (!objects_->graph)
+        return;
+    objects_->graph->setPitch(pitchEnabled_ ? pitchCents_ : 0.0f);
+    objects_->graph->setBypass(!pitchEnabled_);
+}
