@@ -68,16 +68,16 @@ NowPlayingProvider::track(const QString& app, platform::PlayerScripts& scripts) 
     if (!outcome || !outcome->stringValue || outcome->stringValue->isEmpty()) {
         return std::nullopt;
     }
-    const QStringList pieces = outcome->stringValue->split(QLatin1Char('|'));
-    const auto piece = [&pieces](qsizetype index, const QString& fallback) {
-        return index < pieces.size() ? pieces[index] : fallback;
+    const QStringList fields = outcome->stringValue->split(QLatin1Char('|'));
+    const auto field = [&fields](qsizetype index, const QString& fallback) {
+        return index < fields.size() ? fields[index] : fallback;
     };
     Track track;
-    track.title = piece(0, QString());
-    track.artist = piece(1, QString());
-    const QString state = piece(2, QStringLiteral("playing")).toLower();
-    track.position = decimalOrZero(piece(3, QStringLiteral("0")));
-    track.duration = decimalOrZero(piece(4, QStringLiteral("0")));
+    track.title = field(0, QString());
+    track.artist = field(1, QString());
+    const QString state = field(2, QStringLiteral("playing")).toLower();
+    track.position = decimalOrZero(field(3, QStringLiteral("0")));
+    track.duration = decimalOrZero(field(4, QStringLiteral("0")));
     // Spotify reports the duration in milliseconds.
     if (app == spotify && track.duration > 1000) {
         track.duration /= 1000;

@@ -135,13 +135,6 @@ protected:
 
 } // namespace
 
-TEST_F(PermissionTest, RawValues) {
-    EXPECT_EQ(static_cast<int>(Status::undetermined), 0);
-    EXPECT_EQ(static_cast<int>(Status::noPlayerRunning), 1);
-    EXPECT_EQ(static_cast<int>(Status::granted), 2);
-    EXPECT_EQ(static_cast<int>(Status::denied), 3);
-}
-
 TEST_F(PermissionTest, NoPlayerRunningRunsNoScript) {
     scripts.running = {"org.example.other"};
     EXPECT_EQ(preflight(), Status::noPlayerRunning);
