@@ -28,11 +28,11 @@ ScriptOutcome text(const QString& value) {
 
 ScriptOutcome failure(int number, const QString& player, const QString& message) {
     return {false, std::nullopt, number,
-            QStringLiteral("%1: %2 (%3)").arg(player, message).arg(number)};
+            QStringLiteral("%1: %2 (%3)").arg(player, message, QString::number(number))};
 }
 
-// A refusal reaches the caller even from inside a try block, as the platform's
-// automation refusal does.
+// A D-Bus error as the script error a player would raise: access denied is the refusal to let
+// Zivra control the player.
 ScriptOutcome failure(const QDBusError& error, const QString& player) {
     switch (error.type()) {
     case QDBusError::AccessDenied:
@@ -46,7 +46,8 @@ ScriptOutcome failure(const QDBusError& error, const QString& player) {
     }
 }
 
-// A failure inside a script's "try ... on error return """: only a refusal escapes it.
+// A failure inside a script's "try ... on error return """: only a refusal escapes it, as a
+// refused automation does.
 ScriptOutcome caught(const QDBusError& error, const QString& player) {
     return error.type() == QDBusError::AccessDenied ? failure(error, player) : text(QString());
 }
@@ -103,14 +104,14 @@ ScriptOutcome trackQuery(const MprisPlayer& player, const PlayerScript& script) 
     const qlonglong length = metadata.value(u"mpris:length"_qs).toLongLong();
     const QString duration =
         script.player == u"Spotify" ? QString::number(length / 1000) : seconds(length);
-    return text(QStringList{
+    const QStringList fields{
         metadata.value(u"xesam:title"_qs).toString(),
         demarshalled(metadata.value(u"xesam:artist"_qs)).toStringList().join(u", "),
         properties.value(u"PlaybackStatus"_qs).toString().toLower(),
         seconds(properties.value(u"Position"_qs).toLongLong()),
         duration,
-    }
-                    .join(u'|'));
+    };
+    return text(fields.join(u'|'));
 }
 
 ScriptOutcome seek(const MprisPlayer& player, const PlayerScript& script) {
