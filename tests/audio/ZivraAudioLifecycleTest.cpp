@@ -1,0 +1,279 @@
+#include "EngineTestSupport.h"
+
+#include <unistd.h>
+
+#include <array>
+
+namespace {
+
+using Step = FakeSoundServer::Step;
+using namespace std::chrono_literals;
+
+using LifecycleTest = EngineTest;
+
+TEST_F(LifecycleTest, PitchOnBuildsAndStartsOneGraph) {
+    engine().setPitchEnabled(true);
+    EXPECT_FALSE(engine().isEngineRunning()) << "the start runs in a task of its own";
+    settle();
+    EXPECT_TRUE(engine().isEngineRunning());
+    EXPECT_EQ(engine().statusText(), "");
+    EXPECT_EQ(server->lastTap.name, "Zivra Tap");
+    EXPECT_EQ(server->lastTap.excludedProcessId, static_cast<long>(getpid()));
+    EXPECT_EQ(server->captureName, "Zivra Aggregate");
+    ASSERT_TRUE(server->graph);
+    EXPECT_EQ(server->graph->format.sampleRate, 48000);
+    EXPECT_EQ(server->graph->format.channels, 2u);
+    EXPECT_EQ(server->graph->outputDevice, 40u);
+    EXPECT_EQ(server->graph->tapFrames, 1024u);
+    EXPECT_EQ(server->graph->volume, 1.0f);
+    EXPECT_TRUE(server->graph->started);
+    const std::vector<std::string> expected{"create tap",    "create capture", "create graph",
+                                            "pitch",         "install tap",    "create ioproc",
+                                            "start capture", "start graph"};
+    std::vector<std::string> made;
+    for (const std::string& entry : server->log)
+        if (entry != "add listener" && entry != "remove listener")
+            made.push_back(entry);
+    EXPECT_EQ(made, expected);
+}
+
+TEST_F(LifecycleTest, SeveralFeaturesInOneTurnStartOnce) {
+    engine().setPitchEnabled(true);
+    engine().setRemoveVocalsEnabled(true);
+    engine().setHandoffActive(true);
+    settle();
+    EXPECT_TRUE(engine().isEngineRunning());
+    EXPECT_EQ(server->count("create tap"), 1);
+    EXPECT_EQ(server->count("create graph"), 1);
+    EXPECT_EQ(server->graph->volume, 0.0f);
+}
+
+TEST_F(LifecycleTest, EverythingOffTearsDownInOrder) {
+    engine().setRemoveVocalsEnabled(true);
+    settle();
+    engine().setStatusText("stale");
+    const auto mark = static_cast<std::ptrdiff_t>(server->log.size());
+    engine().setRemoveVocalsEnabled(false);
+    EXPECT_FALSE(engine().isEngineRunning());
+    EXPECT_EQ(engine().statusText(), "");
+    EXPECT_EQ(std::vector<std::string>(server->log.begin() + mark, server->log.end()),
+              (std::vector<std::string>{"remove listener", "remove listener", "remove tap",
+                                        "stop capture", "destroy ioproc", "destroy capture",
+                                        "destroy tap", "stop graph", "destroy graph"}));
+    EXPECT_TRUE(server->nothingLeft());
+    EXPECT_TRUE(server->listeners.empty());
+}
+
+TEST_F(LifecycleTest, RefusedPermissionBuildsNothingAndAsksAgainLater) {
+    permission.preflight = false;
+    permission.grant = false;
+    int prompts = 0, grants = 0;
+    engine().permissionPromptHandler = [&] { ++prompts; };
+    engine().permissionGrantedHandler = [&] { ++grants; };
+    engine().setPitchEnabled(true);
+    settle();
+    EXPECT_EQ(engine().statusText(),
+              "Permission denied. Enable System Audio Recording for Zivra in System Settings.");
+    EXPECT_TRUE(engine().needsRestart());
+    EXPECT_FALSE(engine().isEngineRunning());
+    EXPECT_EQ(server->count("create tap"), 0);
+    EXPECT_EQ(prompts, 1);
+
+    permission.grant = true;
+    QStringList statuses;
+    QObject::connect(&engine(), &ZivraAudio::statusTextChanged,
+                     [&](const QString& text) { statuses << text; });
+    engine().setRemoveVocalsEnabled(true);
+    settle();
+    EXPECT_EQ(permission.requests, 2);
+    EXPECT_EQ(prompts, 2);
+    EXPECT_EQ(grants, 1);
+    EXPECT_EQ(statuses.first(), "Allow System Audio Recording to use Zivra");
+    EXPECT_TRUE(engine().isEngineRunning());
+    EXPECT_FALSE(engine().needsRestart());
+    EXPECT_EQ(engine().statusText(), "");
+}
+
+TEST_F(LifecycleTest, AliveOnTheThirdReadSleepsTwice) {
+    server->aliveOnRead = 3;
+    engine().setPitchEnabled(true);
+    settle();
+    EXPECT_EQ(server->aliveReads, 3);
+    EXPECT_EQ(sleeps, (std::vector<std::chrono::milliseconds>{10ms, 10ms}));
+    EXPECT_TRUE(engine().isEngineRunning());
+}
+
+TEST_F(LifecycleTest, NeverAliveGivesUpAfter200Reads) {
+    server->aliveOnRead = 0;
+    engine().setPitchEnabled(true);
+    settle();
+    EXPECT_EQ(server->aliveReads, 200);
+    EXPECT_EQ(sleeps.size(), 200u);
+    EXPECT_EQ(engine().statusText(), "Error: Audio aggregate device did not become alive");
+    EXPECT_FALSE(engine().isEngineRunning());
+    EXPECT_TRUE(server->nothingLeft());
+}
+
+TEST_F(LifecycleTest, UnreadableNominalRateUsesTheTapRate) {
+    server->nominalRate = 0;
+    engine().setPitchEnabled(true);
+    settle();
+    EXPECT_EQ(server->graph->format.sampleRate, 44100);
+}
+
+TEST_F(LifecycleTest, MixerWithoutChannelsGetsNoTap) {
+    server->mixerChannels = 0;
+    engine().setPitchEnabled(true);
+    settle();
+    EXPECT_TRUE(engine().isEngineRunning());
+    EXPECT_EQ(server->count("install tap"), 0);
+}
+
+TEST_F(LifecycleTest, DefaultOutputChangeRestartsOnlyWhileRunning) {
+    engine();
+    server->notify(zivra::sound::DeviceChange::DefaultSink);
+    settle();
+    EXPECT_EQ(server->count("create graph"), 0);
+
+    engine().setPitchEnabled(true);
+    settle();
+    server->defaultSinkIndex = 41;
+    server->notify(zivra::sound::DeviceChange::DefaultSink);
+    settle();
+    EXPECT_EQ(server->count("create graph"), 2);
+    EXPECT_EQ(server->live("graph"), 1);
+    EXPECT_EQ(server->graph->outputDevice, 41u);
+    EXPECT_TRUE(engine().isEngineRunning());
+
+    engine().setPitchEnabled(false);
+    EXPECT_TRUE(server->listeners.empty()) << "a stopped engine follows no device changes";
+}
+
+TEST_F(LifecycleTest, DeviceListChangesRefreshTheList) {
+    engine();
+    server->sinkList.push_back({42, "usb", "USB Audio", 2});
+    server->notify(zivra::sound::DeviceChange::SinkList);
+    EXPECT_EQ(engine().outputDevices().size(), 2) << "answered in a later task";
+    settle();
+    EXPECT_EQ(engine().outputDevices().size(), 3);
+}
+
+TEST_F(LifecycleTest, StartRequestedDuringABuildIsAbsorbed) {
+    server->aliveOnRead = 3;
+    engine().setPitchEnabled(true);
+    runTasks();
+    ASSERT_EQ(server->live("capture"), 1);
+    ASSERT_EQ(server->live("graph"), 0) << "still waiting for the device";
+    engine().setRemoveVocalsEnabled(true);
+    runTasks();
+    EXPECT_EQ(server->count("create capture"), 1);
+    settle();
+    EXPECT_TRUE(engine().isEngineRunning());
+    EXPECT_EQ(server->count("create tap"), 1);
+    EXPECT_EQ(server->count("create graph"), 1);
+}
+
+TEST_F(LifecycleTest, StopRequestedDuringABuildIsAnsweredAfterIt) {
+    server->aliveOnRead = 3;
+    engine().setPitchEnabled(true);
+    runTasks();
+    engine().setPitchEnabled(false);
+    settle();
+    EXPECT_FALSE(engine().isEngineRunning());
+    EXPECT_TRUE(server->nothingLeft());
+}
+
+TEST_F(LifecycleTest, CleanupDuringABuildAbandonsIt) {
+    server->aliveOnRead = 3;
+    engine().setPitchEnabled(true);
+    runTasks();
+    engine().cleanup();
+    settle();
+    EXPECT_FALSE(engine().isEngineRunning());
+    EXPECT_TRUE(server->nothingLeft());
+    EXPECT_EQ(engine().statusText(), "");
+}
+
+TEST_F(LifecycleTest, CleanupIsHarmlessTwiceAndBeforeAnyRun) {
+    engine().cleanup();
+    engine().cleanup();
+    EXPECT_TRUE(server->nothingLeft());
+    engine().setPitchEnabled(true);
+    settle();
+    engine().cleanup();
+    engine().cleanup();
+    EXPECT_TRUE(server->nothingLeft());
+}
+
+TEST_F(LifecycleTest, TapBuffersFeedTheStreamerAndTheMeters) {
+    int appended = 0;
+    engine().handoffAppendHandler = [&](const AudioPCMBuffer& buffer) {
+        appended += static_cast<int>(buffer.frameLength);
+    };
+    engine().setPitchEnabled(true);
+    settle();
+    std::vector<float> samples(1024, 0.5f);
+    const float* channels[] = {samples.data(), samples.data()};
+    const auto tap = server->graph->tap;
+    tap(AudioPCMBuffer{channels, 2, 1024, 48000});
+    EXPECT_EQ(appended, 1024);
+    settle();
+    EXPECT_FLOAT_EQ(engine().outputLevel(), 0.5f);
+    EXPECT_EQ(engine().waveformSamples(), QList<float>(28, 0.5f));
+
+    engine_.reset();
+    tap(AudioPCMBuffer{channels, 2, 1024, 48000});
+    settle();
+    EXPECT_EQ(appended, 2048) << "the streamer hears the tap after the engine is gone";
+}
+
+struct Failure {
+    Step step;
+    const char* message;
+};
+
+class SetupFailureTest : public EngineTest, public ::testing::WithParamInterface<Failure> {};
+
+TEST_P(SetupFailureTest, LeavesNothingBehindAndShowsTheMessage) {
+    server->failAt = GetParam().step;
+    engine().setPitchEnabled(true);
+    settle();
+    EXPECT_EQ(engine().statusText(), QString("Error: ") + GetParam().message);
+    EXPECT_FALSE(engine().isEngineRunning());
+    EXPECT_TRUE(server->nothingLeft());
+    EXPECT_TRUE(server->listeners.empty());
+    EXPECT_TRUE(engine().pitchEnabled()) << "settings stay as they are";
+
+    server->failAt = Step::none;
+    engine().setPitchEnabled(true);
+    settle();
+    EXPECT_TRUE(engine().isEngineRunning()) << "the next request tries again";
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryStep, SetupFailureTest,
+                         ::testing::Values(Failure{Step::createTap, "fake failure"},
+                                           Failure{Step::tapFormat, "Could not read tap format"},
+                                           Failure{Step::createCaptureDevice, "fake failure"},
+                                           Failure{Step::createGraph, "fake failure"},
+                                           Failure{Step::graphIsNull, "Could not create engine"},
+                                           Failure{Step::createIOProc, "fake failure"},
+                                           Failure{Step::captureStart, "fake failure"},
+                                           Failure{Step::graphStart, "fake failure"}));
+
+TEST_F(LifecycleTest, NoDefaultOutputDevice) {
+    server->defaultSinkIndex.reset();
+    engine().setPitchEnabled(true);
+    settle();
+    EXPECT_EQ(engine().statusText(), "Error: No default output device");
+    EXPECT_TRUE(server->nothingLeft());
+}
+
+TEST_F(LifecycleTest, OutputDeviceWithoutUid) {
+    server->sinkList[0].name.clear();
+    engine().setPitchEnabled(true);
+    settle();
+    EXPECT_EQ(engine().statusText(), "Error: Could not read output device UID");
+    EXPECT_TRUE(server->nothingLeft());
+}
+
+} // namespace
