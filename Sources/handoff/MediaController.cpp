@@ -34,17 +34,16 @@ const CommandRoute& routeOf(MediaController::Command command) {
     return routes[static_cast<std::size_t>(command)];
 }
 
-constexpr int systemDefinedType = 14;
-constexpr short auxiliaryControlButtons = 8;
-constexpr long keyDownState = 0xA00;
-constexpr long keyUpState = 0xB00;
+using platform::SystemDefinedEvent;
 
-platform::SystemDefinedEvent mediaKeyEvent(long key, long state) {
-    platform::SystemDefinedEvent event;
-    event.type = systemDefinedType;
-    event.modifierFlags = static_cast<std::uint64_t>(state);
-    event.subtype = auxiliaryControlButtons;
-    event.data1 = (key << 16) | state;
+// The key-down (pressed) or key-up (released) event of one media key; the state sits in bits 8
+// to 15 of both the modifier flags and data1.
+SystemDefinedEvent mediaKeyEvent(long key, long state) {
+    SystemDefinedEvent event;
+    event.type = SystemDefinedEvent::systemDefinedType;
+    event.modifierFlags = static_cast<std::uint64_t>(state << 8);
+    event.subtype = SystemDefinedEvent::auxiliaryControlButtons;
+    event.data1 = (key << 16) | (state << 8);
     event.data2 = -1;
     return event;
 }
@@ -100,9 +99,9 @@ bool MediaController::ensureTrusted() {
 
 void MediaController::postMediaKey(Command command) {
     const long key = routeOf(command).mediaKey;
-    keys_.post(mediaKeyEvent(key, keyDownState));
+    keys_.post(mediaKeyEvent(key, SystemDefinedEvent::pressedState));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    keys_.post(mediaKeyEvent(key, keyUpState));
+    keys_.post(mediaKeyEvent(key, SystemDefinedEvent::releasedState));
 }
 
 void MediaController::sendAppleScript(Command command) {

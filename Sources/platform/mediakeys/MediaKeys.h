@@ -7,6 +7,12 @@ namespace zivra::platform {
 // A system-defined event of the kind that carries the keyboard's media keys: the fields a
 // media-key press or release is made of.
 struct SystemDefinedEvent {
+    static constexpr int systemDefinedType = 14;
+    static constexpr short auxiliaryControlButtons = 8;
+    // data1 holds the key type in bits 16 to 31 and one of these states in bits 8 to 15.
+    static constexpr long pressedState = 0xA;
+    static constexpr long releasedState = 0xB;
+
     int type = 0;
     double x = 0;
     double y = 0;

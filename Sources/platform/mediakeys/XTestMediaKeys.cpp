@@ -8,11 +8,6 @@ namespace zivra::platform {
 
 namespace {
 
-constexpr int systemDefinedType = 14;
-constexpr short auxiliaryControlButtons = 8;
-constexpr long pressedState = 0xA;
-constexpr long releasedState = 0xB;
-
 // The keyboard's media keys by the key type they report.
 KeySym keySymOf(long keyType) {
     switch (keyType) {
@@ -49,20 +44,24 @@ public:
     bool isProcessTrustedWithPrompt() override { return isProcessTrusted(); }
 
     void post(const SystemDefinedEvent& event) override {
-        if (event.type != systemDefinedType || event.subtype != auxiliaryControlButtons) {
+        if (event.type != SystemDefinedEvent::systemDefinedType ||
+            event.subtype != SystemDefinedEvent::auxiliaryControlButtons) {
             return;
         }
         const long state = (event.data1 >> 8) & 0xFF;
         const KeySym keySym = keySymOf((event.data1 >> 16) & 0xFFFF);
         Display* x = display();
-        if (!x || keySym == NoSymbol || (state != pressedState && state != releasedState)) {
+        if (!x || keySym == NoSymbol ||
+            (state != SystemDefinedEvent::pressedState &&
+             state != SystemDefinedEvent::releasedState)) {
             return;
         }
         const KeyCode keyCode = XKeysymToKeycode(x, keySym);
         if (keyCode == 0) {
             return;
         }
-        XTestFakeKeyEvent(x, keyCode, state == pressedState ? True : False, CurrentTime);
+        XTestFakeKeyEvent(x, keyCode, state == SystemDefinedEvent::pressedState ? True : False,
+                          CurrentTime);
         XFlush(x);
     }
 
