@@ -1,0 +1,104 @@
+#include "EngineTestSupport.h"
+
+namespace {
+
+class DevicesTest : public EngineTest {
+protected:
+    // The sink the graph plays on after a start.
+    std::optional<std::uint32_t> playbackSink() {
+        engine().setPitchEnabled(true);
+        settle();
+        return server->graph ? server->graph->outputDevice : std::nullopt;
+    }
+};
+
+TEST_F(DevicesTest, ListsSinksWithOutputsInServerOrder) {
+    server->sinkList = {{7, "a", "Alpha", 2}, {3, "b", "Beta", 0}, {5, "", "", 1}};
+    EXPECT_EQ(engine().outputDevices(),
+              (QList<OutputDevice>{{7, "a", "Alpha"}, {5, "Unknown", "Unknown"}}));
+}
+
+TEST_F(DevicesTest, UnreadableListIsEmpty) {
+    server->sinkListReadable = false;
+    EXPECT_TRUE(engine().outputDevices().isEmpty());
+}
+
+TEST_F(DevicesTest, SelectedPhysicalDeviceIsUsed) {
+    engine().setSelectedOutputID(41);
+    EXPECT_EQ(playbackSink(), 41u);
+}
+
+TEST_F(DevicesTest, SelectedVirtualDeviceFallsBackToTheDefault) {
+    server->sinkList.push_back({50, "zivra_aggregate", "Zivra Aggregate", 2});
+    server->setDefaultStatus = -1; // keep the default where it is
+    engine().setSelectedOutputID(50);
+    EXPECT_EQ(playbackSink(), 40u);
+}
+
+TEST_F(DevicesTest, VirtualDefaultGivesWayToTheNextPhysicalDevice) {
+    server->sinkList = {{60, "bh", "BlackHole 2ch", 2},
+                        {61, "multi", "My MULTI-OUTPUT Device", 2},
+                        {62, "speakers", "Multi Output Speakers", 2}};
+    server->defaultSinkIndex = 60;
+    EXPECT_EQ(playbackSink(), 62u) << "a name with only part of a marker is not virtual";
+}
+
+TEST_F(DevicesTest, AllVirtualKeepsTheDefault) {
+    server->sinkList = {{60, "bh", "BlackHole 2ch", 2}, {61, "lb", "Loopback Audio", 2}};
+    server->defaultSinkIndex = 61;
+    EXPECT_EQ(playbackSink(), 61u);
+}
+
+TEST_F(DevicesTest, NoDefaultAndNoSelectionFailsTheStart) {
+    server->defaultSinkIndex.reset();
+    EXPECT_EQ(playbackSink(), std::nullopt);
+    EXPECT_EQ(engine().statusText(), "Error: No default output device");
+}
+
+TEST_F(DevicesTest, SelectingTheSameValueDoesNothing) {
+    engine().setSelectedOutputID(41);
+    engine().setSelectedOutputID(41);
+    engine().setSelectedOutputID(std::nullopt);
+    EXPECT_EQ(server->count("setDefaultSink 41"), 1);
+    EXPECT_EQ(server->defaultSinkIndex, 41u) << "going back to the system default changes nothing";
+}
+
+TEST_F(DevicesTest, RefusedSelectionShowsTheStatusAndKeepsTheEngine) {
+    engine().setPitchEnabled(true);
+    settle();
+    server->setDefaultStatus = -7;
+    engine().setSelectedOutputID(41);
+    settle();
+    EXPECT_EQ(engine().statusText(), "Could not set output (-7)");
+    EXPECT_EQ(engine().selectedOutputID(), 41u);
+    EXPECT_EQ(server->count("create graph"), 1);
+    EXPECT_EQ(server->graph->outputDevice, 40u);
+}
+
+TEST_F(DevicesTest, SelectionRebuildsARunningGraphOnTheNewDevice) {
+    engine().setPitchEnabled(true);
+    settle();
+    engine().setSelectedOutputID(41);
+    settle();
+    EXPECT_EQ(server->defaultSinkIndex, 41u);
+    EXPECT_EQ(server->count("create graph"), 2);
+    EXPECT_EQ(server->live("graph"), 1);
+    EXPECT_EQ(server->graph->outputDevice, 41u);
+    EXPECT_TRUE(engine().isEngineRunning());
+}
+
+TEST_F(DevicesTest, ListenersAreRegisteredOnceAndAgainAfterATeardown) {
+    engine();
+    EXPECT_EQ(server->listeners.size(), 2u);
+    engine().setPitchEnabled(true);
+    settle();
+    EXPECT_EQ(server->count("add listener"), 2) << "already registered at construction";
+    engine().setPitchEnabled(false);
+    EXPECT_TRUE(server->listeners.empty());
+    engine().setPitchEnabled(true);
+    settle();
+    EXPECT_EQ(server->listeners.size(), 2u);
+    EXPECT_EQ(server->count("add listener"), 4);
+}
+
+} // namespace
