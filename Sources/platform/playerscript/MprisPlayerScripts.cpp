@@ -7,7 +7,9 @@
 #include <QDBusError>
 #include <QDBusObjectPath>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace zivra::platform {
 
@@ -124,7 +126,10 @@ ScriptOutcome seek(const MprisPlayer& player, const PlayerScript& script) {
     if (!track.canConvert<QDBusObjectPath>()) {
         return failure(noSuchObject, script.player, QStringLiteral("Can't get current track."));
     }
-    const auto microseconds = static_cast<qlonglong>(std::llround(script.seconds * 1e6));
+    // Positions beyond what D-Bus can carry are clamped; the player ignores them anyway.
+    const double limit = static_cast<double>(std::numeric_limits<qlonglong>::max() / 2);
+    const auto microseconds =
+        static_cast<qlonglong>(std::llround(std::clamp(script.seconds * 1e6, -limit, limit)));
     return outcomeOf(
         player.call(QStringLiteral("SetPosition"),
                     {QVariant::fromValue(track.value<QDBusObjectPath>()), microseconds}),

@@ -119,6 +119,7 @@ TEST_F(PlayersTest, SpotifyReportsItsTrackAndFollowsCommands) {
     ASSERT_TRUE(fromWorker);
     EXPECT_DOUBLE_EQ(fromWorker->position, 100.25);
     NowPlayingProvider::setPosition(1000);
+    NowPlayingProvider::setPosition(1e300);
     EXPECT_DOUBLE_EQ(NowPlayingProvider::track("Spotify")->position, 100.25)
         << "the player ignores a position beyond the track";
 
