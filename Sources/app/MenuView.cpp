@@ -25,6 +25,12 @@ constexpr int headerIconPoints = 15;
 constexpr int headerIconFrame = 24;
 constexpr int appIconPoints = 28;
 
+// The height a child asks for, within the limits it has been given.
+int preferredHeight(const QWidget* widget) {
+    return std::clamp(widget->sizeHint().height(), widget->minimumHeight(),
+                      widget->maximumHeight());
+}
+
 QString menuButtonStyle() {
     return QStringLiteral("QToolButton { border: none; padding: 0px; background: transparent; }"
                           "QToolButton:hover { background: rgba(0,0,0,20); border-radius: 5px; }"
@@ -50,16 +56,16 @@ MenuView::MenuView(ZivraAudio& audio, QWidget* parent)
     column->addWidget(buildFooter());
     main_->setFixedWidth(panelWidth);
 
-    presets_ = new PresetsPanel(
-        audio_, [this] { withPanelAnimation([this] { setShowing(Panel::presets, false); }); },
-        this);
-    installPanel(Panel::presets, presets_);
-
     quit_ = new QuitConfirmation(this);
     quit_->hide();
     connect(quit_, &QuitConfirmation::dismissed, this,
             [this] { setShowingQuitConfirmation(false); });
     connect(quit_, &QuitConfirmation::quitChosen, this, [this] { terminate(); });
+
+    presets_ = new PresetsPanel(
+        audio_, [this] { withPanelAnimation([this] { setShowing(Panel::presets, false); }); },
+        this);
+    installPanel(Panel::presets, presets_);
 
     connect(&audio_, &ZivraAudio::pitchEnabledChanged, pitch_, &PitchSection::refresh);
     connect(&audio_, &ZivraAudio::pitchCentsChanged, pitch_, &PitchSection::refresh);
@@ -277,10 +283,10 @@ void MenuView::restack() {
 }
 
 QSize MenuView::sizeHint() const {
-    int height = main_->sizeHint().height();
+    int height = preferredHeight(main_);
     for (const SidePanel& panel : panels_) {
         if (panel.widget && !panel.widget->isHidden()) {
-            height = std::max(height, panel.widget->sizeHint().height());
+            height = std::max(height, preferredHeight(panel.widget));
         }
     }
     return {panelWidth, height};
@@ -288,13 +294,13 @@ QSize MenuView::sizeHint() const {
 
 void MenuView::layoutChildren() {
     const int height = this->height();
-    const int mainHeight = main_->sizeHint().height();
+    const int mainHeight = preferredHeight(main_);
     main_->setGeometry(0, (height - mainHeight) / 2, panelWidth, mainHeight);
     for (const SidePanel& panel : panels_) {
         if (!panel.widget) {
             continue;
         }
-        const int panelHeight = panel.widget->sizeHint().height();
+        const int panelHeight = preferredHeight(panel.widget);
         const int x = panel.slide->state() == QAbstractAnimation::Running
                           ? panel.widget->x()
                           : (panel.showing ? 0 : width());

@@ -98,7 +98,7 @@ void PresetsPanel::rebuildRows() {
     QColor highlight = palette().color(QPalette::Highlight);
     highlight.setAlphaF(0.15f);
     for (const SongPreset& preset : presets) {
-        auto* row = new QWidget;
+        auto* row = new QWidget(list_->parentWidget());
         row->setObjectName(QStringLiteral("presetRow"));
         row->setAttribute(Qt::WA_StyledBackground);
         const bool isSelected = selected && *selected == preset.id;
@@ -124,6 +124,7 @@ void PresetsPanel::rebuildRows() {
         connect(remove, &QToolButton::clicked, this,
                 [this, preset] { audio_.deletePreset(preset); });
         list_->addWidget(row);
+        row->show();
         rows_.append(row);
     }
     refresh();

@@ -7,6 +7,11 @@
 #include <QPalette>
 #include <QSvgRenderer>
 
+// The drawings are compiled into the library; a static library must register them itself.
+static void registerDrawings() {
+    Q_INIT_RESOURCE(icons);
+}
+
 namespace zivra {
 namespace {
 
@@ -15,11 +20,16 @@ qreal screenRatio() {
 }
 
 QString drawingPath(const QString& name) {
+    static const bool registered = (registerDrawings(), true);
+    Q_UNUSED(registered);
     return QStringLiteral(":/icons/%1.svg").arg(name);
 }
 
 // Rendered at the device pixel ratio of the screen so the drawings stay crisp when scaled.
 QPixmap render(const QString& name, int points) {
+    if (!hasDrawing(name)) {
+        return {};
+    }
     QSvgRenderer renderer(drawingPath(name));
     if (!renderer.isValid() || points <= 0) {
         return {};

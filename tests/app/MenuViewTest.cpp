@@ -1,0 +1,190 @@
+#include "MenuView.h"
+#include "AppTestSupport.h"
+#include "PopoverWindow.h"
+#include "PresetsPanel.h"
+#include "QuitConfirmation.h"
+#include "SidePanelFrame.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+using namespace zivra;
+
+namespace {
+
+// A side panel of a given height, standing in for the Handoff and tuner panels.
+QWidget* panelOfHeight(int height) {
+    auto* panel = new SidePanelFrame(16);
+    panel->column()->addWidget(new QLabel(QStringLiteral("panel")));
+    panel->setFixedHeight(height);
+    return panel;
+}
+
+} // namespace
+
+class MenuViewTest : public AppTest {
+protected:
+    MenuView& view() {
+        if (!view_) {
+            view_ = std::make_unique<MenuView>(engine());
+            view_->terminate = [this] { ++terminations; };
+            view_->resize(view_->sizeHint());
+            view_->show();
+        }
+        return *view_;
+    }
+
+    QMenu* outputMenu(QToolButton* button) {
+        QMenu* menu = button->menu();
+        for (QAction* action : menu->actions()) {
+            if (action->text() == "Output") {
+                return action->menu();
+            }
+        }
+        return nullptr;
+    }
+
+    // The entries of an output menu with whether each carries the check mark.
+    QList<std::pair<QString, bool>> entries(QMenu* menu) {
+        emit menu->aboutToShow();
+        QList<std::pair<QString, bool>> list;
+        for (QAction* action : menu->actions()) {
+            list.append({action->isSeparator() ? QStringLiteral("---") : action->text(),
+                         !action->icon().isNull()});
+        }
+        return list;
+    }
+
+    int terminations = 0;
+    std::unique_ptr<MenuView> view_;
+};
+
+TEST_F(MenuViewTest, FirstShowIsTheMainPanelAlone) {
+    EXPECT_EQ(view().width(), 320);
+    EXPECT_EQ(view().sizeHint().height(), view().mainPanel()->sizeHint().height());
+    for (auto panel :
+         {MenuView::Panel::presets, MenuView::Panel::handoff, MenuView::Panel::tuner}) {
+        EXPECT_FALSE(view().isShowing(panel));
+    }
+    EXPECT_FALSE(view().presetsPanel()->isVisible());
+    EXPECT_FALSE(view().showingQuitConfirmation());
+}
+
+TEST_F(MenuViewTest, OutputMenusMarkTheSelectedDevice) {
+    engine().setOutputDevices({{40, "speakers", "Speakers"}, {41, "headphones", "Headphones"}});
+    QMenu* header = outputMenu(view().audioSourceButton());
+    QMenu* settings = outputMenu(view().settingsButton());
+    ASSERT_TRUE(header && settings);
+    const QList<std::pair<QString, bool>> initial = {
+        {"System default", true}, {"---", false}, {"Speakers", false}, {"Headphones", false}};
+    EXPECT_EQ(entries(header), initial);
+    EXPECT_EQ(entries(settings), initial);
+
+    menuAction(settings, "Headphones")->trigger();
+    EXPECT_EQ(engine().selectedOutputID(), 41u);
+    const QList<std::pair<QString, bool>> chosen = {
+        {"System default", false}, {"---", false}, {"Speakers", false}, {"Headphones", true}};
+    EXPECT_EQ(entries(header), chosen);
+    EXPECT_EQ(entries(settings), chosen);
+
+    menuAction(header, "System default")->trigger();
+    EXPECT_EQ(engine().selectedOutputID(), std::nullopt);
+    EXPECT_EQ(entries(settings), initial);
+}
+
+TEST_F(MenuViewTest, UnknownSelectionMarksNothingAndNewDevicesShowNextTime) {
+    engine().setOutputDevices({});
+    QMenu* header = outputMenu(view().audioSourceButton());
+    EXPECT_EQ(entries(header),
+              (QList<std::pair<QString, bool>>{{"System default", true}, {"---", false}}));
+    engine().setOutputDevices({{7, "usb", "USB Audio"}});
+    menuAction(header, "USB Audio")->trigger();
+    engine().setOutputDevices({{8, "hdmi", "HDMI"}});
+    EXPECT_EQ(entries(header), (QList<std::pair<QString, bool>>{
+                                   {"System default", false}, {"---", false}, {"HDMI", false}}));
+}
+
+TEST_F(MenuViewTest, MenusOpenTheirPanelsAndBackButtonsCloseThem) {
+    QAction* presets = menuAction(view().settingsButton()->menu(), "Presets");
+    ASSERT_NE(presets, nullptr);
+    presets->trigger();
+    EXPECT_TRUE(view().isShowing(MenuView::Panel::presets));
+    EXPECT_TRUE(view().presetsPanel()->isVisible());
+    EXPECT_TRUE(eventually([&] { return view().presetsPanel()->x() == 0; }));
+
+    auto* back = view().presetsPanel()->findChild<QPushButton*>("backButton");
+    click(back);
+    EXPECT_FALSE(view().isShowing(MenuView::Panel::presets));
+    EXPECT_TRUE(eventually([&] { return !view().presetsPanel()->isVisible(); }));
+
+    menuAction(view().audioSourceButton()->menu(), "Handoff to phone…")->trigger();
+    EXPECT_TRUE(view().isShowing(MenuView::Panel::handoff));
+    click(view().tunerButton());
+    EXPECT_TRUE(view().isShowing(MenuView::Panel::tuner));
+}
+
+TEST_F(MenuViewTest, OpenPanelsStackPresetsHandoffTunerAndSetTheHeight) {
+    const int mainHeight = view().mainPanel()->sizeHint().height();
+    view().installPanel(MenuView::Panel::handoff, panelOfHeight(mainHeight + 150));
+    view().installPanel(MenuView::Panel::tuner, panelOfHeight(100));
+    view().setShowing(MenuView::Panel::tuner, true);
+    view().setShowing(MenuView::Panel::handoff, true);
+    view().setShowing(MenuView::Panel::presets, true);
+    const QObjectList order = view().children();
+    const auto position = [&](MenuView::Panel panel) { return order.indexOf(view().panel(panel)); };
+    EXPECT_LT(position(MenuView::Panel::presets), position(MenuView::Panel::handoff));
+    EXPECT_LT(position(MenuView::Panel::handoff), position(MenuView::Panel::tuner));
+    EXPECT_LT(order.indexOf(view().mainPanel()), position(MenuView::Panel::presets));
+    EXPECT_EQ(view().sizeHint().height(), mainHeight + 150);
+
+    view().setShowing(MenuView::Panel::handoff, false);
+    EXPECT_EQ(view().sizeHint().height(),
+              std::max(mainHeight, view().presetsPanel()->sizeHint().height()));
+    view().setShowing(MenuView::Panel::presets, false);
+    // A shorter panel sits centred over the main panel.
+    view().resize(view().sizeHint());
+    QWidget* tuner = view().panel(MenuView::Panel::tuner);
+    EXPECT_EQ(view().height(), mainHeight);
+    EXPECT_EQ(tuner->y(), (mainHeight - 100) / 2);
+}
+
+TEST_F(MenuViewTest, QuitConfirmationFromBothPlaces) {
+    click(view().powerButton());
+    EXPECT_TRUE(view().showingQuitConfirmation());
+    ASSERT_TRUE(view().quitConfirmation()->isVisible());
+    EXPECT_EQ(view().quitConfirmation()->findChild<QLabel*>()->text(), "Quit Zivra?");
+    click(view().quitConfirmation()->cancelButton());
+    EXPECT_FALSE(view().showingQuitConfirmation());
+    EXPECT_FALSE(view().quitConfirmation()->isVisible());
+    EXPECT_EQ(terminations, 0);
+
+    menuAction(view().settingsButton()->menu(), "Quit Zivra…")->trigger();
+    EXPECT_TRUE(view().showingQuitConfirmation());
+    click(view().quitConfirmation()->quitButton());
+    EXPECT_FALSE(view().showingQuitConfirmation());
+    EXPECT_EQ(terminations, 1);
+}
+
+TEST_F(MenuViewTest, PopoverFollowsTheViewBeyondFourPoints) {
+    auto* view = new MenuView(engine());
+    PopoverWindow popover(view, false);
+    const QSize fitting = view->sizeHint();
+    EXPECT_EQ(popover.size(), fitting);
+    popover.resize(fitting.width(), fitting.height() - 3);
+    popover.followContentSize();
+    EXPECT_EQ(popover.height(), fitting.height() - 3);
+    popover.resize(fitting.width(), fitting.height() - 5);
+    popover.followContentSize();
+    EXPECT_EQ(popover.height(), fitting.height());
+    popover.resize(fitting.width() + 4, fitting.height());
+    popover.followContentSize();
+    EXPECT_EQ(popover.width(), fitting.width() + 4);
+
+    popover.show();
+    view->setShowing(MenuView::Panel::presets, true);
+    view->installPanel(MenuView::Panel::handoff, panelOfHeight(fitting.height() + 60));
+    view->setShowing(MenuView::Panel::handoff, true);
+    EXPECT_TRUE(eventually([&] { return popover.height() == fitting.height() + 60; }));
+}

@@ -1,0 +1,145 @@
+#include "AppTestSupport.h"
+#include "LabeledToggle.h"
+#include "PitchLogic.h"
+#include "PitchSection.h"
+#include "ToggleSwitch.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
+
+using namespace zivra;
+
+class PitchControlsTest : public AppTest {
+protected:
+    PitchSection& section() {
+        if (!section_) {
+            section_ = std::make_unique<PitchSection>(engine());
+            QObject::connect(&engine(), &ZivraAudio::pitchCentsChanged, section_.get(),
+                             &PitchSection::refresh);
+            QObject::connect(&engine(), &ZivraAudio::pitchEnabledChanged, section_.get(),
+                             &PitchSection::refresh);
+            QObject::connect(&engine(), &ZivraAudio::pitchControlModeChanged, section_.get(),
+                             &PitchSection::refresh);
+            section_->show();
+        }
+        return *section_;
+    }
+
+    // Switches "Change pitch" on with a click, as the user does before using the controls.
+    void enablePitch() {
+        click(section().changePitch()->toggle());
+        ASSERT_TRUE(engine().pitchEnabled());
+        ASSERT_TRUE(section().controls()->isVisible());
+    }
+
+    std::unique_ptr<PitchSection> section_;
+};
+
+TEST_F(PitchControlsTest, ChangePitchShowsAndHidesTheControlsAndKeepsThePitch) {
+    EXPECT_FALSE(section().controls()->isVisible());
+    enablePitch();
+    click(section().plusButton());
+    EXPECT_EQ(engine().pitchCents(), 100);
+    click(section().changePitch()->toggle());
+    EXPECT_FALSE(engine().pitchEnabled());
+    EXPECT_FALSE(section().controls()->isVisible());
+    EXPECT_EQ(engine().pitchCents(), 100);
+    click(section().changePitch()->toggle());
+    EXPECT_EQ(section().displayValue()->text(), "+1");
+}
+
+TEST_F(PitchControlsTest, StepButtonsClampAndStillAssignAtTheEnds) {
+    enablePitch();
+    engine().setPitchCents(1200);
+    QSignalSpy assigned(&engine(), &ZivraAudio::pitchCentsChanged);
+    const int before = broadcasts;
+    click(section().plusButton());
+    EXPECT_EQ(engine().pitchCents(), 1200);
+    EXPECT_EQ(assigned.count(), 1);
+    EXPECT_GT(broadcasts, before);
+
+    click(section().snapToggle());
+    ASSERT_EQ(engine().pitchControlMode(), PitchControlMode::cents);
+    engine().setPitchCents(1195);
+    click(section().plusButton());
+    EXPECT_EQ(engine().pitchCents(), 1200);
+    engine().setPitchCents(-1195);
+    click(section().minusButton());
+    EXPECT_EQ(engine().pitchCents(), -1200);
+}
+
+TEST_F(PitchControlsTest, SemitoneStepsRoundHalvesAwayFromZero) {
+    enablePitch();
+    engine().setPitchCents(50);
+    click(section().plusButton());
+    EXPECT_EQ(engine().pitchCents(), 200);
+    engine().setPitchCents(-50);
+    click(section().minusButton());
+    EXPECT_EQ(engine().pitchCents(), -200);
+    click(section().minusButton());
+    EXPECT_EQ(engine().pitchCents(), -300);
+}
+
+TEST_F(PitchControlsTest, CentStepsAreTenCents) {
+    enablePitch();
+    click(section().snapToggle());
+    click(section().plusButton());
+    click(section().plusButton());
+    EXPECT_FLOAT_EQ(engine().pitchCents(), 20);
+    click(section().minusButton());
+    EXPECT_FLOAT_EQ(engine().pitchCents(), 10);
+    EXPECT_EQ(section().slider()->singleStep(), 10);
+}
+
+TEST_F(PitchControlsTest, DisplayReadsSemitonesWithTheModesPrecision) {
+    EXPECT_EQ(pitchDisplayValue(250, PitchControlMode::cents), "+2.5");
+    EXPECT_EQ(pitchDisplayValue(-300, PitchControlMode::semitones), "-3");
+    EXPECT_EQ(pitchDisplayValue(0, PitchControlMode::cents), "+0.0");
+    EXPECT_EQ(pitchDisplayValue(0, PitchControlMode::semitones), "+0");
+    EXPECT_EQ(pitchDisplayValue(-0.0f, PitchControlMode::semitones), "+0");
+    EXPECT_EQ(pitchDisplayValue(1200, PitchControlMode::semitones), "+12");
+    EXPECT_EQ(pitchDisplayValue(-1190, PitchControlMode::cents), "-11.9");
+
+    enablePitch();
+    click(section().snapToggle());
+    engine().setPitchCents(250);
+    EXPECT_EQ(section().displayValue()->text(), "+2.5");
+}
+
+TEST_F(PitchControlsTest, SnappingOnRoundsThePitchAndOffOnlyChangesTheMode) {
+    enablePitch();
+    click(section().snapToggle());
+    ASSERT_EQ(engine().pitchControlMode(), PitchControlMode::cents);
+    engine().setPitchCents(250);
+    click(section().snapToggle());
+    EXPECT_EQ(engine().pitchControlMode(), PitchControlMode::semitones);
+    EXPECT_EQ(engine().pitchCents(), 300);
+    EXPECT_TRUE(section().snapToggle()->isChecked());
+
+    QSignalSpy assigned(&engine(), &ZivraAudio::pitchCentsChanged);
+    const int before = broadcasts;
+    click(section().snapToggle());
+    EXPECT_EQ(engine().pitchControlMode(), PitchControlMode::cents);
+    EXPECT_EQ(engine().pitchCents(), 300);
+    EXPECT_EQ(assigned.count(), 0);
+    EXPECT_EQ(broadcasts, before);
+    EXPECT_EQ(section().slider()->singleStep(), 10);
+
+    engine().setPitchCents(-250);
+    click(section().snapToggle());
+    EXPECT_EQ(engine().pitchCents(), -300);
+}
+
+TEST_F(PitchControlsTest, SliderQuantisesToTheStepFromItsLowerBound) {
+    enablePitch();
+    section().slider()->setValue(149);
+    EXPECT_EQ(engine().pitchCents(), 100);
+    section().slider()->setValue(151);
+    EXPECT_EQ(engine().pitchCents(), 200);
+    click(section().snapToggle());
+    section().slider()->setValue(-1194);
+    EXPECT_FLOAT_EQ(engine().pitchCents(), -1190);
+    EXPECT_EQ(section().displayValue()->text(), "-11.9");
+}
