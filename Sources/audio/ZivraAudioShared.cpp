@@ -1,10 +1,19 @@
 #include "ZivraAudio.h"
 #include "ZivraAudioEnvironment.h"
 
+namespace {
+
+ZivraAudio* createShared() {
+    ZivraAudioEnvironment environment;
+    environment.sound = zivra::sound::createSoundServer();
+    return new ZivraAudio(std::move(environment));
+}
+
+} // namespace
+
 ZivraAudio& ZivraAudio::shared() {
     // Kept for the life of the process and never destroyed: the engine's
     // teardown belongs to cleanup(), not to static destruction.
-    static ZivraAudio* const instance =
-        new ZivraAudio(ZivraAudioEnvironment{zivra::sound::createSoundServer()});
+    static ZivraAudio* const instance = createShared();
     return *instance;
 }

@@ -277,3 +277,24 @@ TEST_F(LifecycleTest, OutputDeviceWithoutUid) {
 }
 
 } // namespace
+
+namespace {
+
+// Linux has no recording permission to ask for: the shared permission object
+// lets the start go ahead without a prompt.
+TEST_F(LifecycleTest, LinuxPermissionIsGrantedWithoutAPrompt) {
+    int prompts = 0;
+    ZivraAudioEnvironment environment;
+    environment.sound = server;
+    ZivraAudio audio(std::move(environment));
+    audio.permissionPromptHandler = [&] { ++prompts; };
+    audio.setRemoveVocalsEnabled(true);
+    settle();
+    EXPECT_TRUE(audio.isEngineRunning());
+    EXPECT_EQ(prompts, 0);
+    bool granted = false;
+    ZivraAudioPermission::shared().requestAudioCapturePermission([&](bool g) { granted = g; });
+    EXPECT_TRUE(granted);
+}
+
+} // namespace
