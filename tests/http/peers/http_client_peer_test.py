@@ -1,0 +1,142 @@
+#!/usr/bin/python3
+"""The module's server against Python's http.client and raw sockets: kept-alive
+connections, pipelined requests and malformed requests. Each bad request ends
+only its own connection; the server goes on serving the others."""
+
+import http.client
+import socket
+import sys
+
+from vuzozar_peer import Checks, TestServer
+
+
+def raw_exchange(port, data):
+    """Sends data on a fresh connection and ends the sending side; everything
+    the server sends back until it closes."""
+    with socket.create_connection(("127.0.0.1", port)) as sock:
+        try:
+            sock.sendall(data)
+            sock.shutdown(socket.SHUT_WR)
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+        received = b""
+        while True:
+            try:
+                chunk = sock.recv(65536)
+            except ConnectionResetError:
+                break
+            if not chunk:
+                break
+            received += chunk
+        return received
+
+
+def get(port, path, headers=None):
+    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
+    connection.request("GET", path, headers=headers or {})
+    response = connection.getresponse()
+    body = response.read()
+    connection.close()
+    return response.status, body
+
+
+def main(binary):
+    checks = Checks()
+    with TestServer(binary) as server:
+        port = server.port
+        # A connection that stays open through every bad request below.
+        keeper = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
+
+        def keeper_still_served(what):
+            keeper.request("GET", "/hello", headers={"Connection": "keep-alive"})
+            response = keeper.getresponse()
+            checks.equal((response.status, response.read(), response.getheader("Connection")),
+                         (200, b"Hello, World!", "keep-alive"), f"kept-alive connection after {what}")
+
+        keeper_still_served("its start")
+        first_socket = keeper.sock
+        keeper_still_served("a second request")
+        checks.expect(keeper.sock is first_socket, "http.client kept one connection")
+
+        # Two tokens in the request line: no answer, the connection ends.
+        checks.equal(raw_exchange(port, b"GET /hello\r\n\r\n"), b"", "two-token request line")
+        checks.equal(raw_exchange(port, b"\r\n\r\n"), b"", "empty request line")
+        checks.equal(raw_exchange(port, b"GET /echo HTTP/1.1\r\nContent-Length: -4\r\n\r\nabcd"), b"",
+                     "negative content-length")
+        over_bound = str(64 * 2**20 + 1).encode()
+        checks.equal(raw_exchange(port, b"POST /echo HTTP/1.1\r\nContent-Length: " + over_bound + b"\r\n\r\nx"), b"",
+                     "content-length past the bound")
+        checks.equal(raw_exchange(port, b"GET /" + b"a" * 70000 + b" HTTP/1.1\r\n\r\n"), b"", "overlong request line")
+        many = b"".join(b"X-%d: v\r\n" % i for i in range(300))
+        checks.equal(raw_exchange(port, b"GET /hello HTTP/1.1\r\n" + many + b"\r\n"), b"", "too many header lines")
+        checks.equal(raw_exchange(port, b"POST /echo HTTP/1.1\r\nContent-Length: 10\r\n\r\nshort"), b"",
+                     "body cut short by the peer")
+        keeper_still_served("the malformed requests")
+
+        # http.client refuses to send most malformed requests itself; with
+        # putheader it sends what it is given.
+        connection = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
+        connection.putrequest("POST", "/echo", skip_accept_encoding=True)
+        connection.putheader("Content-Length", "abc")
+        connection.endheaders()
+        response = connection.getresponse()
+        checks.equal((response.status, response.read()), (200, b""), "a length that is no number means no body")
+        connection.close()
+
+        connection = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
+        connection.putrequest("GET", "/hello")
+        for i in range(300):
+            connection.putheader(f"X-{i}", "v")
+        try:
+            connection.endheaders()
+            connection.getresponse()
+            checks.expect(False, "300 header lines were answered")
+        except (http.client.RemoteDisconnected, ConnectionResetError, BrokenPipeError):
+            pass
+        connection.close()
+
+        status, body = get(port, "/headers", {"X-Spaced": "  a:b  "})
+        checks.equal(status, 200, "status of /headers")
+        checks.expect(b"x-spaced=a:b\n" in body, "a value keeps its colons")
+
+        # Lines without a colon and bare line feeds.
+        answer = raw_exchange(port, b"GET /headers HTTP/1.1\nNoColon\nX-A:  1\n\n")
+        checks.expect(answer.startswith(b"HTTP/1.1 200 OK\r\n"), "bare line feeds")
+        checks.expect(b"nocolon=NoColon\n" in answer and b"x-a=1\n" in answer, "header without colon")
+        checks.expect(raw_exchange(port, b"get /hello HTTP/1.1\r\n\r\n").startswith(b"HTTP/1.1 404 "),
+                      "methods are taken as sent")
+        checks.expect(raw_exchange(port, b"GET  /hello HTTP/1.1\r\n\r\n").startswith(b"HTTP/1.1 404 "),
+                      "two blanks give an empty target")
+        answer = raw_exchange(port, b"GET /params/%zz HTTP/1.1\r\n\r\n")
+        checks.expect(answer.startswith(b"HTTP/1.1 404 "), "an invalid escape matches no route")
+        answer = raw_exchange(port, b"GET http://example.com/hello?x HTTP/1.1\r\n\r\n")
+        checks.expect(answer.endswith(b"Hello, World!"), "absolute-form target")
+
+        # Pipelined requests: the body ends exactly where the next request begins.
+        answer = raw_exchange(port, b"POST /echo HTTP/1.1\r\nConnection: keep-alive\r\nContent-Length: 3\r\n\r\nabc"
+                                    b"GET /hello HTTP/1.1\r\n\r\n")
+        first, _, rest = answer.partition(b"abc")
+        checks.expect(first.startswith(b"HTTP/1.1 200 OK\r\nContent-Length: 3\r\nConnection: keep-alive\r\n"),
+                      "first pipelined answer")
+        checks.expect(rest.startswith(b"HTTP/1.1 200 OK\r\n") and rest.endswith(b"Hello, World!"),
+                      "second pipelined answer")
+
+        # WebSocket upgrades that are none answer 400 and keep the usual rules.
+        connection = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
+        connection.request("GET", "/ws", headers={"Connection": "keep-alive"})
+        response = connection.getresponse()
+        checks.equal((response.status, response.read()), (400, b"Invalid value of 'Upgrade' header: unknown"),
+                     "upgrade header missing")
+        connection.request("GET", "/ws", headers={"Connection": "keep-alive", "Upgrade": "websocket"})
+        response = connection.getresponse()
+        checks.equal((response.status, response.read()), (400, b"Invalid value of 'Connection' header: keep-alive"),
+                     "connection header without upgrade, on the same kept-alive connection")
+        connection.close()
+
+        keeper_still_served("everything")
+        keeper.close()
+    checks.finish()
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])

@@ -1,0 +1,71 @@
+"""Starts the module's test server for a real-peer test and stops it again."""
+
+import queue
+import signal
+import subprocess
+import sys
+import threading
+
+
+class TestServer:
+    """The test server as a child process; its standard-output lines are kept."""
+
+    def __init__(self, binary):
+        self.process = subprocess.Popen([binary], stdout=subprocess.PIPE, text=True)
+        first = self.process.stdout.readline().split()
+        if len(first) != 2 or first[0] != "port":
+            raise RuntimeError(f"test server did not start: {first}")
+        self.port = int(first[1])
+        self.base = f"http://127.0.0.1:{self.port}"
+        self._lines = queue.Queue()
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            self._lines.put(line.rstrip("\n"))
+
+    def wait_for_line(self, predicate, timeout=30):
+        """The first printed line (from now on) that satisfies predicate."""
+        while True:
+            line = self._lines.get(timeout=timeout)
+            if predicate(line):
+                return line
+
+    def stop(self):
+        self.process.send_signal(signal.SIGTERM)
+        code = self.process.wait(timeout=60)
+        self._reader.join(timeout=10)
+        if code != 0:
+            raise RuntimeError(f"test server exited with {code}")
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        if exc[0] is None:
+            self.stop()
+        else:
+            self.process.kill()
+            self.process.wait()
+
+
+class Checks:
+    """Collects failed expectations so one run reports all of them."""
+
+    def __init__(self):
+        self.failures = []
+
+    def expect(self, condition, what):
+        if not condition:
+            self.failures.append(what)
+            print(f"FAILED: {what}", flush=True)
+
+    def equal(self, actual, expected, what):
+        self.expect(actual == expected, f"{what}: expected {expected!r}, got {actual!r}")
+
+    def finish(self):
+        if self.failures:
+            print(f"{len(self.failures)} check(s) failed")
+            sys.exit(1)
+        print("all checks passed")
