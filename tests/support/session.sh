@@ -60,18 +60,22 @@ wait_for() {
   done
 }
 
+# Everything started here dies with this script, even when a test runner
+# kills it without warning (a timeout), so no server outlives its test.
+tied=(setpriv --pdeathsig KILL --)
+
 log=$root/session.log
-dbus-daemon --session --nofork --nopidfile --address="unix:path=$XDG_RUNTIME_DIR/bus" >>"$log" 2>&1 &
+"${tied[@]}" dbus-daemon --session --nofork --nopidfile --address="unix:path=$XDG_RUNTIME_DIR/bus" >>"$log" 2>&1 &
 pids+=($!)
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
 wait_for 10 test -S "$XDG_RUNTIME_DIR/bus" || { echo "session: D-Bus did not start" >&2; cat "$log" >&2; exit 1; }
 
 if ((sound)); then
-  pipewire >>"$log" 2>&1 &
+  "${tied[@]}" pipewire >>"$log" 2>&1 &
   pids+=($!)
-  wireplumber >>"$log" 2>&1 &
+  "${tied[@]}" wireplumber >>"$log" 2>&1 &
   pids+=($!)
-  pipewire-pulse >>"$log" 2>&1 &
+  "${tied[@]}" pipewire-pulse >>"$log" 2>&1 &
   pids+=($!)
   export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
   wait_for 15 pactl info || { echo "session: sound server did not start" >&2; cat "$log" >&2; exit 1; }
@@ -88,13 +92,13 @@ if ((sound)); then
 fi
 
 if ((x)); then
-  Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp >>"$log" 2>&1 5>"$root/display" &
+  "${tied[@]}" Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp >>"$log" 2>&1 5>"$root/display" &
   pids+=($!)
   wait_for 10 test -s "$root/display" || { echo "session: Xvfb did not start" >&2; cat "$log" >&2; exit 1; }
   export DISPLAY=":$(head -n1 "$root/display")"
   wait_for 10 xdpyinfo
   if ((tray)); then
-    trayer --edge top --align right --widthtype request --height 28 --SetDockType true \
+    "${tied[@]}" trayer --edge top --align right --widthtype request --height 28 --SetDockType true \
       --transparent false >>"$log" 2>&1 &
     pids+=($!)
     wait_for 10 xdotool search --classname trayer || { echo "session: tray host did not start" >&2; exit 1; }
@@ -102,7 +106,7 @@ if ((x)); then
 fi
 
 set +e
-"$@"
+setpriv --pdeathsig TERM -- "$@"
 rc=$?
 set -e
 exit $rc
