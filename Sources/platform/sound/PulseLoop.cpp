@@ -86,7 +86,8 @@ void PulseLoop::await(pa_operation* op) {
 void PulseLoop::subscribeToDeviceEvents() {
     const auto mask = static_cast<pa_subscription_mask_t>(
         PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_SERVER);
-    await(pa_context_subscribe(context_, mask, nullptr, nullptr));
+    auto onDone = [](pa_context*, int, void* self) { static_cast<PulseLoop*>(self)->signal(); };
+    await(pa_context_subscribe(context_, mask, onDone, this));
 }
 
 void PulseLoop::signal() {

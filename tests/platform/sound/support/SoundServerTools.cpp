@@ -1,0 +1,176 @@
+#include "SoundServerTools.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QThread>
+
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+namespace zivra::soundtest {
+namespace {
+
+QByteArray run(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+        return {};
+    return process.readAllStandardOutput();
+}
+
+template <typename T> void put(QByteArray& out, T value) {
+    out.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+} // namespace
+
+QString pactl(const QStringList& arguments) {
+    return QString::fromUtf8(run("pactl", arguments)).trimmed();
+}
+
+QJsonArray pactlJson(const QStringList& arguments) {
+    return QJsonDocument::fromJson(run("pactl", QStringList{"-f", "json"} + arguments)).array();
+}
+
+std::vector<SinkInputState> sinkInputs() {
+    std::vector<SinkInputState> result;
+    for (const auto& value : pactlJson({"list", "sink-inputs"})) {
+        const QJsonObject input = value.toObject();
+        SinkInputState state;
+        state.index = static_cast<std::uint32_t>(input["index"].toInteger());
+        state.sink = static_cast<std::uint32_t>(input["sink"].toInteger());
+        state.processId =
+            input["properties"].toObject()["application.process.id"].toString().toLong();
+        result.push_back(state);
+    }
+    return result;
+}
+
+std::optional<std::uint32_t> sinkIndex(const QString& name) {
+    for (const auto& value : pactlJson({"list", "short", "sinks"}))
+        if (value.toObject()["name"].toString() == name)
+            return static_cast<std::uint32_t>(value.toObject()["index"].toInteger());
+    return std::nullopt;
+}
+
+QString defaultSinkName() {
+    return pactl({"get-default-sink"});
+}
+
+std::vector<std::uint32_t> modulesWith(const QString& text) {
+    // pactl's JSON module list has no indexes; the short list is "index<TAB>name<TAB>argument".
+    std::vector<std::uint32_t> result;
+    for (const QString& line : pactl({"list", "short", "modules"}).split('\n')) {
+        bool number = false;
+        const std::uint32_t index = line.section('\t', 0, 0).toUInt(&number);
+        if (number && line.section('\t', 2).contains(text))
+            result.push_back(index);
+    }
+    return result;
+}
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
+    QDeadlineTimer timer(deadline);
+    for (;;) {
+        if (condition())
+            return true;
+        if (timer.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(20);
+    }
+}
+
+void writeWave(const QString& path, double rate, double seconds,
+               const std::function<std::pair<float, float>(std::size_t)>& generator) {
+    const auto frames = static_cast<std::uint32_t>(rate * seconds);
+    const std::uint32_t dataBytes = frames * 8;
+    QByteArray out;
+    out.reserve(static_cast<qsizetype>(dataBytes) + 64);
+    out.append("RIFF");
+    put<std::uint32_t>(out, 4 + 26 + 12 + 8 + dataBytes);
+    out.append("WAVE");
+    out.append("fmt ");
+    put<std::uint32_t>(out, 18);
+    put<std::uint16_t>(out, 3); // IEEE float
+    put<std::uint16_t>(out, 2);
+    put<std::uint32_t>(out, static_cast<std::uint32_t>(rate));
+    put<std::uint32_t>(out, static_cast<std::uint32_t>(rate) * 8);
+    put<std::uint16_t>(out, 8);
+    put<std::uint16_t>(out, 32);
+    put<std::uint16_t>(out, 0);
+    out.append("fact");
+    put<std::uint32_t>(out, 4);
+    put<std::uint32_t>(out, frames);
+    out.append("data");
+    put<std::uint32_t>(out, dataBytes);
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        const auto [left, right] = generator(i);
+        put(out, left);
+        put(out, right);
+    }
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(out);
+}
+
+void writeCentreTone(const QString& path, double frequency, double amplitude, double seconds) {
+    writeWave(path, testRate, seconds, [=](std::size_t i) {
+        const auto s = static_cast<float>(amplitude * std::sin(2 * std::numbers::pi * frequency *
+                                                               static_cast<double>(i) / testRate));
+        return std::pair{s, s};
+    });
+}
+
+Player::Player(const QString& file, const QString& sink) {
+    QStringList arguments;
+    if (!sink.isEmpty())
+        arguments << "--device=" + sink;
+    arguments << file;
+    process_.start("paplay", arguments);
+    process_.waitForStarted();
+}
+
+Player::~Player() {
+    process_.kill();
+    process_.waitForFinished();
+}
+
+long Player::processId() const {
+    return static_cast<long>(process_.processId());
+}
+
+std::optional<SinkInputState> Player::sinkInput() const {
+    for (const auto& input : sinkInputs())
+        if (input.processId == processId())
+            return input;
+    return std::nullopt;
+}
+
+std::vector<float> record(const QString& source, std::chrono::milliseconds duration) {
+    QProcess parec;
+    parec.start("parec", {"--device=" + source, "--format=float32le", "--rate=48000",
+                          "--channels=2", "--raw", "--latency-msec=20"});
+    if (!parec.waitForStarted())
+        return {};
+    const qsizetype wanted =
+        static_cast<qsizetype>(testRate * static_cast<double>(duration.count()) / 1000) * 8;
+    QByteArray bytes;
+    QDeadlineTimer timer(duration * 4 + std::chrono::seconds(5));
+    while (bytes.size() < wanted && !timer.hasExpired()) {
+        parec.waitForReadyRead(100);
+        bytes.append(parec.readAllStandardOutput());
+    }
+    parec.kill();
+    parec.waitForFinished();
+    bytes.truncate(std::min(bytes.size(), wanted));
+    std::vector<float> samples(static_cast<std::size_t>(bytes.size()) / sizeof(float));
+    std::memcpy(samples.data(), bytes.constData(), samples.size() * sizeof(float));
+    return samples;
+}
+
+} // namespace zivra::soundtest

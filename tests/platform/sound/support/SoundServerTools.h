@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QJsonArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+// The private test sound server as a user's tools see it: pactl, paplay and
+// parec, plus test tones written as WAVE files.
+namespace zivra::soundtest {
+
+// Runs pactl with the arguments; returns its standard output (empty on failure).
+QString pactl(const QStringList& arguments);
+// Runs "pactl -f json" with the arguments and parses the answer.
+QJsonArray pactlJson(const QStringList& arguments);
+
+struct SinkInputState {
+    std::uint32_t index = 0;
+    std::uint32_t sink = 0;
+    long processId = 0;
+};
+std::vector<SinkInputState> sinkInputs();
+std::optional<std::uint32_t> sinkIndex(const QString& name);
+QString defaultSinkName();
+// Indexes of loaded modules whose argument contains text.
+std::vector<std::uint32_t> modulesWith(const QString& text);
+
+// Polls the server (processing Qt events) until condition holds or the
+// deadline passes; returns the condition's last value.
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds deadline = std::chrono::seconds(10));
+
+// Writes a 32-bit float stereo WAVE file of the given length whose frame i
+// is generator(i) = (left, right).
+void writeWave(const QString& path, double rate, double seconds,
+               const std::function<std::pair<float, float>(std::size_t)>& generator);
+// A sine of frequency and amplitude, the same on both channels (centre).
+void writeCentreTone(const QString& path, double frequency, double amplitude = 0.3,
+                     double seconds = 60);
+
+// paplay playing a file until the object goes away.
+class Player {
+public:
+    explicit Player(const QString& file, const QString& sink = {});
+    ~Player();
+    Player(const Player&) = delete;
+    Player& operator=(const Player&) = delete;
+    long processId() const;
+    // The player's sink input, once the server lists it.
+    std::optional<SinkInputState> sinkInput() const;
+
+private:
+    QProcess process_;
+};
+
+// Records interleaved float stereo at 48 kHz from a source (for example
+// "speakers.monitor") for the given time, with parec.
+std::vector<float> record(const QString& source, std::chrono::milliseconds duration);
+
+constexpr double testRate = 48000;
+
+} // namespace zivra::soundtest

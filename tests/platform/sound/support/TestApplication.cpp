@@ -1,0 +1,16 @@
+#include "TestApplication.h"
+
+#include <QCoreApplication>
+
+namespace zivra::soundtest {
+
+void ensureApplication() {
+    static int argc = 1;
+    static char name[] = "zivra-sound-test";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* app =
+        QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
+    (void)app;
+}
+
+} // namespace zivra::soundtest
