@@ -86,7 +86,8 @@ OnboardingView::OnboardingView(PermissionServices services, std::function<void()
     label->setContentsMargins(0, 10, 0, 10);
     auto* text = new QLabel(QStringLiteral("Continue"), continue_);
     text->setFont(systemFont(14, QFont::DemiBold));
-    setTextColor(text, Qt::white);
+    // A style sheet, not the palette: the button's own style sheet decides its children's look.
+    text->setStyleSheet(QStringLiteral("color: white;"));
     text->setAttribute(Qt::WA_TransparentForMouseEvents);
     label->addStretch(1);
     label->addWidget(text);

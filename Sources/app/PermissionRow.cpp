@@ -64,6 +64,9 @@ PermissionRow::PermissionRow(const QString& icon, const QString& title, const QS
     label->addStretch(1);
     label->addWidget(spinner_);
     buttonText_->setFont(systemFont(11, QFont::Medium));
+    buttonText_->setStyleSheet(QStringLiteral("QLabel { color: %1; }"
+                                              "QLabel:disabled { color: rgba(0,0,0,90); }")
+                                   .arg(zivraTeal().name()));
     buttonText_->setAttribute(Qt::WA_TransparentForMouseEvents);
     spinner_->setAttribute(Qt::WA_TransparentForMouseEvents);
     label->addWidget(buttonText_);
@@ -80,7 +83,6 @@ void PermissionRow::display(PermissionRowState state, bool isLoading) {
     setTextColor(status_, statusColor(state));
     spinner_->setVisible(isLoading);
     buttonText_->setText(buttonTitle(state));
-    setTextColor(buttonText_, zivraTeal());
     button_->setEnabled(state != PermissionRowState::granted && !isLoading);
     button_->setMinimumHeight(button_->layout()->sizeHint().height());
     button_->setMinimumWidth(std::max(68 + 16, button_->layout()->sizeHint().width()));

@@ -27,6 +27,8 @@ public:
         const int height = content ? content->sizeHint().height() + 2 * frameWidth() : 0;
         return {QScrollArea::sizeHint().width(), std::min(height, maximumListHeight)};
     }
+    // A scroll area asks for room for its scroll bars by default; the list needs its rows only.
+    QSize minimumSizeHint() const override { return sizeHint(); }
 };
 
 } // namespace
@@ -128,6 +130,8 @@ void PresetsPanel::rebuildRows() {
         rows_.append(row);
     }
     refresh();
+    // The list's height follows its rows; the scroll area does not report that by itself.
+    scroll_->updateGeometry();
     updateGeometry();
 }
 

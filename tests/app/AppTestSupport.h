@@ -12,6 +12,8 @@
 class AppTest : public EngineTest {
 protected:
     static void click(QWidget* widget) {
+        // Pending layouts first, as the screen a user clicks on has been drawn.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
         ASSERT_TRUE(widget->isVisible()) << "clicking a control the user cannot see";
         QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, widget->rect().center());
     }

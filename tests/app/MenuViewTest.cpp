@@ -6,6 +6,7 @@
 #include "SidePanelFrame.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -187,4 +188,17 @@ TEST_F(MenuViewTest, PopoverFollowsTheViewBeyondFourPoints) {
     view->installPanel(MenuView::Panel::handoff, panelOfHeight(fitting.height() + 60));
     view->setShowing(MenuView::Panel::handoff, true);
     EXPECT_TRUE(eventually([&] { return popover.height() == fitting.height() + 60; }));
+}
+
+TEST_F(MenuViewTest, ASavedPresetShowsInTheOpenPanelAtOnce) {
+    view().setShowing(MenuView::Panel::presets, true);
+    PresetsPanel* panel = view().presetsPanel();
+    const int before = panel->height();
+    QTest::keyClicks(panel->nameField(), "Chorus");
+    click(panel->saveButton());
+    ASSERT_EQ(panel->rows().size(), 1);
+    EXPECT_TRUE(eventually([&] {
+        return panel->rows()[0]->isVisible() && panel->rows()[0]->height() > 20 &&
+               panel->height() > before;
+    }));
 }

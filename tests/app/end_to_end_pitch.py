@@ -1,0 +1,52 @@
+"""End to end through the real application: a tone plays on the default sink; after
+"Change pitch" and "+" in the popover, the sink's monitor carries the tone a semitone higher.
+
+Runs inside tests/support/session.sh --tray --sound (registered as a test).
+"""
+
+import sys
+import time
+
+sys.dont_write_bytecode = True  # keep the source folder clean
+import desktop  # noqa: E402
+
+TONE = 440.0
+SEMITONE_UP = TONE * 2 ** (100 / 1200)  # 466.16 Hz
+MONITOR = "speakers.monitor"
+RATE = 48000
+
+
+def heard():
+    samples = desktop.record(MONITOR, 0.5, RATE)
+    level = desktop.rms(samples)
+    return desktop.strongest_frequency(samples, RATE, 400, 520), level
+
+
+def main(program):
+    with desktop.Player(), desktop.Tone(TONE), desktop.Zivra(program):
+        onboarding = desktop.onboarding_window()
+        desktop.allow_media_player(onboarding)
+        desktop.press_continue(onboarding)
+        popover = desktop.Popover()
+        height = popover.height()
+
+        before, level = heard()
+        assert abs(before - TONE) <= 3, "the tone plays unchanged at first: %s Hz" % before
+        assert level > 0.05, "the tone is audible on the monitor: rms %s" % level
+
+        popover.click(*popover.CHANGE_PITCH)
+        popover.wait_for_height(height)
+        popover.click(*popover.PLUS)
+
+        deadline = time.monotonic() + 30
+        frequency, level = heard()
+        while abs(frequency - SEMITONE_UP) > 3 and time.monotonic() < deadline:
+            frequency, level = heard()
+        assert abs(frequency - SEMITONE_UP) <= 3, \
+            "expected %.1f Hz on the monitor, heard %s Hz" % (SEMITONE_UP, frequency)
+        assert level > 0.05, "the shifted tone is audible: rms %s" % level
+        print('heard %.0f Hz before and %.0f Hz after "+"' % (before, frequency))
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])
