@@ -1,0 +1,21 @@
+// A plain cpp-httplib server answering GET /bench with the same body: the
+// reference the module's server is measured against.
+#include "BenchBody.hpp"
+
+#include <cstdio>
+#include <httplib.h>
+
+int main() {
+    httplib::Server server;
+    // As the module's server does; otherwise both would measure the peer's
+    // delayed acknowledgements rather than themselves.
+    server.set_tcp_nodelay(true);
+    server.Get("/bench", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content(benchBody, "text/plain");
+    });
+    int port = server.bind_to_any_port("127.0.0.1");
+    std::printf("port %d\n", port);
+    std::fflush(stdout);
+    server.listen_after_bind();
+    return 0;
+}
