@@ -1,5 +1,6 @@
 """End to end through the real application: a tone plays on the default sink; after
-"Change pitch" and "+" in the popover, the sink's monitor carries the tone a semitone higher.
+"Change pitch" and "+" in the popover, the sink's monitor carries the tone a semitone higher;
+after "Quit" in the quit confirmation the application ends and the tone plays unchanged again.
 
 Runs inside tests/support/session.sh --tray --sound (registered as a test).
 """
@@ -23,7 +24,7 @@ def heard():
 
 
 def main(program):
-    with desktop.Player(), desktop.Tone(TONE), desktop.Zivra(program):
+    with desktop.Player(), desktop.Tone(TONE), desktop.Zivra(program) as zivra:
         onboarding = desktop.onboarding_window()
         desktop.allow_media_player(onboarding)
         desktop.press_continue(onboarding)
@@ -45,7 +46,17 @@ def main(program):
         assert abs(frequency - SEMITONE_UP) <= 3, \
             "expected %.1f Hz on the monitor, heard %s Hz" % (SEMITONE_UP, frequency)
         assert level > 0.05, "the shifted tone is audible: rms %s" % level
-        print('heard %.0f Hz before and %.0f Hz after "+"' % (before, frequency))
+
+        popover.click(*popover.POWER)
+        # "Quit" in the alert centred over the popover.
+        popover.click(83, popover.height() // 2 + 24)
+        status = zivra.process.wait(15)
+        assert status == 0, "Zivra ends normally: status %s" % status
+        after, level = heard()
+        assert abs(after - TONE) <= 3, "the tone is back unchanged after quitting: %s Hz" % after
+        assert level > 0.05, "and audible: rms %s" % level
+        print('heard %.0f Hz before, %.0f Hz after "+" and %.0f Hz after quitting'
+              % (before, frequency, after))
 
 
 if __name__ == "__main__":
