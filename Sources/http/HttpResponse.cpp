@@ -72,6 +72,8 @@ HttpContent HttpResponseBody::content() const {
             text = custom_();
         } catch (const std::exception& error) {
             text = serialisationErrorText(error);
+        } catch (...) {
+            text = "Serialisation error: unknown error";
         }
         bytes.assign(text.begin(), text.end());
         break;

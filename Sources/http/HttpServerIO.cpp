@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 #include <sys/resource.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -108,12 +109,17 @@ void HttpServerIO::acceptLoop(std::shared_ptr<Socket> listening, Priority priori
             return;
         }
         std::weak_ptr<HttpServerIO> weakSelf = weak_from_this();
-        std::thread([weakSelf, client = std::move(client), priority]() mutable {
-            applyPriority(priority);
-            if (auto self = weakSelf.lock()) {
-                self->serveClient(std::move(client));
-            }
-        }).detach();
+        try {
+            std::thread([weakSelf, client, priority]() mutable {
+                applyPriority(priority);
+                if (auto self = weakSelf.lock()) {
+                    self->serveClient(std::move(client));
+                }
+            }).detach();
+        } catch (const std::system_error&) {
+            // No thread to serve it (the system is out of them): the client
+            // is dropped, and closed with its last reference.
+        }
     }
 }
 

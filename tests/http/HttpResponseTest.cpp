@@ -84,6 +84,8 @@ TEST(HttpResponseBody, CustomRunsAtOnceAndReportsItsError) {
         });
     EXPECT_EQ(writtenBy(failing.content()), "Serialisation error: notSupported");
     EXPECT_EQ(HttpResponse::ok(std::move(failing)).headers().count("Content-Type"), 0u);
+    auto oddThrow = HttpResponseBody::custom(0, [](int) -> std::string { throw 7; });
+    EXPECT_EQ(writtenBy(oddThrow.content()), "Serialisation error: unknown error");
 }
 
 TEST(HttpResponseBody, WrittenWithOneCall) {
