@@ -153,20 +153,4 @@ TEST_F(RenderBlockTest, BlockResultsEqualFrameByFrameResults) {
     }
 }
 
-TEST_F(RenderBlockTest, RenderBlockKeepsItsRing) {
-    auto shared = std::make_shared<RingBuffer>(1);
-    auto params = std::make_shared<AudioParameters>();
-    auto block = makeRenderBlock(shared, params);
-    storeFrames(*shared, {0.5f, -0.5f});
-    std::weak_ptr<RingBuffer> watch = shared;
-    shared.reset();
-    ASSERT_FALSE(watch.expired());
-    Output out(1);
-    bool silence = true;
-    auto buffers = out.buffers();
-    block(silence, 1, buffers);
-    EXPECT_FALSE(silence);
-    EXPECT_EQ(out.right[0], -0.5f);
-}
-
 } // namespace

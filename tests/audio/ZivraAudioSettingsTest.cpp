@@ -29,17 +29,6 @@ protected:
     }
 };
 
-TEST_F(SettingsTest, DefaultsAreTheUsersStartingPoint) {
-    ZivraAudio& audio = engine();
-    EXPECT_FALSE(audio.pitchEnabled());
-    EXPECT_EQ(audio.pitchControlMode(), PitchControlMode::semitones);
-    EXPECT_EQ(audio.volume(), 1.0f);
-    EXPECT_EQ(audio.vocalRemovalMode(), VocalRemovalMode::off);
-    EXPECT_EQ(audio.waveformSamples(), QList<float>(20, 0.0f));
-    EXPECT_FALSE(audio.selectedOutputID());
-    EXPECT_FALSE(audio.handoffActive());
-}
-
 TEST_F(SettingsTest, EveryAssignmentNotifiesAlsoOfAnEqualValue) {
     ZivraAudio& audio = engine();
     int pitch = 0, volume = 0, mode = 0, status = 0;
@@ -208,19 +197,6 @@ TEST_F(SettingsTest, OffAndCustomNeverSwitchOnSliderMoves) {
     EXPECT_EQ(audio.vocalKaraoke(), 0.6f) << "custom keeps the current pair";
     audio.setVocalMono(0.9f);
     EXPECT_EQ(audio.vocalRemovalMode(), VocalRemovalMode::custom);
-}
-
-TEST_F(SettingsTest, BlendTable) {
-    ZivraAudio& audio = engine();
-    using Pair = std::pair<float, float>;
-    EXPECT_EQ(audio.blendForMode(VocalRemovalMode::off), Pair(0, 0));
-    EXPECT_EQ(audio.blendForMode(VocalRemovalMode::mono), Pair(1, 0));
-    EXPECT_EQ(audio.blendForMode(VocalRemovalMode::wide), Pair(0.25f, 0.75f));
-    EXPECT_EQ(audio.blendForMode(VocalRemovalMode::karaoke), Pair(0, 1));
-    EXPECT_EQ(audio.blendForMode(VocalRemovalMode::aggressive), Pair(0.2f, 1));
-    audio.setVocalMono(0.4f);
-    audio.setVocalKaraoke(0.3f);
-    EXPECT_EQ(audio.blendForMode(VocalRemovalMode::custom), Pair(0.4f, 0.3f));
 }
 
 TEST_F(SettingsTest, HandoffActiveTwiceActsOnce) {
