@@ -92,8 +92,10 @@ TEST_F(ZivraAppDelegateTest, ThePopoverReopensAfterAGrantOnlyIfItWasOpen) {
     QSettings().setValue("ZivraOnboardingCompleted", true);
     delegate().applicationDidFinishLaunching();
     ASSERT_EQ(delegate().onboardingWindow(), nullptr);
-    // Without a tray the popover opens as a window by itself.
+    // Without a tray the popover opens as an ordinary window by itself.
     ASSERT_NE(delegate().popover(), nullptr);
+    EXPECT_TRUE(delegate().popover()->isVisible());
+    EXPECT_FALSE(delegate().popover()->windowFlags().testFlag(Qt::Popup));
     ASSERT_TRUE(engine().permissionPromptHandler && engine().permissionGrantedHandler);
 
     engine().permissionPromptHandler();
