@@ -21,7 +21,8 @@ struct EngineAnchor {
 // finds whatever a failed build left) and the listener registrations.
 struct EngineObjects {
     EngineObjects(ZivraAudioEnvironment environment, ZivraAudio* engine)
-        : environment(std::move(environment)), anchor(std::make_shared<EngineAnchor>(engine)) {}
+        : environment(std::move(environment)),
+          anchor(std::make_shared<EngineAnchor>(EngineAnchor{engine})) {}
 
     ZivraAudioEnvironment environment;
     std::shared_ptr<EngineAnchor> anchor;
