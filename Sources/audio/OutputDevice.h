@@ -5,14 +5,13 @@
 
 #include <cstdint>
 
-// An output device as the output menu lists it. Identified by audioID;
+// An output device as the output menu lists it, identified by audioID and
 // compared and hashed on all three fields.
 struct OutputDevice {
     std::uint32_t audioID = 0;
     QString uid;
     QString name;
 
-    std::uint32_t id() const { return audioID; }
     friend bool operator==(const OutputDevice&, const OutputDevice&) = default;
 };
 

@@ -28,7 +28,6 @@ struct SongPreset {
     float vocalKaraoke = 0;
     bool dualMonoOutput = false;
 
-    const QUuid& presetID() const { return id; }
     friend bool operator==(const SongPreset&, const SongPreset&) = default;
 };
 
