@@ -9,13 +9,13 @@
 namespace zivra {
 
 LabeledToggle::LabeledToggle(const QString& label, Binding<bool> isOn, QWidget* parent)
-    : QWidget(parent), isOn_(std::move(isOn)), label_(new QLabel(label, this)),
-      switch_(new ToggleSwitch(this)) {
-    label_->setTextFormat(Qt::PlainText);
-    label_->setFont(systemFont(14, QFont::Medium));
+    : QWidget(parent), isOn_(std::move(isOn)), switch_(new ToggleSwitch(this)) {
+    auto* text = new QLabel(label, this);
+    text->setTextFormat(Qt::PlainText);
+    text->setFont(systemFont(14, QFont::Medium));
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(label_, 0, Qt::AlignVCenter);
+    row->addWidget(text, 0, Qt::AlignVCenter);
     row->addStretch(1);
     row->addWidget(switch_, 0, Qt::AlignVCenter);
     connect(switch_, &ToggleSwitch::clicked, this, [this](bool checked) { isOn_.set(checked); });

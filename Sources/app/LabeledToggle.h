@@ -4,8 +4,6 @@
 
 #include <QWidget>
 
-class QLabel;
-
 namespace zivra {
 
 class ToggleSwitch;
@@ -20,11 +18,9 @@ public:
     void refresh();
 
     ToggleSwitch* toggle() const { return switch_; }
-    QLabel* label() const { return label_; }
 
 private:
     Binding<bool> isOn_;
-    QLabel* label_;
     ToggleSwitch* switch_;
 };
 

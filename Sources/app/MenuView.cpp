@@ -188,8 +188,8 @@ void MenuView::fillOutputMenu(QMenu* menu, ZivraAudio& audio) {
     menu->addSeparator();
     for (const OutputDevice& device : audio.outputDevices()) {
         const std::uint32_t id = device.audioID;
-        QAction* item =
-            menu->addAction(device.name, menu, [&audio, id] { audio.setSelectedOutputID(id); });
+        QAction* item = menu->addAction(verbatim(device.name), menu,
+                                        [&audio, id] { audio.setSelectedOutputID(id); });
         if (selected && *selected == id) {
             item->setIcon(check);
         }

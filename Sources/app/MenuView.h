@@ -60,9 +60,6 @@ public:
     QToolButton* tunerButton() const { return tunerButton_; }
     QToolButton* powerButton() const { return powerButton_; }
     QToolButton* settingsButton() const { return settingsButton_; }
-    PitchSection* pitchSection() const { return pitch_; }
-    VocalSection* vocalSection() const { return vocal_; }
-    WaveformCard* waveformCard() const { return waveform_; }
     PresetsPanel* presetsPanel() const { return presets_; }
     QuitConfirmation* quitConfirmation() const { return quit_; }
 

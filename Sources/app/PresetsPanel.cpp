@@ -109,7 +109,7 @@ void PresetsPanel::rebuildRows() {
                 .arg(isSelected ? highlight.name(QColor::HexArgb) : QStringLiteral("transparent")));
         auto* line = new QHBoxLayout(row);
         line->setContentsMargins(0, 6, 0, 6);
-        auto* load = new QPushButton(preset.name, row);
+        auto* load = new QPushButton(verbatim(preset.name), row);
         load->setObjectName(QStringLiteral("loadPreset"));
         load->setFlat(true);
         load->setStyleSheet(QStringLiteral("QPushButton { border: none; text-align: left;"

@@ -46,7 +46,6 @@ public:
     // How the application ends (from the onboarding's "Quit"); replaceable for tests.
     std::function<void()> terminate;
 
-    QSystemTrayIcon* statusItem() const { return statusItem_; }
     PopoverWindow* popover() const { return popover_; }
     OnboardingWindow* onboardingWindow() const { return onboardingWindow_; }
     bool shouldReopenPopoverAfterPermission() const { return shouldReopenPopoverAfterPermission_; }

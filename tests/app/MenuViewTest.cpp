@@ -100,8 +100,10 @@ TEST_F(MenuViewTest, UnknownSelectionMarksNothingAndNewDevicesShowNextTime) {
     QMenu* header = outputMenu(view().audioSourceButton());
     EXPECT_EQ(entries(header),
               (QList<std::pair<QString, bool>>{{"System default", true}, {"---", false}}));
-    engine().setOutputDevices({{7, "usb", "USB Audio"}});
-    menuAction(header, "USB Audio")->trigger();
+    engine().setOutputDevices({{7, "usb", "R&D Audio"}});
+    QAction* usb = menuAction(header, "R&&D Audio");
+    ASSERT_NE(usb, nullptr) << "an ampersand is shown, not taken for a shortcut";
+    usb->trigger();
     engine().setOutputDevices({{8, "hdmi", "HDMI"}});
     EXPECT_EQ(entries(header), (QList<std::pair<QString, bool>>{
                                    {"System default", false}, {"---", false}, {"HDMI", false}}));

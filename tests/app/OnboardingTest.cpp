@@ -1,6 +1,7 @@
 #include "OnboardingView.h"
 #include "OnboardingWindow.h"
 #include "PermissionRow.h"
+#include "Spinner.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -128,11 +129,13 @@ TEST_F(OnboardingTest, APendingAudioRequestDisablesItsButtonAndIgnoresSecondClic
     click(view().audioRow()->button());
     EXPECT_TRUE(view().isRequestingAudio());
     EXPECT_FALSE(view().audioRow()->button()->isEnabled());
+    EXPECT_TRUE(view().audioRow()->spinner()->isVisible());
     view().requestAudio();
     ASSERT_TRUE(desktop.pendingAudio);
     desktop.pendingAudio(true);
     EXPECT_FALSE(view().isRequestingAudio());
     EXPECT_EQ(view().audioState(), PermissionRowState::granted);
+    EXPECT_FALSE(view().audioRow()->spinner()->isVisible());
     EXPECT_TRUE(desktop.opened.isEmpty());
 }
 

@@ -73,7 +73,9 @@ TEST_F(PresetsPanelTest, SavingAppendsOrReplacesInPlace) {
     EXPECT_EQ(engine().presets()[0].pitchCents, 300);
     EXPECT_FALSE(highlighted(0)) << "the replaced preset has a new identity";
     save("verse");
-    EXPECT_EQ(rowNames(), (QStringList{"Verse", "Chorus", "verse"}));
+    save("R&B");
+    EXPECT_EQ(rowNames(), (QStringList{"Verse", "Chorus", "verse", "R&&B"}));
+    EXPECT_EQ(engine().presets()[3].name, "R&B");
 }
 
 TEST_F(PresetsPanelTest, ClickingARowAppliesItAndDeletingClearsTheHighlight) {
