@@ -27,28 +27,34 @@ void PopoverWindow::followContentSize() {
     if (std::abs(fitting.height() - height()) > resizeTolerance ||
         std::abs(fitting.width() - width()) > resizeTolerance) {
         resize(fitting);
+        place();
     }
 }
 
-void PopoverWindow::showUnder(const QRect& iconGeometry) {
-    followContentSize();
-    if (asPopup_) {
-        const QScreen* screen = iconGeometry.isValid()
-                                    ? QGuiApplication::screenAt(iconGeometry.center())
-                                    : QGuiApplication::primaryScreen();
-        if (!screen) {
-            screen = QGuiApplication::primaryScreen();
-        }
-        const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 800);
-        const QRect anchor = iconGeometry.isValid()
-                                 ? iconGeometry
-                                 : QRect(area.right() - width() / 2, area.top(), 1, 0);
-        const bool below = anchor.center().y() < area.center().y();
-        int x = anchor.center().x() - width() / 2;
-        x = std::clamp(x, area.left(), std::max(area.left(), area.right() - width() + 1));
-        const int y = below ? anchor.bottom() + 1 : anchor.top() - height();
-        move(x, y);
+void PopoverWindow::place() {
+    if (!asPopup_) {
+        return;
     }
+    const QScreen* screen = anchor_.isValid() ? QGuiApplication::screenAt(anchor_.center())
+                                              : QGuiApplication::primaryScreen();
+    if (!screen) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    const QRect area = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), size());
+    // Without an icon to point at (a tray that does not tell), the top right corner.
+    const QRect anchor =
+        anchor_.isValid() ? anchor_ : QRect(area.right() - width() / 2, area.top(), 1, 0);
+    // An icon in the lower half of the screen gets the popover above it, growing upwards.
+    const bool below = anchor.center().y() < area.center().y();
+    const int x = std::clamp(anchor.center().x() - width() / 2, area.left(),
+                             std::max(area.left(), area.right() - width() + 1));
+    move(x, below ? anchor.bottom() + 1 : anchor.top() - height());
+}
+
+void PopoverWindow::showUnder(const QRect& iconGeometry) {
+    anchor_ = iconGeometry;
+    followContentSize();
+    place();
     show();
     raise();
     activateWindow();

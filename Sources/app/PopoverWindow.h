@@ -31,7 +31,10 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void place();
+
     MenuView* view_;
+    QRect anchor_;
     bool asPopup_;
 };
 

@@ -5,9 +5,11 @@
 #include "QuitConfirmation.h"
 #include "SidePanelFrame.h"
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -203,4 +205,24 @@ TEST_F(MenuViewTest, ASavedPresetShowsInTheOpenPanelAtOnce) {
         return panel->rows()[0]->isVisible() && panel->rows()[0]->height() > 20 &&
                panel->height() > before;
     }));
+}
+
+TEST_F(MenuViewTest, PopoverHangsBelowATopIconAndStandsAboveABottomOne) {
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    auto* view = new MenuView(engine());
+    PopoverWindow popover(view, true);
+    const QRect topIcon(area.right() - 30, area.top(), 24, 28);
+    popover.showUnder(topIcon);
+    EXPECT_EQ(popover.y(), topIcon.bottom() + 1);
+    EXPECT_EQ(popover.geometry().right(), area.right()) << "kept on the screen";
+
+    popover.hide();
+    const QRect bottomIcon(area.left() + 400, area.bottom() - 27, 24, 28);
+    popover.showUnder(bottomIcon);
+    EXPECT_EQ(popover.geometry().bottom(), bottomIcon.top() - 1);
+    EXPECT_LE(std::abs(popover.geometry().center().x() - bottomIcon.center().x()), 1);
+    view->installPanel(MenuView::Panel::handoff, panelOfHeight(popover.height() + 40));
+    view->setShowing(MenuView::Panel::handoff, true);
+    ASSERT_TRUE(eventually([&] { return popover.height() == view->sizeHint().height(); }));
+    EXPECT_EQ(popover.geometry().bottom(), bottomIcon.top() - 1) << "grows upwards";
 }
