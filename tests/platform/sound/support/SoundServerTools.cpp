@@ -162,7 +162,9 @@ std::vector<float> record(const QString& source, std::chrono::milliseconds durat
     QByteArray bytes;
     QDeadlineTimer timer(duration * 4 + std::chrono::seconds(5));
     while (bytes.size() < wanted && !timer.hasExpired()) {
-        parec.waitForReadyRead(100);
+        // The engine under test lives on this thread's event loop.
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        parec.waitForReadyRead(10);
         bytes.append(parec.readAllStandardOutput());
     }
     parec.kill();

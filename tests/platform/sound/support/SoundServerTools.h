@@ -62,7 +62,8 @@ private:
 };
 
 // Records interleaved float stereo at 48 kHz from a source (for example
-// "speakers.monitor") for the given time, with parec.
+// "speakers.monitor") for the given time, with parec. Qt events are processed
+// meanwhile.
 std::vector<float> record(const QString& source, std::chrono::milliseconds duration);
 
 constexpr double testRate = 48000;

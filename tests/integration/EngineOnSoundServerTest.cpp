@@ -1,0 +1,204 @@
+// Zivra's engine on the private test sound server, driven the way the popover
+// drives it: what other programs play is captured, processed and played on
+// the chosen output, and given back when everything is switched off.
+#include "ZivraAudio.h"
+#include "ZivraAudioEnvironment.h"
+#include "platform/sound/SoundServer.h"
+#include "support/SoundServerTools.h"
+#include "support/TestApplication.h"
+#include "support/ToneAnalysis.h"
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <numbers>
+
+using namespace zivra::soundtest;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr std::size_t analysisFrames = 24000; // the last half second of a recording
+
+class EngineOnSoundServerTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ensureApplication(); }
+
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        ZivraAudioEnvironment environment;
+        environment.sound = zivra::sound::createSoundServer();
+        engine = std::make_unique<ZivraAudio>(std::move(environment));
+    }
+
+    void TearDown() override {
+        engine.reset();
+        pactl({"set-default-sink", "speakers"});
+    }
+
+    QString tone(double frequency) {
+        const QString path = dir.filePath(QString("tone-%1.wav").arg(frequency));
+        writeCentreTone(path, frequency);
+        return path;
+    }
+
+    bool waitForRunning() {
+        return waitUntil([&] { return engine->isEngineRunning(); }) &&
+               engine->statusText().isEmpty();
+    }
+
+    // Waits until the source carries `frequency` at least at minimumDb in its
+    // mid channel, then returns a fresh half second of it for the checks.
+    std::vector<float> hearOnce(const QString& source) {
+        return mid(tail(record(source, 1000ms), analysisFrames));
+    }
+    std::vector<float> hear(const QString& source, double frequency, double minimumDb = -30) {
+        waitUntil([&] { return levelDb(hearOnce(source), testRate, frequency) > minimumDb; }, 15s);
+        return hearOnce(source);
+    }
+
+    std::uint32_t deviceNamed(const QString& uid) const {
+        for (const auto& device : engine->outputDevices())
+            if (device.uid == uid)
+                return device.audioID;
+        ADD_FAILURE() << "no output device " << uid.toStdString();
+        return 0;
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<ZivraAudio> engine;
+};
+
+TEST_F(EngineOnSoundServerTest, PitchShiftsWhatOtherProgramsPlay) {
+    Player player(tone(440));
+    engine->setPitchCents(1200);
+    engine->setPitchEnabled(true);
+    ASSERT_TRUE(waitForRunning()) << engine->statusText().toStdString();
+
+    auto heard = hear("speakers.monitor", 880);
+    EXPECT_NEAR(centsBetween(peakFrequency(heard, testRate, 800, 960), 880), 0, 5);
+    EXPECT_LT(levelDb(heard, testRate, 440), levelDb(heard, testRate, 880) - 40);
+
+    // Five semitones down, as the popover's stepper sets it.
+    engine->setPitchSemitones(-5);
+    EXPECT_EQ(engine->pitchCents(), -500);
+    const double expected = 440 * std::exp2(-500.0 / 1200);
+    heard = hear("speakers.monitor", expected);
+    EXPECT_NEAR(centsBetween(peakFrequency(heard, testRate, 300, 360), expected), 0, 5);
+    EXPECT_LT(levelDb(heard, testRate, 440), levelDb(heard, testRate, expected) - 40);
+}
+
+TEST_F(EngineOnSoundServerTest, KaraokeRemovesTheCentreAndKeepsTheSides) {
+    // 440 Hz in the centre (the "voice"), 660 Hz only in the sides.
+    const QString path = dir.filePath("mix.wav");
+    writeWave(path, testRate, 60, [](std::size_t i) {
+        const double t = static_cast<double>(i) / testRate;
+        const double centre = 0.2 * std::sin(2 * std::numbers::pi * 440 * t);
+        const double sides = 0.2 * std::sin(2 * std::numbers::pi * 660 * t);
+        return std::pair{static_cast<float>(centre + sides), static_cast<float>(centre - sides)};
+    });
+    Player player(path);
+    const auto before = tail(record("speakers.monitor", 1500ms), analysisFrames);
+    const auto left = [](const std::vector<float>& v) { return channel(v, 0); };
+    ASSERT_GT(levelDb(left(before), testRate, 440), -20);
+
+    engine->setRemoveVocalsEnabled(true);
+    EXPECT_EQ(engine->vocalRemovalMode(), VocalRemovalMode::karaoke);
+    ASSERT_TRUE(waitForRunning()) << engine->statusText().toStdString();
+
+    std::vector<float> after;
+    waitUntil(
+        [&] {
+            after = tail(record("speakers.monitor", 1000ms), analysisFrames);
+            return levelDb(left(after), testRate, 660) > -25 &&
+                   levelDb(left(after), testRate, 440) < levelDb(left(before), testRate, 440) - 40;
+        },
+        15s);
+    for (const int c : {0, 1}) {
+        const auto was = channel(before, c), is = channel(after, c);
+        EXPECT_LT(levelDb(is, testRate, 440), levelDb(was, testRate, 440) - 40) << "channel " << c;
+        EXPECT_NEAR(levelDb(is, testRate, 660), levelDb(was, testRate, 660), 1.0)
+            << "channel " << c;
+    }
+}
+
+TEST_F(EngineOnSoundServerTest, PlaysOnTheChosenOutputAndFollowsTheDefault) {
+    Player player(tone(440));
+    engine->setPitchCents(1200);
+    engine->setPitchEnabled(true);
+    ASSERT_TRUE(waitForRunning()) << engine->statusText().toStdString();
+    hear("speakers.monitor", 880);
+
+    // Choosing "headphones" makes it the server's default and moves the graph.
+    engine->setSelectedOutputID(deviceNamed("headphones"));
+    EXPECT_EQ(defaultSinkName(), "headphones");
+    EXPECT_TRUE(engine->statusText().isEmpty()) << engine->statusText().toStdString();
+    auto heard = hear("headphones.monitor", 880);
+    EXPECT_GT(levelDb(heard, testRate, 880), -20);
+    EXPECT_TRUE(waitUntil([&] { return rmsDb(hearOnce("speakers.monitor")) < -90; }));
+    EXPECT_TRUE(engine->isEngineRunning());
+
+    // Back to "the system default"; then another program changes the default:
+    // the running graph is rebuilt on the new default sink.
+    engine->setSelectedOutputID(std::nullopt);
+    EXPECT_EQ(defaultSinkName(), "headphones");
+    pactl({"set-default-sink", "speakers"});
+    heard = hear("speakers.monitor", 880);
+    EXPECT_GT(levelDb(heard, testRate, 880), -20);
+    EXPECT_TRUE(waitUntil([&] { return rmsDb(hearOnce("headphones.monitor")) < -90; }));
+    EXPECT_TRUE(waitUntil([&] { return engine->isEngineRunning(); }));
+}
+
+TEST_F(EngineOnSoundServerTest, EverythingOffGivesTheSoundBack) {
+    Player first(tone(440));
+    engine->setPitchCents(1200);
+    engine->setPitchEnabled(true);
+    ASSERT_TRUE(waitForRunning()) << engine->statusText().toStdString();
+    hear("speakers.monitor", 880);
+
+    // A program that starts playing while the engine runs is captured too.
+    Player second(tone(660));
+    auto heard = hear("speakers.monitor", 1320);
+    EXPECT_GT(levelDb(heard, testRate, 1320), -20);
+    EXPECT_LT(levelDb(heard, testRate, 660), levelDb(heard, testRate, 1320) - 40);
+
+    engine->setPitchEnabled(false);
+    EXPECT_FALSE(engine->isEngineRunning());
+    EXPECT_TRUE(modulesWith("zivra_tap").empty());
+    EXPECT_FALSE(sinkIndex("zivra_tap").has_value());
+    heard = hear("speakers.monitor", 440);
+    EXPECT_GT(levelDb(heard, testRate, 440), -20);
+    EXPECT_GT(levelDb(heard, testRate, 660), -20);
+    EXPECT_LT(levelDb(heard, testRate, 880), -60);
+}
+
+TEST_F(EngineOnSoundServerTest, AKilledRunDoesNotKeepTheSound) {
+    Player player(tone(440));
+    QProcess killed;
+    killed.start(ENGINE_RUNNER);
+    ASSERT_TRUE(killed.waitForReadyRead(20000));
+    ASSERT_EQ(killed.readLine().trimmed(), "running");
+    hear("speakers.monitor", 880);
+    killed.kill();
+    killed.waitForFinished();
+
+    // The killed run's tap is left behind and holds the tone: silence.
+    ASSERT_EQ(modulesWith("zivra_tap").size(), 1u);
+    EXPECT_TRUE(waitUntil([&] { return rmsDb(hearOnce("speakers.monitor")) < -90; }));
+
+    // The next start finds and removes it, and the tone is processed again.
+    engine->setPitchCents(1200);
+    engine->setPitchEnabled(true);
+    ASSERT_TRUE(waitForRunning()) << engine->statusText().toStdString();
+    EXPECT_EQ(modulesWith("zivra_tap").size(), 1u);
+    EXPECT_GT(levelDb(hear("speakers.monitor", 880), testRate, 880), -20);
+
+    engine->setPitchEnabled(false);
+    EXPECT_TRUE(modulesWith("zivra_tap").empty());
+    EXPECT_GT(levelDb(hear("speakers.monitor", 440), testRate, 440), -20);
+}
+
+} // namespace
