@@ -10,6 +10,8 @@
 
 #include <unistd.h>
 
+#include <cmath>
+
 namespace {
 
 constexpr std::uint32_t ringCapacity = 0x400000;
@@ -104,6 +106,8 @@ void ZivraAudio::setupGraph() {
     EngineObjects& o = *objects_;
     const double nominalRate = o.captureDevice->nominalSampleRate().value_or(0);
     const double rate = nominalRate > 0 ? nominalRate : o.tapFormat.sampleRate;
+    if (!std::isfinite(rate))
+        throw EngineError("Could not create audio format");
 
     o.graph = o.environment.sound->createOutputGraph(zivra::sound::StreamFormat{rate, 2});
     if (!o.graph)

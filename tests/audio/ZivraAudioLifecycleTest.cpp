@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <limits>
 
 namespace {
 
@@ -265,6 +266,15 @@ TEST_F(LifecycleTest, NoDefaultOutputDevice) {
     engine().setPitchEnabled(true);
     settle();
     EXPECT_EQ(engine().statusText(), "Error: No default output device");
+    EXPECT_TRUE(server->nothingLeft());
+}
+
+TEST_F(LifecycleTest, TapRateThatNoFormatCanCarry) {
+    server->nominalRate = 0;
+    server->tapFormat.sampleRate = std::numeric_limits<double>::infinity();
+    engine().setPitchEnabled(true);
+    settle();
+    EXPECT_EQ(engine().statusText(), "Error: Could not create audio format");
     EXPECT_TRUE(server->nothingLeft());
 }
 
