@@ -50,6 +50,15 @@ protected:
                engine->statusText().isEmpty();
     }
 
+    // Switches the pitch on, an octave up, and waits until the default sink
+    // plays the 440 Hz test tone shifted.
+    void startOctaveUp() {
+        engine->setPitchCents(1200);
+        engine->setPitchEnabled(true);
+        ASSERT_TRUE(waitForRunning()) << engine->statusText().toStdString();
+        ASSERT_GT(levelDb(hear("speakers.monitor", 880), testRate, 880), -20);
+    }
+
     // Waits until the source carries `frequency` at least at minimumDb in its
     // mid channel, then returns a fresh half second of it for the checks.
     std::vector<float> hearOnce(const QString& source) {
@@ -74,9 +83,7 @@ protected:
 
 TEST_F(EngineOnSoundServerTest, PitchShiftsWhatOtherProgramsPlay) {
     Player player(tone(440));
-    engine->setPitchCents(1200);
-    engine->setPitchEnabled(true);
-    ASSERT_TRUE(waitForRunning()) << engine->statusText().toStdString();
+    ASSERT_NO_FATAL_FAILURE(startOctaveUp());
 
     auto heard = hear("speakers.monitor", 880);
     EXPECT_NEAR(centsBetween(peakFrequency(heard, testRate, 800, 960), 880), 0, 5);
@@ -127,10 +134,7 @@ TEST_F(EngineOnSoundServerTest, KaraokeRemovesTheCentreAndKeepsTheSides) {
 
 TEST_F(EngineOnSoundServerTest, PlaysOnTheChosenOutputAndFollowsTheDefault) {
     Player player(tone(440));
-    engine->setPitchCents(1200);
-    engine->setPitchEnabled(true);
-    ASSERT_TRUE(waitForRunning()) << engine->statusText().toStdString();
-    hear("speakers.monitor", 880);
+    ASSERT_NO_FATAL_FAILURE(startOctaveUp());
 
     // Choosing "headphones" makes it the server's default and moves the graph.
     engine->setSelectedOutputID(deviceNamed("headphones"));
@@ -154,10 +158,7 @@ TEST_F(EngineOnSoundServerTest, PlaysOnTheChosenOutputAndFollowsTheDefault) {
 
 TEST_F(EngineOnSoundServerTest, EverythingOffGivesTheSoundBack) {
     Player first(tone(440));
-    engine->setPitchCents(1200);
-    engine->setPitchEnabled(true);
-    ASSERT_TRUE(waitForRunning()) << engine->statusText().toStdString();
-    hear("speakers.monitor", 880);
+    ASSERT_NO_FATAL_FAILURE(startOctaveUp());
 
     // A program that starts playing while the engine runs is captured too.
     Player second(tone(660));
@@ -190,11 +191,8 @@ TEST_F(EngineOnSoundServerTest, AKilledRunDoesNotKeepTheSound) {
     EXPECT_TRUE(waitUntil([&] { return rmsDb(hearOnce("speakers.monitor")) < -90; }));
 
     // The next start finds and removes it, and the tone is processed again.
-    engine->setPitchCents(1200);
-    engine->setPitchEnabled(true);
-    ASSERT_TRUE(waitForRunning()) << engine->statusText().toStdString();
+    ASSERT_NO_FATAL_FAILURE(startOctaveUp());
     EXPECT_EQ(modulesWith("zivra_tap").size(), 1u);
-    EXPECT_GT(levelDb(hear("speakers.monitor", 880), testRate, 880), -20);
 
     engine->setPitchEnabled(false);
     EXPECT_TRUE(modulesWith("zivra_tap").empty());
