@@ -44,13 +44,19 @@ PermissionServices PermissionServices::system() {
 }
 
 bool onboardingRequired(const PermissionServices& services, const QSettings& settings) {
+    const bool completed = settings.value(onboardingCompletedKey, false).toBool();
     const bool audio = services.audioGranted();
     const bool accessibility = services.accessibilityTrusted();
-    const bool media = services.mediaControlStatus() == PermissionServices::MediaStatus::granted;
+    const PermissionServices::MediaStatus mediaStatus = services.mediaControlStatus();
+    // A user who finished onboarding once is not locked out of the popover just because no
+    // player happens to run right now; a refusal still brings the onboarding back.
+    const bool media =
+        mediaStatus == PermissionServices::MediaStatus::granted ||
+        (completed && mediaStatus == PermissionServices::MediaStatus::noPlayerRunning);
     if (!(audio && accessibility && media)) {
         return true;
     }
-    return !settings.value(onboardingCompletedKey, false).toBool();
+    return !completed;
 }
 
 } // namespace zivra

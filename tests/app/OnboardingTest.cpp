@@ -231,7 +231,14 @@ TEST_F(OnboardingTest, OnboardingIsDueUntilAllIsGrantedAndContinueWasPressed) {
     desktop.trusted = true;
     desktop.media = Status::noPlayerRunning;
     QSettings settings;
+    EXPECT_TRUE(onboardingRequired(desktop.services(), settings))
+        << "a first start needs a player to grant automation";
     settings.setValue("ZivraOnboardingCompleted", true);
+    EXPECT_FALSE(onboardingRequired(desktop.services(), settings))
+        << "no player running must not lock a finished user out of the popover";
+    desktop.media = Status::denied;
+    EXPECT_TRUE(onboardingRequired(desktop.services(), settings));
+    desktop.media = Status::undetermined;
     EXPECT_TRUE(onboardingRequired(desktop.services(), settings));
     desktop.media = Status::granted;
     EXPECT_FALSE(onboardingRequired(desktop.services(), settings));
