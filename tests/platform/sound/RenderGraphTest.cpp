@@ -113,6 +113,11 @@ TEST(RenderGraphTest, VolumeScalesTheOutputAndNotTheTap) {
             tapped.assign(buffer.channels[1], buffer.channels[1] + buffer.frameLength);
     });
     const auto out = renderSeconds(graph, 0.1);
+    // The tap thread takes its block in its own time.
+    for (bool done = false; !done; std::this_thread::yield()) {
+        std::lock_guard lock(mutex);
+        done = !tapped.empty();
+    }
     graph.tap().remove();
 
     EXPECT_NEAR(levelDb(channel(out, 1), rate, 440), 20 * std::log10(0.125), 0.5);
