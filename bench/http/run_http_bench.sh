@@ -9,16 +9,16 @@ set -euo pipefail
 ours=$1 reference=$2 seconds=${3:-5}
 
 pids=()
+outs=()
 cleanup() {
   local pid
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  rm -f "${outs[@]:-}"
+  rm -f "${outs[@]}"
 }
-outs=()
 trap cleanup EXIT
 
-# start SERVER: starts it and prints the port it listens on.
+# start SERVER: starts it in the background and sets `port` to its port.
 start() {
   local out
   out=$(mktemp)
@@ -26,10 +26,8 @@ start() {
   "$1" >"$out" &
   pids+=($!)
   for _ in $(seq 100); do
-    if grep -q '^port ' "$out"; then
-      sed -n 's/^port //p' "$out"
-      return
-    fi
+    port=$(sed -n 's/^port //p' "$out")
+    [[ -n "$port" ]] && return
     sleep 0.05
   done
   echo "server $1 did not start" >&2
@@ -43,8 +41,10 @@ rate() {
     "http://127.0.0.1:$1/bench" | awk '/^Requests\/sec:/ {print $2}'
 }
 
-ours_port=$(start "$ours")
-reference_port=$(start "$reference")
+start "$ours"
+ours_port=$port
+start "$reference"
+reference_port=$port
 printf '%-12s %14s %14s %8s\n' connections vuzozar cpp-httplib ratio
 for connections in 1 16 128; do
   ours_rate=$(rate "$ours_port" "$connections")
