@@ -13,6 +13,7 @@ constexpr float centsLimit = 2400.0f;
 TimePitchStage::TimePitchStage(double sampleRate, std::uint32_t maxBlockFrames)
     : stretcher_(static_cast<std::size_t>(sampleRate), 2, options, 1.0, 1.0) {
     stretcher_.setMaxProcessSize(maxBlockFrames);
+
     for (auto& channel : fifo_)
         channel.assign(fifoFrames, 0.0f);
     for (auto& channel : scratch_)
@@ -39,8 +40,10 @@ bool TimePitchStage::beginBlock() {
         // What was buffered belongs to the other path; switching starts afresh.
         bypass_ = bypass;
         fifoStart_ = fifoFill_ = 0;
-        if (!bypass_)
+        if (!bypass_) {
             stretcher_.reset();
+            started_ = false;
+        }
     }
     const float cents = pendingCents_.load(std::memory_order_acquire);
     if (cents != cents_) {
@@ -51,6 +54,11 @@ bool TimePitchStage::beginBlock() {
 }
 
 void TimePitchStage::process(const float* const* input, std::uint32_t frames) {
+    if (!started_) {
+        // Taken with the pitch of the first block: the delay depends on it.
+        discard_ = static_cast<std::uint32_t>(stretcher_.getStartDelay());
+        started_ = true;
+    }
     stretcher_.process(input, frames, false);
     collect();
 }
@@ -64,12 +72,16 @@ void TimePitchStage::collect() {
         const auto n = std::min<std::uint32_t>(static_cast<std::uint32_t>(available), room);
         float* scratch[2] = {scratch_[0].data(), scratch_[1].data()};
         const auto got = static_cast<std::uint32_t>(stretcher_.retrieve(scratch, n));
-        for (std::uint32_t i = 0; i < got; ++i) {
-            const std::uint32_t at = (fifoStart_ + fifoFill_ + i) % fifoFrames;
+        // The stretcher's output starts with its own delay; dropping it keeps
+        // the shifted sound as close behind its input as the stretcher allows.
+        const std::uint32_t skip = std::min(got, discard_);
+        discard_ -= skip;
+        for (std::uint32_t i = skip; i < got; ++i) {
+            const std::uint32_t at = (fifoStart_ + fifoFill_ + i - skip) % fifoFrames;
             fifo_[0][at] = scratch_[0][i];
             fifo_[1][at] = scratch_[1][i];
         }
-        fifoFill_ += got;
+        fifoFill_ += got - skip;
         if (got == 0)
             return;
     }

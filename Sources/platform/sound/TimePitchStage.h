@@ -57,6 +57,8 @@ private:
     std::uint32_t fifoStart_ = 0;
     std::uint32_t fifoFill_ = 0;
     std::vector<float> scratch_[2];
+    bool started_ = false;      // audio went in since the last reset
+    std::uint32_t discard_ = 0; // frames of the stretcher's start delay still to drop
     std::atomic<float> pendingCents_{0.0f};
     std::atomic<bool> pendingBypass_{true};
     float cents_ = 0.0f;
