@@ -12,7 +12,7 @@ build_pkgs=(
 )
 test_pkgs=(
   libgtest-dev googletest libbenchmark-dev
-  pipewire pipewire-bin pipewire-pulse wireplumber dbus pulseaudio-utils
+  pipewire pipewire-bin pipewire-pulse wireplumber dbus pulseaudio-utils pulseaudio
   sox xvfb xauth xdotool trayer imagemagick x11-utils
   curl python3 python3-websockets wrk libcpp-httplib-dev
   mpv mpv-mpris playerctl
