@@ -4,6 +4,7 @@
 #include <pulse/proplist.h>
 
 #include <charconv>
+#include <type_traits>
 #include <cstring>
 
 namespace zivra::sound::pulse {
