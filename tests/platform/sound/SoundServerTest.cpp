@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QThread>
+
 #include <pulse/def.h>
 
 using namespace zivra::sound;
@@ -66,7 +69,10 @@ TEST_F(SoundServerTest, ReadsAndSetsTheDefaultSink) {
 
 TEST_F(SoundServerTest, FollowsDefaultChangesMadeByOthers) {
     int changes = 0;
-    const ListenerId id = server->addListener(DeviceChange::DefaultSink, [&] { ++changes; });
+    const ListenerId id = server->addListener(DeviceChange::DefaultSink, [&] {
+        EXPECT_EQ(QThread::currentThread(), QCoreApplication::instance()->thread());
+        ++changes;
+    });
     ASSERT_NE(id, 0u);
 
     pactl({"set-default-sink", "headphones"});
