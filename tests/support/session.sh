@@ -86,8 +86,10 @@ if ((sound)); then
   pactl load-module module-remap-source master=micfeed.monitor source_name=mic \
     "source_properties=device.description=Microphone" >/dev/null
   wait_for 10 sh -c 'pactl list short sinks | grep -q headphones && pactl list short sources | grep -qw mic'
-  pactl set-default-sink speakers
-  pactl set-default-source mic
+  # The session manager may not have its default-device store up yet, and the
+  # server then refuses the change; it accepts it a moment later.
+  wait_for 10 pactl set-default-sink speakers
+  wait_for 10 pactl set-default-source mic
   wait_for 10 sh -c 'pactl get-default-sink | grep -qx speakers'
 fi
 
