@@ -16,6 +16,7 @@ class FakeSoundServer : public zivra::sound::SoundServer {
 public:
     enum class Step {
         none,
+        defaultSink,
         createTap,
         tapFormat,
         createCaptureDevice,
@@ -83,7 +84,10 @@ public:
                 return s;
         return std::nullopt;
     }
-    std::optional<std::uint32_t> defaultSink() override { return defaultSinkIndex; }
+    std::optional<std::uint32_t> defaultSink() override {
+        fail(Step::defaultSink);
+        return defaultSinkIndex;
+    }
     int setDefaultSink(std::uint32_t index) override {
         log.push_back("setDefaultSink " + std::to_string(index));
         if (setDefaultStatus == 0)

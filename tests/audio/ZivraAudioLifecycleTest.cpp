@@ -252,7 +252,8 @@ TEST_P(SetupFailureTest, LeavesNothingBehindAndShowsTheMessage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryStep, SetupFailureTest,
-                         ::testing::Values(Failure{Step::createTap, "fake failure"},
+                         ::testing::Values(Failure{Step::defaultSink, "fake failure"},
+                                           Failure{Step::createTap, "fake failure"},
                                            Failure{Step::tapFormat, "Could not read tap format"},
                                            Failure{Step::createCaptureDevice, "fake failure"},
                                            Failure{Step::createGraph, "fake failure"},

@@ -161,9 +161,7 @@ std::optional<SinkInfo> PulseSoundServer::sink(std::uint32_t index) {
 }
 
 std::optional<std::uint32_t> PulseSoundServer::defaultSink() {
-    auto loop = connection();
-    if (!loop)
-        return std::nullopt;
+    auto loop = connectOrThrow();
     PulseLoop::Lock lock(*loop);
     const auto name = pulse::defaultSinkName(*loop);
     if (!name)

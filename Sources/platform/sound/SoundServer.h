@@ -44,8 +44,9 @@ public:
     // One sink by index; empty when it does not exist or cannot be read.
     virtual std::optional<SinkInfo> sink(std::uint32_t index) = 0;
 
-    // Index of the server's default sink; empty when there is none or the
-    // server cannot be asked.
+    // Index of the server's default sink; empty when there is none. Throws
+    // SoundError with the server's own message when the server cannot be
+    // reached, so a start fails with that message rather than a vague one.
     virtual std::optional<std::uint32_t> defaultSink() = 0;
 
     // Makes the sink the server's default. Returns 0 or the server's error

@@ -19,7 +19,12 @@ TEST(UnreachableServerTest, AnswersNothingAndFailsWithTheServersMessage) {
 
     EXPECT_FALSE(server->sinks().has_value());
     EXPECT_FALSE(server->sink(0).has_value());
-    EXPECT_FALSE(server->defaultSink().has_value());
+    try {
+        server->defaultSink();
+        ADD_FAILURE() << "a default sink without a server";
+    } catch (const SoundError& error) {
+        EXPECT_STREQ(error.what(), pa_strerror(PA_ERR_CONNECTIONREFUSED));
+    }
     EXPECT_EQ(server->setDefaultSink(0), PA_ERR_CONNECTIONREFUSED);
     EXPECT_EQ(server->addListener(DeviceChange::SinkList, [] {}), 0u);
 
