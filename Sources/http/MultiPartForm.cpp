@@ -24,7 +24,9 @@ public:
             if (line->empty()) {
                 break;
             }
-            auto pieces = split(*line, ':');
+            // Exactly one colon: "A:" is a header with an empty value, and
+            // "A::b" holds two colons like "A: b:c".
+            auto pieces = splitKeepingEmpty(*line, ':');
             if (pieces.size() == 2) {
                 part.headers[lowercased(pieces[0])] = trim(pieces[1]);
             }

@@ -102,6 +102,13 @@ TEST(MultiPartForm, HeaderLineWithTwoColonsIsDropped) {
     ASSERT_EQ(parts.size(), 1u);
     EXPECT_TRUE(parts[0].headers.empty());
     EXPECT_FALSE(parts[0].name().has_value());
+
+    auto adjacent = requestWith(multipartType, "--XyZ\r\nA::b\r\nEmpty:\r\n:lead\r\n\r\nv\r\n"
+                                               "--XyZ--\r\n")
+                        .parseMultiPartFormData();
+    ASSERT_EQ(adjacent.size(), 1u);
+    EXPECT_EQ(adjacent[0].headers, (HttpHeaders{{"", "lead"}, {"empty", ""}}))
+        << "two adjacent colons are two colons; one colon with nothing after it is an empty value";
 }
 
 TEST(MultiPartForm, QuotedBoundaryKeepsItsQuotes) {
