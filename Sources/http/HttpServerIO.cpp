@@ -170,14 +170,14 @@ void HttpServerIO::handleConnection(const std::shared_ptr<Socket>& socket) {
         } catch (const SocketError&) {
             request->address = std::nullopt;
         }
-        auto [params, handler] = dispatch(request);
-        request->params = std::move(params);
-        // A handler that throws gets its connection a 500 instead of ending
-        // the process.
+        // A handler or middleware that throws, whatever it throws, gets its
+        // connection a 500 instead of ending the process.
         std::optional<HttpResponse> response;
         try {
+            auto [params, handler] = dispatch(request);
+            request->params = std::move(params);
             response = handler(request);
-        } catch (const std::exception&) {
+        } catch (...) {
             response = HttpResponse::internalServerError();
         }
         auto connection = request->headers.find("connection");
@@ -188,6 +188,8 @@ void HttpServerIO::handleConnection(const std::shared_ptr<Socket>& socket) {
                 keepAlive = respond(*socket, *response, keepAlive);
             } catch (const std::exception& error) {
                 printLine(std::string("Failed to send response: ") + error.what());
+            } catch (...) {
+                printLine("Failed to send response: unknown error");
             }
         }
         if (response->kind() == HttpResponse::Kind::switchProtocols) {
@@ -195,7 +197,12 @@ void HttpServerIO::handleConnection(const std::shared_ptr<Socket>& socket) {
                 handedOverTo->connectionHandedOver(socket);
             }
             if (response->socketHandler()) {
-                response->socketHandler()(socket);
+                // The connection is the handler's now; what it throws only
+                // ends the connection.
+                try {
+                    response->socketHandler()(socket);
+                } catch (...) {
+                }
             }
             break;
         }

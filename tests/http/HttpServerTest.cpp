@@ -226,6 +226,43 @@ TEST_F(RunningServer, ThrowingHandlerAnswers500) {
     EXPECT_EQ(client.readToEnd(), "HTTP/1.1 500 Internal Server Error\r\n" + serverLine + "\r\n");
 }
 
+TEST_F(RunningServer, ThrowingMiddlewareOrNonStandardThrowAnswers500) {
+    server->middleware.push_back([](const HttpRequestPtr& request) -> std::optional<HttpResponse> {
+        if (request->path == "/guarded") {
+            throw std::runtime_error("middleware");
+        }
+        return std::nullopt;
+    });
+    server->GET["/odd"] = [](const HttpRequestPtr&) -> HttpResponse { throw 42; };
+    server->GET["/fine"] = [](const HttpRequestPtr&) { return text("fine"); };
+    int port = start();
+    for (const char* path : {"/guarded", "/odd"}) {
+        LoopbackClient client(port);
+        client.send(std::string("GET ") + path + " HTTP/1.1\r\n\r\n");
+        EXPECT_EQ(client.readToEnd(),
+                  "HTTP/1.1 500 Internal Server Error\r\n" + serverLine + "\r\n")
+            << path;
+    }
+    LoopbackClient after(port);
+    after.send("GET /fine HTTP/1.1\r\n\r\n");
+    EXPECT_NE(after.readToEnd().find("\r\n\r\nfine"), std::string::npos);
+}
+
+TEST_F(RunningServer, ThrowingProtocolHandlerOnlyEndsItsConnection) {
+    (*server)["/switch"] = [](const HttpRequestPtr&) {
+        return HttpResponse::switchProtocols(
+            HttpHeaders{}, [](std::shared_ptr<Socket>) { throw std::runtime_error("handler"); });
+    };
+    server->GET["/fine"] = [](const HttpRequestPtr&) { return text("fine"); };
+    int port = start();
+    LoopbackClient client(port);
+    client.send("GET /switch HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(client.readToEnd(), "HTTP/1.1 101 Switching Protocols\r\n" + serverLine + "\r\n");
+    LoopbackClient after(port);
+    after.send("GET /fine HTTP/1.1\r\n\r\n");
+    EXPECT_NE(after.readToEnd().find("\r\n\r\nfine"), std::string::npos);
+}
+
 TEST_F(RunningServer, FailingBodyWriterIsPrintedAndTheRequestsWishDecides) {
     server->GET["/fails"] = [](const HttpRequestPtr&) {
         return HttpResponse::raw(200, "OK", std::nullopt, [](HttpResponseBodyWriter&) {
