@@ -1,5 +1,7 @@
 #include "http/Json.hpp"
 
+#include "http/Strings.hpp"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -8,7 +10,11 @@ namespace vuzozar {
 
 namespace {
 
-void appendString(std::string& text, const std::string& value) {
+// False for a text that is not UTF-8, which JSON cannot carry.
+bool appendString(std::string& text, const std::string& value) {
+    if (!isValidUtf8(value)) {
+        return false;
+    }
     text += '"';
     for (char c : value) {
         switch (c) {
@@ -38,6 +44,7 @@ void appendString(std::string& text, const std::string& value) {
         }
     }
     text += '"';
+    return true;
 }
 
 } // namespace
@@ -68,7 +75,7 @@ bool JsonValue::appendTo(std::string& text) const {
         auto result = std::to_chars(digits, digits + sizeof digits, *number);
         text.append(digits, result.ptr);
     } else if (auto* string = std::get_if<std::string>(&value_)) {
-        appendString(text, *string);
+        return appendString(text, *string);
     } else if (auto* array = std::get_if<Array>(&value_)) {
         text += '[';
         for (size_t i = 0; i < array->size(); ++i) {
@@ -88,7 +95,9 @@ bool JsonValue::appendTo(std::string& text) const {
                 text += ',';
             }
             first = false;
-            appendString(text, key);
+            if (!appendString(text, key)) {
+                return false;
+            }
             text += ':';
             if (!value.appendTo(text)) {
                 return false;

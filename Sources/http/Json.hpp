@@ -28,7 +28,8 @@ public:
     JsonValue(Object value) : value_(std::move(value)) {}
 
     // Compact JSON text; nothing when the top level is neither an array nor
-    // an object or the tree holds a number JSON cannot write (NaN, infinity).
+    // an object or the tree holds a number JSON cannot write (NaN, infinity)
+    // or a string or key that is not UTF-8.
     std::optional<std::string> serialized() const;
 
 private:

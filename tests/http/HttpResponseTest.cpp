@@ -57,6 +57,13 @@ TEST(HttpResponseBody, JsonCompactAndInvalidObjects) {
 
     auto notANumber = HttpResponseBody::json(JsonValue::Array{std::nan("")});
     EXPECT_EQ(writtenBy(notANumber.content()), "Serialisation error: invalidObject");
+
+    auto notUtf8 = HttpResponseBody::json(JsonValue::Array{std::string("caf\xE9")});
+    EXPECT_EQ(writtenBy(notUtf8.content()), "Serialisation error: invalidObject");
+    auto notUtf8Key = HttpResponseBody::json(JsonValue::Object{{"\xFF", 1}});
+    EXPECT_EQ(writtenBy(notUtf8Key.content()), "Serialisation error: invalidObject");
+    auto utf8 = HttpResponseBody::json(JsonValue::Array{"caf\xC3\xA9"});
+    EXPECT_EQ(writtenBy(utf8.content()), "[\"caf\xC3\xA9\"]");
 }
 
 TEST(HttpResponseBody, DataWithAndWithoutContentType) {
