@@ -184,8 +184,13 @@ void HttpServerIO::handleConnection(const std::shared_ptr<Socket>& socket) {
         bool keepAlive =
             connection != request->headers.end() && trim(connection->second) == "keep-alive";
         if (operating()) {
+            // A response cut short leaves the peer unable to tell where it
+            // ends (a raw one is read up to the end of the connection, which
+            // would never come), so the connection ends with it.
+            bool wanted = keepAlive;
+            keepAlive = false;
             try {
-                keepAlive = respond(*socket, *response, keepAlive);
+                keepAlive = respond(*socket, *response, wanted);
             } catch (const std::exception& error) {
                 printLine(std::string("Failed to send response: ") + error.what());
             } catch (...) {
