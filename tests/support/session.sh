@@ -73,6 +73,8 @@ wait_for 10 test -S "$XDG_RUNTIME_DIR/bus" || { echo "session: D-Bus did not sta
 if ((sound)); then
   "${tied[@]}" pipewire >>"$log" 2>&1 &
   pids+=($!)
+  # The session manager exits at once when it finds no server to connect to.
+  wait_for 10 test -S "$XDG_RUNTIME_DIR/pipewire-0" || { echo "session: PipeWire did not start" >&2; cat "$log" >&2; exit 1; }
   "${tied[@]}" wireplumber >>"$log" 2>&1 &
   pids+=($!)
   "${tied[@]}" pipewire-pulse >>"$log" 2>&1 &
