@@ -49,9 +49,12 @@ void parseTarget(std::string_view target, HttpRequest& request) {
         size_t end = target.find_first_of("/?", 2);
         std::string_view authority =
             target.substr(2, end == std::string_view::npos ? target.npos : end - 2);
-        std::string_view hostPort = authority.substr(authority.rfind('@') + 1);
-        size_t colon = hostPort.rfind(':');
-        if (hostPort.find('[') != std::string_view::npos ||
+        // User information ends at the first "@"; a host holds neither "@"
+        // nor ":" (the port starts at its first colon), and "[" stands for
+        // an IP literal that the encoding of the target would have broken.
+        std::string_view hostPort = authority.substr(authority.find('@') + 1);
+        size_t colon = hostPort.find(':');
+        if (hostPort.find_first_of("[@") != std::string_view::npos ||
             (colon != std::string_view::npos && !isDigits(hostPort.substr(colon + 1)))) {
             return;
         }

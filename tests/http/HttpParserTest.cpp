@@ -76,6 +76,9 @@ TEST(HttpParser, TargetForms) {
     EXPECT_EQ(badPort->path, "");
     EXPECT_TRUE(badPort->queryParams.empty());
     EXPECT_EQ(parse("GET 1a:b/c HTTP/1.1\r\n\r\n")->path, "");
+    EXPECT_EQ(parse("GET //a:b:80/x HTTP/1.1\r\n\r\n")->path, "") << "a host holds no colon";
+    EXPECT_EQ(parse("GET //u@v@host/x HTTP/1.1\r\n\r\n")->path, "") << "nor an at sign";
+    EXPECT_EQ(parse("GET //user:pw@host:/x HTTP/1.1\r\n\r\n")->path, "/x");
 }
 
 TEST(HttpParser, HeaderNamesLowercasedValuesTrimmedLaterWins) {
