@@ -9,6 +9,7 @@
 #include "ZivraAudio.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QPainter>
 #include <QPalette>
 #include <QPointer>
@@ -143,9 +144,21 @@ void ZivraAppDelegate::showPopover() {
     if (!popover_) {
         popover_ = new PopoverWindow(new MenuView(audio_), hasTray());
         connect(popover_, &PopoverWindow::closed, this, &ZivraAppDelegate::popoverDidClose);
+        if (!hasTray()) {
+            // Without a tray nothing could bring a closed window back, and Zivra would go on
+            // changing the sound out of reach: closing the window quits.
+            popover_->installEventFilter(this);
+        }
     }
     shouldReopenPopoverAfterPermission_ = false;
     popover_->showUnder(statusItem_ ? statusItem_->geometry() : QRect());
+}
+
+bool ZivraAppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == popover_ && event->type() == QEvent::Close) {
+        terminate();
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void ZivraAppDelegate::popoverDidClose() {

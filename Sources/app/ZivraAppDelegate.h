@@ -43,12 +43,16 @@ public:
     // centre, in the palette's text colour. Null when there is no such symbol.
     static QPixmap rotatedSymbolIcon(const QString& name, int size, double rotation);
 
-    // How the application ends (from the onboarding's "Quit"); replaceable for tests.
+    // How the application ends (from the onboarding's "Quit", or when the popover's window is
+    // closed where no tray exists); replaceable for tests.
     std::function<void()> terminate;
 
     PopoverWindow* popover() const { return popover_; }
     OnboardingWindow* onboardingWindow() const { return onboardingWindow_; }
     bool shouldReopenPopoverAfterPermission() const { return shouldReopenPopoverAfterPermission_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void permissionPromptAction();

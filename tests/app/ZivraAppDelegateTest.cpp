@@ -118,6 +118,18 @@ TEST_F(ZivraAppDelegateTest, ThePopoverReopensAfterAGrantOnlyIfItWasOpen) {
     engine().permissionGrantedHandler();
 }
 
+TEST_F(ZivraAppDelegateTest, ClosingTheTraylessWindowQuits) {
+    QSettings().setValue("ZivraOnboardingCompleted", true);
+    delegate().applicationDidFinishLaunching();
+    ASSERT_NE(delegate().popover(), nullptr);
+    ASSERT_TRUE(delegate().popover()->isVisible());
+    delegate().popover()->hide();
+    EXPECT_EQ(terminations, 0) << "hiding is not closing";
+    delegate().showPopover();
+    delegate().popover()->close();
+    EXPECT_EQ(terminations, 1) << "nothing could open the window again";
+}
+
 TEST_F(ZivraAppDelegateTest, MissingTrustKeepsOnboardingDueEvenWhenCompleted) {
     QSettings().setValue("ZivraOnboardingCompleted", true);
     trusted = false;
