@@ -101,6 +101,9 @@ void PitchSection::sliderMoved(int position) {
         minimumPitchCents + std::round((position - minimumPitchCents) / step) * step;
     if (value != audio_.pitchCents()) {
         audio_.setPitchCents(value);
+    } else {
+        // The knob rests on whole steps, also where the pitch stays as it was.
+        refresh();
     }
 }
 

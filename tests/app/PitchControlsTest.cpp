@@ -138,6 +138,9 @@ TEST_F(PitchControlsTest, SliderQuantisesToTheStepFromItsLowerBound) {
     EXPECT_EQ(engine().pitchCents(), 100);
     section().slider()->setValue(151);
     EXPECT_EQ(engine().pitchCents(), 200);
+    section().slider()->setValue(230);
+    EXPECT_EQ(engine().pitchCents(), 200);
+    EXPECT_EQ(section().slider()->value(), 200) << "the knob rests on a whole step";
     click(section().snapToggle());
     section().slider()->setValue(-1194);
     EXPECT_FLOAT_EQ(engine().pitchCents(), -1190);
