@@ -6,6 +6,7 @@
 #include "ToggleSwitch.h"
 #include "ZivraAudio.h"
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -13,6 +14,7 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace zivra {
@@ -64,6 +66,9 @@ PitchSection::PitchSection(ZivraAudio& audio, QWidget* parent)
     setTextColor(unit, secondaryTextColor());
     valueColumn->addWidget(display_);
     valueColumn->addWidget(unit);
+    // "Pitch" stands on the baseline of the larger value beside it.
+    const int lift = QFontMetrics(display_->font()).ascent() - QFontMetrics(title->font()).ascent();
+    title->setContentsMargins(0, std::max(0, lift), 0, 0);
     valueRow->addLayout(valueColumn);
     rows->addLayout(valueRow);
 

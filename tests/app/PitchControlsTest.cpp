@@ -146,3 +146,20 @@ TEST_F(PitchControlsTest, SliderQuantisesToTheStepFromItsLowerBound) {
     EXPECT_FLOAT_EQ(engine().pitchCents(), -1190);
     EXPECT_EQ(section().displayValue()->text(), "-11.9");
 }
+
+TEST_F(PitchControlsTest, PitchTitleStandsOnTheValuesBaseline) {
+    enablePitch();
+    QLabel* title = nullptr;
+    for (QLabel* label : section().controls()->findChildren<QLabel*>()) {
+        if (label->text() == "Pitch") {
+            title = label;
+        }
+    }
+    ASSERT_NE(title, nullptr);
+    QLabel* value = section().displayValue();
+    const auto baseline = [&](QLabel* label) {
+        const QPoint top = label->mapTo(section().controls(), label->contentsRect().topLeft());
+        return top.y() + QFontMetrics(label->font()).ascent();
+    };
+    EXPECT_EQ(baseline(title), baseline(value));
+}
