@@ -13,7 +13,7 @@ constexpr std::uint32_t frameBytes = 8;
 float* reserve(MirrorBuffer& ring, std::uint32_t frames) {
     std::uint32_t space = 0;
     void* destination = MirrorBufferGetWritePointer(&ring, &space);
-    if (!destination || space < frames * frameBytes)
+    if (!destination || space < std::uint64_t{frames} * frameBytes)
         return nullptr;
     return static_cast<float*>(destination);
 }
@@ -45,7 +45,11 @@ void captureIntoRing(MirrorBuffer& ring, std::span<const AudioBuffer> input) {
         if (channels == 1)
             writeFrames(ring, samples, samples, 1, buffer.dataByteSize / 4);
         else
-            writeFrames(ring, samples, samples + 1, channels, buffer.dataByteSize / (channels * 4));
+            // In 64 bits: a channel count from 2^30 on must not wrap to a tiny
+            // (or zero) frame size and send the reads past the buffer.
+            writeFrames(
+                ring, samples, samples + 1, channels,
+                static_cast<std::uint32_t>(buffer.dataByteSize / (std::uint64_t{channels} * 4)));
         return;
     }
     const AudioBuffer& left = input[0];

@@ -75,6 +75,18 @@ TEST(CaptureBlock, UnusableInputWritesNothing) {
     EXPECT_EQ(MirrorBufferFillCount(&ring.buffer()), 0u);
 }
 
+// Channel counts whose byte size per frame does not fit 32 bits: the buffer
+// holds less than one frame of them, so nothing is read and nothing written.
+TEST(CaptureBlock, ChannelCountBeyondThirtyTwoBitFramesWritesNothing) {
+    RingBuffer ring(4194304);
+    std::vector<float> samples = ramp(64, 0);
+    for (std::uint32_t channels : {0x40000000u, 0x40000001u, 0xFFFFFFFFu}) {
+        const std::array input{bufferOf(samples, channels)};
+        captureIntoRing(ring.buffer(), input);
+        EXPECT_EQ(MirrorBufferFillCount(&ring.buffer()), 0u) << channels;
+    }
+}
+
 TEST(CaptureBlock, BlockThatDoesNotFitIsDroppedWhole) {
     RingBuffer ring(1);
     const std::uint32_t length = ring.buffer().length;
