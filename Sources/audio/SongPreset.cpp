@@ -111,10 +111,15 @@ std::optional<SongPreset> decodePreset(const QJsonValue& value) {
 
 } // namespace
 
-QByteArray encodePresets(const QList<SongPreset>& presets) {
+std::optional<QByteArray> encodePresets(const QList<SongPreset>& presets) {
     QJsonArray array;
-    for (const SongPreset& preset : presets)
+    for (const SongPreset& preset : presets) {
+        for (float number :
+             {preset.pitchCents, preset.volume, preset.vocalMono, preset.vocalKaraoke})
+            if (!std::isfinite(number))
+                return std::nullopt;
         array.append(encodePreset(preset));
+    }
     return QJsonDocument(array).toJson(QJsonDocument::Compact);
 }
 

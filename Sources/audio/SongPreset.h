@@ -34,6 +34,7 @@ struct SongPreset {
 size_t qHash(const SongPreset& preset, size_t seed = 0);
 
 // The stored form: a compact JSON array of objects keyed by the field names.
-QByteArray encodePresets(const QList<SongPreset>& presets);
+// Nothing when a number is not finite: JSON cannot hold it.
+std::optional<QByteArray> encodePresets(const QList<SongPreset>& presets);
 // All or nothing: any malformed record makes the whole array unreadable.
 std::optional<QList<SongPreset>> decodePresets(const QByteArray& json);

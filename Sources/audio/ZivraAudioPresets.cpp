@@ -25,12 +25,15 @@ void ZivraAudio::loadPresets() {
 }
 
 void ZivraAudio::storePresets() {
+    const std::optional<QByteArray> encoded = encodePresets(presets_);
+    if (!encoded)
+        return;
     QSettings settings = userSettings();
     const QVariant stored = settings.value(presetsKey);
     if (stored.isValid() && !decodePresets(stored.toByteArray()) &&
         !settings.contains(unreadableKey))
         settings.setValue(unreadableKey, stored);
-    settings.setValue(presetsKey, encodePresets(presets_));
+    settings.setValue(presetsKey, *encoded);
 }
 
 void ZivraAudio::savePreset(const QString& name) {

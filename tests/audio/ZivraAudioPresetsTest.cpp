@@ -4,6 +4,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <limits>
+
 namespace {
 
 const QString presetsKey = QStringLiteral("velmora.zivra.presets");
@@ -54,6 +56,25 @@ TEST_F(PresetsTest, SavingTheSameNameReplacesInPlace) {
     EXPECT_NE(audio.presets()[0].id, first);
     EXPECT_EQ(audio.presets()[1].name, "Song B");
     EXPECT_EQ(decodePresets(stored()), audio.presets());
+}
+
+// JSON has no form for a number that is not finite: such a list cannot be
+// encoded, so the store keeps what it had and only the list in memory changes.
+TEST_F(PresetsTest, SettingsThatCannotBeEncodedLeaveTheStoreAsItWas) {
+    ZivraAudio& audio = engine();
+    audio.savePreset("kept");
+    const QByteArray before = stored();
+    audio.setVolume(std::numeric_limits<float>::infinity());
+    audio.savePreset("unencodable");
+    EXPECT_EQ(audio.presets().size(), 2);
+    EXPECT_EQ(stored(), before);
+    audio.deletePreset(audio.presets()[0]);
+    EXPECT_EQ(stored(), before);
+    EXPECT_FALSE(settings().contains(unreadableKey));
+
+    audio.deletePreset(audio.presets()[0]);
+    ASSERT_TRUE(decodePresets(stored()));
+    EXPECT_TRUE(decodePresets(stored())->isEmpty());
 }
 
 TEST_F(PresetsTest, NamesAreCaseSensitiveAndUntrimmed) {
