@@ -7,6 +7,10 @@ namespace zivra::sound {
 namespace {
 
 constexpr float centsLimit = 2400.0f;
+// Blocks of silence shifted at each limit before the stage is used.
+constexpr int warmUpBlocks = 4;
+// Beyond its start delay the stretcher holds up to about this many frames.
+constexpr std::uint32_t heldBeyondDelay = 2048;
 
 } // namespace
 
@@ -18,6 +22,19 @@ TimePitchStage::TimePitchStage(double sampleRate, std::uint32_t maxBlockFrames)
         channel.assign(fifoFrames, 0.0f);
     for (auto& channel : scratch_)
         channel.assign(fifoFrames, 0.0f);
+    silence_.assign(maxBlockFrames, 0.0f);
+
+    // Rubber Band sizes its resampler the first time it shifts, and grows it
+    // for wider shifts in each of the two states it alternates between.
+    // Shifting silence to each limit twice here leaves the render thread
+    // nothing to allocate. A reset() would free it all again, so the stage
+    // never resets the stretcher.
+    for (const float cents : {centsLimit, -centsLimit, centsLimit, -centsLimit}) {
+        stretcher_.setPitchScale(ratioForCents(cents));
+        for (int block = 0; block < warmUpBlocks; ++block)
+            feedSilence();
+    }
+    stretcher_.setPitchScale(ratioForCents(cents_));
 }
 
 double TimePitchStage::ratioForCents(float cents) {
@@ -40,8 +57,14 @@ bool TimePitchStage::beginBlock() {
         // What was buffered belongs to the other path; switching starts afresh.
         bypass_ = bypass;
         fifoStart_ = fifoFill_ = 0;
-        if (!bypass_) {
-            stretcher_.reset();
+        if (bypass_) {
+            // The sound the stretcher still holds must not come out when
+            // shifting resumes: while bypassed it is flushed with silence, a
+            // block per cycle.
+            flushFrames_ =
+                2 * static_cast<std::uint32_t>(stretcher_.getStartDelay()) + heldBeyondDelay;
+        } else {
+            flushFrames_ = 0;
             started_ = false;
         }
     }
@@ -50,13 +73,29 @@ bool TimePitchStage::beginBlock() {
         cents_ = cents;
         stretcher_.setPitchScale(ratioForCents(cents));
     }
+    if (bypass_ && flushFrames_ > 0) {
+        feedSilence();
+        flushFrames_ -= std::min(flushFrames_, static_cast<std::uint32_t>(silence_.size()));
+    }
     return bypass_;
+}
+
+void TimePitchStage::feedSilence() {
+    const float* input[2] = {silence_.data(), silence_.data()};
+    float* scratch[2] = {scratch_[0].data(), scratch_[1].data()};
+    stretcher_.process(input, silence_.size(), false);
+    for (int available = stretcher_.available(); available > 0; available = stretcher_.available())
+        stretcher_.retrieve(scratch,
+                            std::min<std::size_t>(static_cast<std::size_t>(available), fifoFrames));
 }
 
 void TimePitchStage::process(const float* const* input, std::uint32_t frames) {
     if (!started_) {
-        // Taken with the pitch of the first block: the delay depends on it.
-        discard_ = static_cast<std::uint32_t>(stretcher_.getStartDelay());
+        // The stretcher's start delay is dropped as it comes out, taken with
+        // the pitch of the first block (it depends on it), and so is any
+        // output still waiting from before.
+        discard_ = static_cast<std::uint32_t>(stretcher_.getStartDelay()) +
+                   static_cast<std::uint32_t>(std::max(stretcher_.available(), 0));
         started_ = true;
     }
     stretcher_.process(input, frames, false);

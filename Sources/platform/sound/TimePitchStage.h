@@ -50,6 +50,7 @@ public:
     static double ratioForCents(float cents);
 
 private:
+    void feedSilence();
     void collect();
 
     RubberBand::RubberBandStretcher stretcher_;
@@ -57,8 +58,10 @@ private:
     std::uint32_t fifoStart_ = 0;
     std::uint32_t fifoFill_ = 0;
     std::vector<float> scratch_[2];
-    bool started_ = false;      // audio went in since the last reset
-    std::uint32_t discard_ = 0; // frames of the stretcher's start delay still to drop
+    std::vector<float> silence_;    // one block
+    bool started_ = false;          // audio went in since the stage last shifted
+    std::uint32_t discard_ = 0;     // frames of the stretcher's output still to drop
+    std::uint32_t flushFrames_ = 0; // silence still to feed while bypassed
     std::atomic<float> pendingCents_{0.0f};
     std::atomic<bool> pendingBypass_{true};
     float cents_ = 0.0f;

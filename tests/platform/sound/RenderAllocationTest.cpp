@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstddef>
+#include <iterator>
 #include <numbers>
 
 // glibc's own entry points, to which the counting versions below forward.
@@ -82,19 +83,19 @@ TEST(RenderAllocationTest, RenderingAllocatesNothing) {
         silence = false;
     });
     graph.tap().install(1024, [](const PcmBufferView&) {});
-    graph.timePitch().setBypass(false);
-    graph.timePitch().setPitch(700);
     std::vector<float> out(2 * 480);
-    graph.render(out.data(), 480); // the first block may set things up
 
+    // From the very first block: a graph starts bypassed and is shifted later,
+    // to any pitch within the stage's limits.
+    const float pitches[] = {700, -2400, 2400, -1200, 1, -1, 1200, 0};
     counting = true;
     for (int i = 0; i < 1000; ++i) {
-        if (i % 100 == 0)
-            graph.timePitch().setPitch(static_cast<float>(i % 300) * 8 - 1200);
+        if (i % 100 == 10)
+            graph.timePitch().setPitch(pitches[(i / 100) % std::size(pitches)]);
+        if (i % 250 == 5)
+            graph.timePitch().setBypass(false);
         if (i % 250 == 125)
             graph.timePitch().setBypass(true);
-        if (i % 250 == 200)
-            graph.timePitch().setBypass(false);
         graph.render(out.data(), 480);
     }
     counting = false;

@@ -89,6 +89,25 @@ TEST(RenderGraphTest, ShiftsByTheCentsGiven) {
     }
 }
 
+TEST(RenderGraphTest, ShiftingResumesAfterABypassWithoutSoundFromBeforeIt) {
+    RenderGraph graph(rate);
+    TestSource source;
+    graph.setSource(source.block());
+    graph.timePitch().setPitch(1200);
+    graph.timePitch().setBypass(false);
+    renderSeconds(graph, 1); // 440 Hz shifted to 880 Hz
+    graph.timePitch().setBypass(true);
+    renderSeconds(graph, 0.5);
+
+    source.frequency = 1000;
+    graph.timePitch().setBypass(false);
+    const auto resumed = channel(renderSeconds(graph, 0.5), 1);
+    const std::vector<float> start(resumed.begin(), resumed.begin() + 4096);
+    EXPECT_LT(levelDb(start, rate, 880), levelDb(start, rate, 2000) - 30)
+        << "the 880 Hz from before the bypass came out again";
+    EXPECT_NEAR(centsBetween(peakFrequency(tail(resumed, 8192), rate, 1800, 2200), 2000), 0, 5);
+}
+
 TEST(RenderGraphTest, PitchBeyondTwoOctavesIsLimitedAndNonsenseIgnored) {
     EXPECT_DOUBLE_EQ(TimePitchStage::ratioForCents(1200), 2.0);
     EXPECT_DOUBLE_EQ(TimePitchStage::ratioForCents(-1200), 0.5);
