@@ -36,8 +36,12 @@ double decimalOrZero(const QString& text) {
     const std::string bytes = text.toStdString();
     const char* begin = bytes.data();
     const char* end = begin + bytes.size();
+    // from_chars takes no plus sign; a number has one sign at most.
     if (begin != end && *begin == '+') {
         ++begin;
+        if (begin != end && *begin == '-') {
+            return 0;
+        }
     }
     double value = 0;
     const auto [stop, error] = std::from_chars(begin, end, value);

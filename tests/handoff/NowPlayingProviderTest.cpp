@@ -85,6 +85,8 @@ TEST_F(TrackTest, UnreadableNumbersBecomeZero) {
     EXPECT_EQ(trackFor("Music", "Song|Artist|playing|12.5 |200")->position, 0);
     EXPECT_EQ(trackFor("Music", "Song|Artist|playing|12.5s|200")->position, 0);
     EXPECT_EQ(trackFor("Music", "Song|Artist|playing||")->duration, 0);
+    EXPECT_EQ(trackFor("Music", "Song|Artist|playing|+-7|200")->position, 0);
+    EXPECT_EQ(trackFor("Music", "Song|Artist|playing|++7|200")->position, 0);
     EXPECT_DOUBLE_EQ(trackFor("Music", "Song|Artist|playing|+7|1e2")->position, 7);
     EXPECT_DOUBLE_EQ(trackFor("Music", "Song|Artist|playing|+7|1e2")->duration, 100);
 }
