@@ -16,13 +16,18 @@ constexpr const char* streamName = "Zivra";
 constexpr pa_usec_t targetLatency = 40 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t requestTime = 10 * PA_USEC_PER_MSEC;
 
+// Refused before anything is built on it: the render graph and the stream
+// need a stereo format with a real rate.
+const StreamFormat& playable(const StreamFormat& format) {
+    if (format.channels != 2 || !(format.sampleRate > 0) || format.sampleRate > PA_RATE_MAX)
+        throw SoundError(PA_ERR_NOTSUPPORTED, pa_strerror(PA_ERR_NOTSUPPORTED));
+    return format;
+}
+
 } // namespace
 
 PulseOutputGraph::PulseOutputGraph(const StreamFormat& format)
-    : format_(format), loop_(renderThreadName), graph_(format.sampleRate) {
-    if (format.channels != 2 || format.sampleRate <= 0)
-        throw SoundError(PA_ERR_NOTSUPPORTED, loop_.describe(PA_ERR_NOTSUPPORTED));
-}
+    : format_(playable(format)), loop_(renderThreadName), graph_(format.sampleRate) {}
 
 PulseOutputGraph::~PulseOutputGraph() {
     stop();

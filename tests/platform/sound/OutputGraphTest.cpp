@@ -1,5 +1,6 @@
 // The playback graph against the private test server: where it plays, what
 // the time-pitch stage and the volume do to it, and its mixer tap.
+#include "platform/sound/SoundError.h"
 #include "platform/sound/SoundServer.h"
 #include "support/SoundServerTools.h"
 #include "support/TestApplication.h"
@@ -48,6 +49,15 @@ protected:
 
     std::shared_ptr<SoundServer> server = createSoundServer();
 };
+
+TEST_F(OutputGraphTest, RefusesAFormatItCannotPlay) {
+    for (const StreamFormat format :
+         {StreamFormat{0, 2}, StreamFormat{std::nan(""), 2}, StreamFormat{-48000, 2},
+          StreamFormat{1e12, 2}, StreamFormat{testRate, 1}}) {
+        EXPECT_THROW(server->createOutputGraph(format), SoundError)
+            << format.sampleRate << " Hz, " << format.channels << " channels";
+    }
+}
 
 TEST_F(OutputGraphTest, PlaysOnTheChosenSinkAndStaysThere) {
     auto graph = graphOn("headphones", 1000);
