@@ -46,6 +46,12 @@ function(zivra_add_test)
            COMMAND ${PROJECT_SOURCE_DIR}/tests/support/session.sh ${flags} -- ${ARG_COMMAND})
   set_tests_properties(${ARG_NAME} PROPERTIES LABELS "${labels}" TIMEOUT ${ARG_TIMEOUT}
                                               ENVIRONMENT "${env}")
+  if("sound" IN_LIST labels)
+    # Each test has its own server, but real-time audio on a small machine
+    # starves when several servers and their clients compete for the CPU;
+    # the sound tests take turns so that a dropout never fails a test.
+    set_tests_properties(${ARG_NAME} PROPERTIES RESOURCE_LOCK zivra_sound)
+  endif()
 endfunction()
 
 # zivra_add_gtest(<target> <sources>... [LIBS <libs>...] [SOUND] [X] [TRAY] [GUI]
