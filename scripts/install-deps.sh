@@ -7,7 +7,7 @@ set -euo pipefail
 
 build_pkgs=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-svg-dev libqt6svg6
+  qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins fonts-dejavu-core
   libpulse-dev librubberband-dev libqrencode-dev libxtst-dev libx11-dev
 )
 test_pkgs=(
