@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
-./scripts/build.sh build -DZIVRA_BENCH=OFF
+./scripts/build.sh build -DZIVRA_TESTS=OFF -DZIVRA_BENCH=OFF
 if [[ -x build/Sources/app/zivra ]]; then
   exec build/Sources/app/zivra
 fi

@@ -33,7 +33,7 @@ run_ctest() {
 }
 
 echo "== build"
-./scripts/build.sh build || exit 1
+./scripts/build.sh build -DZIVRA_TESTS=ON -DZIVRA_BENCH=ON || exit 1
 echo "== tests"
 run_ctest build
 
@@ -41,7 +41,7 @@ echo "== sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer)"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/support/lsan.supp:print_suppressions=0
-if ./scripts/build.sh build-asan -DZIVRA_SANITIZE=ON -DZIVRA_BENCH=OFF; then
+if ./scripts/build.sh build-asan -DZIVRA_SANITIZE=ON -DZIVRA_TESTS=ON -DZIVRA_BENCH=OFF; then
   echo "== tests under sanitizers"
   run_ctest build-asan -LE 'gui|x11|fuzz'
 else
@@ -50,7 +50,7 @@ fi
 unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS
 
 echo "== fuzz targets"
-if CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DZIVRA_FUZZ=ON -DZIVRA_BENCH=OFF >/dev/null &&
+if CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DZIVRA_FUZZ=ON -DZIVRA_TESTS=ON -DZIVRA_BENCH=OFF >/dev/null &&
   cmake --build build-fuzz --target fuzzers; then
   run_ctest build-fuzz -L fuzz
 else

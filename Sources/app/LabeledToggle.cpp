@@ -1,7 +1,7 @@
-#include "LabeledToggle.h"
+#include "app/LabeledToggle.h"
 
-#include "Style.h"
-#include "ToggleSwitch.h"
+#include "app/Style.h"
+#include "app/ToggleSwitch.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

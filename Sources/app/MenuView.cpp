@@ -1,13 +1,13 @@
-#include "MenuView.h"
+#include "app/MenuView.h"
 
-#include "PitchSection.h"
-#include "PresetsPanel.h"
-#include "QuitConfirmation.h"
-#include "Style.h"
-#include "Symbols.h"
-#include "VocalSection.h"
-#include "WaveformCard.h"
-#include "ZivraAudio.h"
+#include "app/PitchSection.h"
+#include "app/PresetsPanel.h"
+#include "app/QuitConfirmation.h"
+#include "app/Style.h"
+#include "app/Symbols.h"
+#include "app/VocalSection.h"
+#include "app/WaveformCard.h"
+#include "audio/ZivraAudio.h"
 
 #include <QApplication>
 #include <QEvent>

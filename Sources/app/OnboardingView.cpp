@@ -1,8 +1,8 @@
-#include "OnboardingView.h"
+#include "app/OnboardingView.h"
 
-#include "PermissionRow.h"
-#include "Style.h"
-#include "Symbols.h"
+#include "app/PermissionRow.h"
+#include "app/Style.h"
+#include "app/Symbols.h"
 
 #include <QFrame>
 #include <QGraphicsOpacityEffect>

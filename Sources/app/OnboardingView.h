@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PermissionRowState.h"
-#include "PermissionServices.h"
+#include "app/PermissionRowState.h"
+#include "app/PermissionServices.h"
 
 #include <QWidget>
 

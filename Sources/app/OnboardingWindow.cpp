@@ -1,6 +1,6 @@
-#include "OnboardingWindow.h"
+#include "app/OnboardingWindow.h"
 
-#include "OnboardingView.h"
+#include "app/OnboardingView.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>

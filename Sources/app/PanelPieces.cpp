@@ -1,7 +1,7 @@
-#include "PanelPieces.h"
+#include "app/PanelPieces.h"
 
-#include "Style.h"
-#include "Symbols.h"
+#include "app/Style.h"
+#include "app/Symbols.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

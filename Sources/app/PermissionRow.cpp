@@ -1,8 +1,8 @@
-#include "PermissionRow.h"
+#include "app/PermissionRow.h"
 
-#include "Spinner.h"
-#include "Style.h"
-#include "Symbols.h"
+#include "app/Spinner.h"
+#include "app/Style.h"
+#include "app/Symbols.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PermissionRowState.h"
+#include "app/PermissionRowState.h"
 
 #include <QWidget>
 

@@ -1,6 +1,6 @@
-#include "PermissionRowState.h"
+#include "app/PermissionRowState.h"
 
-#include "Style.h"
+#include "app/Style.h"
 
 namespace zivra {
 

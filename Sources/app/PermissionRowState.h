@@ -1,6 +1,6 @@
 #pragma once
 
-#include "NowPlayingProvider.h"
+#include "handoff/NowPlayingProvider.h"
 
 #include <QColor>
 #include <QString>

@@ -1,8 +1,8 @@
-#include "PermissionServices.h"
+#include "app/PermissionServices.h"
 
-#include "MediaController.h"
-#include "PlayerScripts.h"
-#include "ZivraAudioPermission.h"
+#include "handoff/MediaController.h"
+#include "platform/playerscript/PlayerScripts.h"
+#include "audio/ZivraAudioPermission.h"
 
 #include <QDesktopServices>
 #include <QProcess>

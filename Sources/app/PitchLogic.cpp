@@ -1,6 +1,6 @@
-#include "PitchLogic.h"
+#include "app/PitchLogic.h"
 
-#include "ZivraAudio.h"
+#include "audio/ZivraAudio.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PitchControlMode.h"
+#include "audio/PitchControlMode.h"
 
 #include <QString>
 

@@ -1,10 +1,10 @@
-#include "PitchSection.h"
+#include "app/PitchSection.h"
 
-#include "LabeledToggle.h"
-#include "PitchLogic.h"
-#include "Style.h"
-#include "ToggleSwitch.h"
-#include "ZivraAudio.h"
+#include "app/LabeledToggle.h"
+#include "app/PitchLogic.h"
+#include "app/Style.h"
+#include "app/ToggleSwitch.h"
+#include "audio/ZivraAudio.h"
 
 #include <QFontMetrics>
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
-#include "PopoverWindow.h"
+#include "app/PopoverWindow.h"
 
-#include "MenuView.h"
+#include "app/MenuView.h"
 
 #include <QEvent>
 #include <QGuiApplication>

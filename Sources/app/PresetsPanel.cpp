@@ -1,9 +1,9 @@
-#include "PresetsPanel.h"
+#include "app/PresetsPanel.h"
 
-#include "PanelPieces.h"
-#include "Style.h"
-#include "Symbols.h"
-#include "ZivraAudio.h"
+#include "app/PanelPieces.h"
+#include "app/Style.h"
+#include "app/Symbols.h"
+#include "audio/ZivraAudio.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

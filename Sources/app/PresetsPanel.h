@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SidePanelFrame.h"
+#include "app/SidePanelFrame.h"
 
 #include <functional>
 

@@ -1,6 +1,6 @@
-#include "QuitConfirmation.h"
+#include "app/QuitConfirmation.h"
 
-#include "Style.h"
+#include "app/Style.h"
 
 #include <QFrame>
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
-#include "SegmentedControl.h"
+#include "app/SegmentedControl.h"
 
-#include "Style.h"
+#include "app/Style.h"
 
 #include <QHBoxLayout>
 #include <QPushButton>

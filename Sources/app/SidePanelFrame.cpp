@@ -1,6 +1,6 @@
-#include "SidePanelFrame.h"
+#include "app/SidePanelFrame.h"
 
-#include "Style.h"
+#include "app/Style.h"
 
 #include <QPainter>
 #include <QVBoxLayout>

@@ -1,6 +1,6 @@
-#include "SliderRow.h"
+#include "app/SliderRow.h"
 
-#include "Style.h"
+#include "app/Style.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

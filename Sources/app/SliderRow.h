@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Binding.h"
+#include "app/Binding.h"
 
 #include <QString>
 #include <QWidget>

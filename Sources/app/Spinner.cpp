@@ -1,4 +1,4 @@
-#include "Spinner.h"
+#include "app/Spinner.h"
 
 #include <QPainter>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "Style.h"
+#include "app/Style.h"
 
 #include <QApplication>
 #include <QPalette>

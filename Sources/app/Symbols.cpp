@@ -1,4 +1,4 @@
-#include "Symbols.h"
+#include "app/Symbols.h"
 
 #include <QApplication>
 #include <QFile>

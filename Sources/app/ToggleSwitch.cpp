@@ -1,6 +1,6 @@
-#include "ToggleSwitch.h"
+#include "app/ToggleSwitch.h"
 
-#include "Style.h"
+#include "app/Style.h"
 
 #include <QPainter>
 

@@ -1,10 +1,10 @@
-#include "VocalSection.h"
+#include "app/VocalSection.h"
 
-#include "LabeledToggle.h"
-#include "SegmentedControl.h"
-#include "SliderRow.h"
-#include "Style.h"
-#include "ZivraAudio.h"
+#include "app/LabeledToggle.h"
+#include "app/SegmentedControl.h"
+#include "app/SliderRow.h"
+#include "app/Style.h"
+#include "audio/ZivraAudio.h"
 
 #include <QLabel>
 #include <QVBoxLayout>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "VocalRemovalMode.h"
+#include "audio/VocalRemovalMode.h"
 
 #include <QWidget>
 

@@ -1,8 +1,8 @@
-#include "WaveformCard.h"
+#include "app/WaveformCard.h"
 
-#include "Style.h"
-#include "WaveformView.h"
-#include "ZivraAudio.h"
+#include "app/Style.h"
+#include "app/WaveformView.h"
+#include "audio/ZivraAudio.h"
 
 #include <QPainter>
 #include <QVBoxLayout>

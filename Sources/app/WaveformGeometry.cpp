@@ -1,4 +1,4 @@
-#include "WaveformGeometry.h"
+#include "app/WaveformGeometry.h"
 
 #include <algorithm>
 

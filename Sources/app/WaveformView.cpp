@@ -1,4 +1,4 @@
-#include "WaveformView.h"
+#include "app/WaveformView.h"
 
 #include <QEasingCurve>
 #include <QLinearGradient>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "WaveformGeometry.h"
+#include "app/WaveformGeometry.h"
 
 #include <QColor>
 #include <QList>

@@ -1,12 +1,12 @@
-#include "ZivraAppDelegate.h"
+#include "app/ZivraAppDelegate.h"
 
-#include "MenuBarVisibilityRepair.h"
-#include "MenuView.h"
-#include "OnboardingView.h"
-#include "OnboardingWindow.h"
-#include "PopoverWindow.h"
-#include "Symbols.h"
-#include "ZivraAudio.h"
+#include "app/MenuBarVisibilityRepair.h"
+#include "app/MenuView.h"
+#include "app/OnboardingView.h"
+#include "app/OnboardingWindow.h"
+#include "app/PopoverWindow.h"
+#include "app/Symbols.h"
+#include "audio/ZivraAudio.h"
 
 #include <QApplication>
 #include <QEvent>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PermissionServices.h"
+#include "app/PermissionServices.h"
 
 #include <QIcon>
 #include <QObject>

@@ -1,7 +1,7 @@
-#include "PermissionServices.h"
-#include "TerminationSignals.h"
-#include "ZivraAppDelegate.h"
-#include "ZivraAudio.h"
+#include "app/PermissionServices.h"
+#include "app/TerminationSignals.h"
+#include "app/ZivraAppDelegate.h"
+#include "audio/ZivraAudio.h"
 
 #include <QApplication>
 #include <QIcon>

@@ -1,4 +1,4 @@
-#include "AudioParameters.h"
+#include "audio/AudioParameters.h"
 
 void AudioParameters::setVolume(float volume) {
     std::lock_guard guard(lock_);

@@ -1,4 +1,4 @@
-#include "CaptureBlock.h"
+#include "audio/CaptureBlock.h"
 
 #include <algorithm>
 #include <cstdint>

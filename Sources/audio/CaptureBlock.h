@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MirrorBuffer.h"
-#include "RingBuffer.h"
+#include "MirrorBuffer/C/MirrorBuffer.h"
+#include "audio/RingBuffer.h"
 #include "platform/sound/CaptureDevice.h"
 
 #include <memory>

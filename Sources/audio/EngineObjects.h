@@ -1,7 +1,7 @@
 #pragma once
 
-#include "RingBuffer.h"
-#include "ZivraAudioEnvironment.h"
+#include "audio/RingBuffer.h"
+#include "audio/ZivraAudioEnvironment.h"
 #include "platform/sound/SoundServer.h"
 
 #include <cstdint>

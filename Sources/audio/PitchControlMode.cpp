@@ -1,6 +1,6 @@
-#include "PitchControlMode.h"
+#include "audio/PitchControlMode.h"
 
-#include "RawValue.h"
+#include "audio/RawValue.h"
 
 QString rawValue(PitchControlMode mode) {
     switch (mode) {

@@ -1,4 +1,4 @@
-#include "RenderBlock.h"
+#include "audio/RenderBlock.h"
 
 #include <cstring>
 #include <limits>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "AudioParameters.h"
-#include "MirrorBuffer.h"
-#include "RingBuffer.h"
+#include "audio/AudioParameters.h"
+#include "MirrorBuffer/C/MirrorBuffer.h"
+#include "audio/RingBuffer.h"
 #include "platform/sound/OutputGraph.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MirrorBuffer.h"
+#include "MirrorBuffer/C/MirrorBuffer.h"
 
 #include <cstdint>
 

@@ -1,7 +1,7 @@
-#include "SongPreset.h"
+#include "audio/SongPreset.h"
 
-#include "PitchControlMode.h"
-#include "VocalRemovalMode.h"
+#include "audio/PitchControlMode.h"
+#include "audio/VocalRemovalMode.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

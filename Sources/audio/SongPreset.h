@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PitchControlMode.h"
-#include "VocalRemovalMode.h"
+#include "audio/PitchControlMode.h"
+#include "audio/VocalRemovalMode.h"
 
 #include <QByteArray>
 #include <QHash>

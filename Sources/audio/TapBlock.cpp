@@ -1,4 +1,4 @@
-#include "TapBlock.h"
+#include "audio/TapBlock.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AudioPCMBuffer.h"
+#include "audio/AudioPCMBuffer.h"
 #include "platform/sound/OutputGraph.h"
 
 #include <array>

@@ -1,6 +1,6 @@
-#include "VocalRemovalMode.h"
+#include "audio/VocalRemovalMode.h"
 
-#include "RawValue.h"
+#include "audio/RawValue.h"
 
 QString rawValue(VocalRemovalMode mode) {
     switch (mode) {

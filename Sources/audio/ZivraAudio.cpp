@@ -1,7 +1,7 @@
-#include "ZivraAudio.h"
+#include "audio/ZivraAudio.h"
 
-#include "AudioParameters.h"
-#include "EngineObjects.h"
+#include "audio/AudioParameters.h"
+#include "audio/EngineObjects.h"
 
 #include <QTimer>
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "AudioPCMBuffer.h"
-#include "OutputDevice.h"
-#include "PitchControlMode.h"
-#include "SongPreset.h"
-#include "VocalRemovalMode.h"
+#include "audio/AudioPCMBuffer.h"
+#include "audio/OutputDevice.h"
+#include "audio/PitchControlMode.h"
+#include "audio/SongPreset.h"
+#include "audio/VocalRemovalMode.h"
 
 #include <QList>
 #include <QObject>

@@ -1,6 +1,6 @@
-#include "EngineError.h"
-#include "EngineObjects.h"
-#include "ZivraAudio.h"
+#include "audio/EngineError.h"
+#include "audio/EngineObjects.h"
+#include "audio/ZivraAudio.h"
 
 #include <QLocale>
 #include <QPointer>

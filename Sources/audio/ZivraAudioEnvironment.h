@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ZivraAudioPermission.h"
+#include "audio/ZivraAudioPermission.h"
 #include "platform/sound/SoundServer.h"
 
 #include <chrono>

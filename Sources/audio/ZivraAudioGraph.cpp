@@ -1,9 +1,9 @@
-#include "CaptureBlock.h"
-#include "EngineError.h"
-#include "EngineObjects.h"
-#include "RenderBlock.h"
-#include "TapBlock.h"
-#include "ZivraAudio.h"
+#include "audio/CaptureBlock.h"
+#include "audio/EngineError.h"
+#include "audio/EngineObjects.h"
+#include "audio/RenderBlock.h"
+#include "audio/TapBlock.h"
+#include "audio/ZivraAudio.h"
 
 #include <QCoreApplication>
 #include <QPointer>

@@ -1,5 +1,5 @@
-#include "EngineObjects.h"
-#include "ZivraAudio.h"
+#include "audio/EngineObjects.h"
+#include "audio/ZivraAudio.h"
 
 #include <QPointer>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "ZivraAudioPermission.h"
+#include "audio/ZivraAudioPermission.h"
 
 ZivraAudioPermission& ZivraAudioPermission::shared() {
     static ZivraAudioPermission instance;

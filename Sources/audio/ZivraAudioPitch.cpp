@@ -1,4 +1,4 @@
-#include "ZivraAudio.h"
+#include "audio/ZivraAudio.h"
 
 #include <cmath>
 #include <optional>

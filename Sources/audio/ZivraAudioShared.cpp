@@ -1,5 +1,5 @@
-#include "ZivraAudio.h"
-#include "ZivraAudioEnvironment.h"
+#include "audio/ZivraAudio.h"
+#include "audio/ZivraAudioEnvironment.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-#include "AudioParameters.h"
-#include "ZivraAudio.h"
+#include "audio/AudioParameters.h"
+#include "audio/ZivraAudio.h"
 
 #include <cmath>
 

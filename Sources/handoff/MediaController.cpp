@@ -1,8 +1,8 @@
-#include "MediaController.h"
+#include "handoff/MediaController.h"
 
-#include "MediaKeys.h"
-#include "PlayerScriptTexts.h"
-#include "PlayerScripts.h"
+#include "platform/mediakeys/MediaKeys.h"
+#include "handoff/PlayerScriptTexts.h"
+#include "platform/playerscript/PlayerScripts.h"
 
 #include <QCoreApplication>
 

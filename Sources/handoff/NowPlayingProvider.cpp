@@ -1,7 +1,7 @@
-#include "NowPlayingProvider.h"
+#include "handoff/NowPlayingProvider.h"
 
-#include "PlayerScriptTexts.h"
-#include "PlayerScripts.h"
+#include "handoff/PlayerScriptTexts.h"
+#include "platform/playerscript/PlayerScripts.h"
 
 #include <QStringList>
 

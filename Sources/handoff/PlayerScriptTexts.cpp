@@ -1,4 +1,4 @@
-#include "PlayerScriptTexts.h"
+#include "handoff/PlayerScriptTexts.h"
 
 namespace zivra::playerscripts {
 

@@ -1,4 +1,4 @@
-#include "http/Base64.hpp"
+#include "http/Base64.h"
 
 namespace vuzozar {
 

@@ -1,4 +1,4 @@
-#include "http/CaseError.hpp"
+#include "http/CaseError.h"
 
 namespace vuzozar {
 

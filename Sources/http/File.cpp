@@ -1,6 +1,6 @@
-#include "http/File.hpp"
+#include "http/File.h"
 
-#include "http/Strings.hpp"
+#include "http/Strings.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,6 +1,6 @@
-#include "http/HttpParser.hpp"
+#include "http/HttpParser.h"
 
-#include "http/Strings.hpp"
+#include "http/Strings.h"
 
 #include <charconv>
 

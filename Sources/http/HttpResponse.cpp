@@ -1,6 +1,6 @@
-#include "http/HttpResponse.hpp"
+#include "http/HttpResponse.h"
 
-#include "http/HttpServer.hpp"
+#include "http/HttpServer.h"
 
 namespace vuzozar {
 

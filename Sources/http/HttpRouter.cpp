@@ -1,6 +1,6 @@
-#include "http/HttpRouter.hpp"
+#include "http/HttpRouter.h"
 
-#include "http/Strings.hpp"
+#include "http/Strings.h"
 
 namespace vuzozar {
 

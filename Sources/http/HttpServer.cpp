@@ -1,4 +1,4 @@
-#include "http/HttpServer.hpp"
+#include "http/HttpServer.h"
 
 namespace vuzozar {
 

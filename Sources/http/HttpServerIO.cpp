@@ -1,8 +1,8 @@
-#include "http/HttpServerIO.hpp"
+#include "http/HttpServerIO.h"
 
-#include "http/HttpParser.hpp"
-#include "http/Print.hpp"
-#include "http/Strings.hpp"
+#include "http/HttpParser.h"
+#include "http/Print.h"
+#include "http/Strings.h"
 
 #include <stdexcept>
 #include <sys/resource.h>

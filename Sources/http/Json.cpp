@@ -1,6 +1,6 @@
-#include "http/Json.hpp"
+#include "http/Json.h"
 
-#include "http/Strings.hpp"
+#include "http/Strings.h"
 
 #include <charconv>
 #include <cmath>

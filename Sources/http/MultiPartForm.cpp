@@ -1,6 +1,6 @@
-#include "http/HttpRequest.hpp"
+#include "http/HttpRequest.h"
 
-#include "http/Strings.hpp"
+#include "http/Strings.h"
 
 namespace vuzozar {
 

@@ -1,4 +1,4 @@
-#include "http/Print.hpp"
+#include "http/Print.h"
 
 #include <cstdio>
 #include <string>

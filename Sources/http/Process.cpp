@@ -1,4 +1,4 @@
-#include "http/Process.hpp"
+#include "http/Process.h"
 
 #include <csignal>
 #include <unistd.h>

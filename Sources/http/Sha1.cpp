@@ -1,4 +1,4 @@
-#include "http/Sha1.hpp"
+#include "http/Sha1.h"
 
 #include <bit>
 #include <cstdio>

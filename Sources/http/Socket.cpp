@@ -1,6 +1,6 @@
-#include "http/Socket.hpp"
+#include "http/Socket.h"
 
-#include "http/Strings.hpp"
+#include "http/Strings.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

@@ -1,4 +1,4 @@
-#include "http/SocketError.hpp"
+#include "http/SocketError.h"
 
 #include <cerrno>
 #include <cstring>

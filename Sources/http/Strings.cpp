@@ -1,4 +1,4 @@
-#include "http/Strings.hpp"
+#include "http/Strings.h"
 
 namespace vuzozar {
 

@@ -1,9 +1,9 @@
-#include "http/WebSocket.hpp"
+#include "http/WebSocket.h"
 
-#include "http/Base64.hpp"
-#include "http/Print.hpp"
-#include "http/Sha1.hpp"
-#include "http/Strings.hpp"
+#include "http/Base64.h"
+#include "http/Print.h"
+#include "http/Sha1.h"
+#include "http/Strings.h"
 
 #include <algorithm>
 

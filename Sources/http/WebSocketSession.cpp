@@ -1,6 +1,6 @@
-#include "http/WebSocketSession.hpp"
+#include "http/WebSocketSession.h"
 
-#include "http/Print.hpp"
+#include "http/Print.h"
 
 namespace vuzozar {
 

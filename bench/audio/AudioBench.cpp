@@ -5,8 +5,8 @@
 //   ring    blocks written into and read out of the mirrored ring vs the same
 //           two memcpy calls between plain buffers
 // Prints the best of several rounds and the ratios.
-#include "RenderBlock.h"
-#include "RingBuffer.h"
+#include "audio/RenderBlock.h"
+#include "audio/RingBuffer.h"
 
 #include <algorithm>
 #include <chrono>

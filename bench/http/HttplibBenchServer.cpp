@@ -1,6 +1,6 @@
 // A plain cpp-httplib server answering GET /bench with the same body: the
 // reference the module's server is measured against.
-#include "BenchBody.hpp"
+#include "bench/http/BenchBody.h"
 
 #include <cstdio>
 #include <httplib.h>

@@ -1,7 +1,7 @@
 // The module's server answering GET /bench with a fixed body, for wrk.
-#include "BenchBody.hpp"
+#include "bench/http/BenchBody.h"
 
-#include "http/HttpServer.hpp"
+#include "http/HttpServer.h"
 
 #include <csignal>
 #include <cstdio>

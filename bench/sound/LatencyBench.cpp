@@ -6,8 +6,8 @@
 // (where each click enters) and the speakers' monitor (where it leaves) side
 // by side. Reported: the median delay with the pitch stage bypassed and with
 // it shifting. Needs PipeWire (pw-link) for the side-by-side recording.
-#include "ZivraAudio.h"
-#include "ZivraAudioEnvironment.h"
+#include "audio/ZivraAudio.h"
+#include "audio/ZivraAudioEnvironment.h"
 #include "platform/sound/SoundServer.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "EngineTestSupport.h"
+#include "tests/audio/EngineTestSupport.h"
 
 #include <QAbstractButton>
 #include <QMenu>

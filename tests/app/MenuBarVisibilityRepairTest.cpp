@@ -1,4 +1,4 @@
-#include "MenuBarVisibilityRepair.h"
+#include "app/MenuBarVisibilityRepair.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,9 +1,9 @@
-#include "MenuView.h"
-#include "AppTestSupport.h"
-#include "PopoverWindow.h"
-#include "PresetsPanel.h"
-#include "QuitConfirmation.h"
-#include "SidePanelFrame.h"
+#include "app/MenuView.h"
+#include "tests/app/AppTestSupport.h"
+#include "app/PopoverWindow.h"
+#include "app/PresetsPanel.h"
+#include "app/QuitConfirmation.h"
+#include "app/SidePanelFrame.h"
 
 #include <QGuiApplication>
 #include <QLabel>

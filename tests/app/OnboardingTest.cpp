@@ -1,7 +1,7 @@
-#include "OnboardingView.h"
-#include "OnboardingWindow.h"
-#include "PermissionRow.h"
-#include "Spinner.h"
+#include "app/OnboardingView.h"
+#include "app/OnboardingWindow.h"
+#include "app/PermissionRow.h"
+#include "app/Spinner.h"
 
 #include <QApplication>
 #include <QLabel>

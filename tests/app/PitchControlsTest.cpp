@@ -1,8 +1,8 @@
-#include "AppTestSupport.h"
-#include "LabeledToggle.h"
-#include "PitchLogic.h"
-#include "PitchSection.h"
-#include "ToggleSwitch.h"
+#include "tests/app/AppTestSupport.h"
+#include "app/LabeledToggle.h"
+#include "app/PitchLogic.h"
+#include "app/PitchSection.h"
+#include "app/ToggleSwitch.h"
 
 #include <QLabel>
 #include <QPushButton>

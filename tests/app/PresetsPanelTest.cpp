@@ -1,5 +1,5 @@
-#include "PresetsPanel.h"
-#include "AppTestSupport.h"
+#include "app/PresetsPanel.h"
+#include "tests/app/AppTestSupport.h"
 
 #include <QLabel>
 #include <QLineEdit>

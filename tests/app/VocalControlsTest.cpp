@@ -1,9 +1,9 @@
-#include "AppTestSupport.h"
-#include "LabeledToggle.h"
-#include "SegmentedControl.h"
-#include "SliderRow.h"
-#include "ToggleSwitch.h"
-#include "VocalSection.h"
+#include "tests/app/AppTestSupport.h"
+#include "app/LabeledToggle.h"
+#include "app/SegmentedControl.h"
+#include "app/SliderRow.h"
+#include "app/ToggleSwitch.h"
+#include "app/VocalSection.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,7 +1,7 @@
-#include "AppTestSupport.h"
-#include "WaveformCard.h"
-#include "WaveformGeometry.h"
-#include "WaveformView.h"
+#include "tests/app/AppTestSupport.h"
+#include "app/WaveformCard.h"
+#include "app/WaveformGeometry.h"
+#include "app/WaveformView.h"
 
 using namespace zivra;
 

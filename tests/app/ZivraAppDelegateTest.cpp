@@ -1,9 +1,9 @@
-#include "ZivraAppDelegate.h"
-#include "AppTestSupport.h"
-#include "MenuView.h"
-#include "OnboardingView.h"
-#include "OnboardingWindow.h"
-#include "PopoverWindow.h"
+#include "app/ZivraAppDelegate.h"
+#include "tests/app/AppTestSupport.h"
+#include "app/MenuView.h"
+#include "app/OnboardingView.h"
+#include "app/OnboardingWindow.h"
+#include "app/PopoverWindow.h"
 
 #include <QPushButton>
 #include <QSettings>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RingBuffer.h"
+#include "audio/RingBuffer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "CaptureBlock.h"
-#include "BlockTestSupport.h"
+#include "audio/CaptureBlock.h"
+#include "tests/audio/BlockTestSupport.h"
 
 #include <gtest/gtest.h>
 

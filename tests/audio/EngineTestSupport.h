@@ -1,8 +1,8 @@
 #pragma once
 
-#include "FakeSoundServer.h"
-#include "ZivraAudio.h"
-#include "ZivraAudioEnvironment.h"
+#include "tests/audio/FakeSoundServer.h"
+#include "audio/ZivraAudio.h"
+#include "audio/ZivraAudioEnvironment.h"
 
 #include <QCoreApplication>
 #include <QSettings>

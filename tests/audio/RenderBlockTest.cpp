@@ -1,5 +1,5 @@
-#include "RenderBlock.h"
-#include "BlockTestSupport.h"
+#include "audio/RenderBlock.h"
+#include "tests/audio/BlockTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "RingBuffer.h"
+#include "audio/RingBuffer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "EngineTestSupport.h"
+#include "tests/audio/EngineTestSupport.h"
 
 #include <unistd.h>
 

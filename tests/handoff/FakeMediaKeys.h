@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MediaKeys.h"
+#include "platform/mediakeys/MediaKeys.h"
 
 #include <QThread>
 

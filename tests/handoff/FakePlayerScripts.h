@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PlayerScripts.h"
-#include "QStringPrinting.h"
+#include "platform/playerscript/PlayerScripts.h"
+#include "tests/handoff/QStringPrinting.h"
 
 #include <map>
 #include <string>

@@ -1,8 +1,8 @@
-#include "MediaController.h"
+#include "handoff/MediaController.h"
 
-#include "FakeMediaKeys.h"
-#include "FakePlayerScripts.h"
-#include "PlayerScriptTexts.h"
+#include "tests/handoff/FakeMediaKeys.h"
+#include "tests/handoff/FakePlayerScripts.h"
+#include "handoff/PlayerScriptTexts.h"
 
 #include <QCoreApplication>
 

@@ -1,7 +1,7 @@
-#include "NowPlayingProvider.h"
+#include "handoff/NowPlayingProvider.h"
 
-#include "FakePlayerScripts.h"
-#include "PlayerScriptTexts.h"
+#include "tests/handoff/FakePlayerScripts.h"
+#include "handoff/PlayerScriptTexts.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "PlayerScriptTexts.h"
-#include "QStringPrinting.h"
+#include "handoff/PlayerScriptTexts.h"
+#include "tests/handoff/QStringPrinting.h"
 
 #include <QLocale>
 

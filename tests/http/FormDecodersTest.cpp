@@ -1,4 +1,4 @@
-#include "http/HttpRequest.hpp"
+#include "http/HttpRequest.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "http/Base64.hpp"
-#include "http/File.hpp"
-#include "http/Process.hpp"
-#include "http/Sha1.hpp"
-#include "http/Strings.hpp"
+#include "http/Base64.h"
+#include "http/File.h"
+#include "http/Process.h"
+#include "http/Sha1.h"
+#include "http/Strings.h"
 
 #include <algorithm>
 #include <atomic>

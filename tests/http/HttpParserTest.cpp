@@ -1,6 +1,6 @@
-#include "SocketPair.hpp"
+#include "tests/http/SocketPair.h"
 
-#include "http/HttpParser.hpp"
+#include "http/HttpParser.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "RecordingWriter.hpp"
+#include "tests/http/RecordingWriter.h"
 
-#include "http/HttpResponse.hpp"
-#include "http/HttpServer.hpp"
+#include "http/HttpResponse.h"
+#include "http/HttpServer.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "http/HttpRouter.hpp"
+#include "http/HttpRouter.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,7 +1,7 @@
-#include "LoopbackClient.hpp"
-#include "StopAndDrain.hpp"
+#include "tests/http/LoopbackClient.h"
+#include "tests/http/StopAndDrain.h"
 
-#include "http/HttpServer.hpp"
+#include "http/HttpServer.h"
 
 #include <atomic>
 #include <gtest/gtest.h>

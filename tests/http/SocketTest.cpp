@@ -1,6 +1,6 @@
-#include "SocketPair.hpp"
+#include "tests/http/SocketPair.h"
 
-#include "http/File.hpp"
+#include "http/File.h"
 
 #include <arpa/inet.h>
 #include <atomic>

@@ -1,8 +1,8 @@
 // A server of the module for the real-peer tests: listens on 127.0.0.1 on a
 // port the system picks, prints "port N", serves until SIGTERM or SIGINT.
-#include "http/HttpServer.hpp"
-#include "http/Print.hpp"
-#include "http/WebSocket.hpp"
+#include "http/HttpServer.h"
+#include "http/Print.h"
+#include "http/WebSocket.h"
 
 #include <csignal>
 #include <pthread.h>

@@ -1,10 +1,10 @@
-#include "LoopbackClient.hpp"
-#include "SocketPair.hpp"
-#include "StopAndDrain.hpp"
-#include "WebSocketFrames.hpp"
+#include "tests/http/LoopbackClient.h"
+#include "tests/http/SocketPair.h"
+#include "tests/http/StopAndDrain.h"
+#include "tests/http/WebSocketFrames.h"
 
-#include "http/HttpServer.hpp"
-#include "http/WebSocket.hpp"
+#include "http/HttpServer.h"
+#include "http/WebSocket.h"
 
 #include <algorithm>
 #include <condition_variable>

@@ -1,12 +1,12 @@
 // Zivra's engine on the private test sound server, driven the way the popover
 // drives it: what other programs play is captured, processed and played on
 // the chosen output, and given back when everything is switched off.
-#include "ZivraAudio.h"
-#include "ZivraAudioEnvironment.h"
+#include "audio/ZivraAudio.h"
+#include "audio/ZivraAudioEnvironment.h"
 #include "platform/sound/SoundServer.h"
-#include "support/SoundServerTools.h"
-#include "support/TestApplication.h"
-#include "support/ToneAnalysis.h"
+#include "tests/platform/sound/support/SoundServerTools.h"
+#include "tests/platform/sound/support/TestApplication.h"
+#include "tests/platform/sound/support/ToneAnalysis.h"
 
 #include <gtest/gtest.h>
 

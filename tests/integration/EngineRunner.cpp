@@ -1,6 +1,6 @@
 // Runs Zivra's engine with the pitch shifted an octave up and reports
 // "running" once it plays: a Zivra that can then be killed mid-run.
-#include "ZivraAudio.h"
+#include "audio/ZivraAudio.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "MirrorBuffer.h"
+#include "MirrorBuffer/C/MirrorBuffer.h"
 
 #include <gtest/gtest.h>
 

@@ -65,47 +65,56 @@ wait_for() {
 tied=(setpriv --pdeathsig KILL --)
 
 log=$root/session.log
+
+# fail MESSAGE: says what did not come up, with everything the servers printed.
+fail() {
+  echo "session: $1" >&2
+  cat "$log" >&2
+  exit 1
+}
+
 "${tied[@]}" dbus-daemon --session --nofork --nopidfile --address="unix:path=$XDG_RUNTIME_DIR/bus" >>"$log" 2>&1 &
 pids+=($!)
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
-wait_for 10 test -S "$XDG_RUNTIME_DIR/bus" || { echo "session: D-Bus did not start" >&2; cat "$log" >&2; exit 1; }
+wait_for 10 test -S "$XDG_RUNTIME_DIR/bus" || fail "D-Bus did not start"
 
 if ((sound)); then
   "${tied[@]}" pipewire >>"$log" 2>&1 &
   pids+=($!)
   # The session manager exits at once when it finds no server to connect to.
-  wait_for 10 test -S "$XDG_RUNTIME_DIR/pipewire-0" || { echo "session: PipeWire did not start" >&2; cat "$log" >&2; exit 1; }
+  wait_for 10 test -S "$XDG_RUNTIME_DIR/pipewire-0" || fail "PipeWire did not start"
   "${tied[@]}" wireplumber >>"$log" 2>&1 &
   pids+=($!)
   "${tied[@]}" pipewire-pulse >>"$log" 2>&1 &
   pids+=($!)
   export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
-  wait_for 15 pactl info || { echo "session: sound server did not start" >&2; cat "$log" >&2; exit 1; }
+  wait_for 15 pactl info || fail "sound server did not start"
   for sink in speakers:Speakers headphones:Headphones micfeed:Microphone-feed; do
     pactl load-module module-null-sink "sink_name=${sink%%:*}" rate=48000 channels=2 \
       "sink_properties=device.description=${sink#*:}" >/dev/null
   done
   pactl load-module module-remap-source master=micfeed.monitor source_name=mic \
     "source_properties=device.description=Microphone" >/dev/null
-  wait_for 10 sh -c 'pactl list short sinks | grep -q headphones && pactl list short sources | grep -qw mic'
+  wait_for 10 sh -c 'pactl list short sinks | grep -q headphones && pactl list short sources | grep -qw mic' ||
+    fail "the test sinks and the source \"mic\" did not appear"
   # The session manager may not have its default-device store up yet, and the
   # server then refuses the change; it accepts it a moment later.
-  wait_for 10 pactl set-default-sink speakers
-  wait_for 10 pactl set-default-source mic
-  wait_for 10 sh -c 'pactl get-default-sink | grep -qx speakers'
+  wait_for 10 pactl set-default-sink speakers || fail "the default sink could not be set"
+  wait_for 10 pactl set-default-source mic || fail "the default source could not be set"
+  wait_for 10 sh -c 'pactl get-default-sink | grep -qx speakers' || fail "the default sink did not become \"speakers\""
 fi
 
 if ((x)); then
   "${tied[@]}" Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp >>"$log" 2>&1 5>"$root/display" &
   pids+=($!)
-  wait_for 10 test -s "$root/display" || { echo "session: Xvfb did not start" >&2; cat "$log" >&2; exit 1; }
+  wait_for 10 test -s "$root/display" || fail "Xvfb did not start"
   export DISPLAY=":$(head -n1 "$root/display")"
-  wait_for 10 xdpyinfo
+  wait_for 10 xdpyinfo || fail "the X display does not answer"
   if ((tray)); then
     "${tied[@]}" trayer --edge top --align right --widthtype request --height 28 --SetDockType true \
       --transparent false >>"$log" 2>&1 &
     pids+=($!)
-    wait_for 10 xdotool search --classname trayer || { echo "session: tray host did not start" >&2; exit 1; }
+    wait_for 10 xdotool search --classname trayer || fail "tray host did not start"
   fi
 fi
 

@@ -1,5 +1,5 @@
 #define _GNU_SOURCE
-#include "MirrorBuffer.h"
+#include "MirrorBuffer/C/MirrorBuffer.h"
 
 #include <errno.h>
 #include <stdio.h>

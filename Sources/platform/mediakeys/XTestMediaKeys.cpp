@@ -1,4 +1,4 @@
-#include "MediaKeys.h"
+#include "platform/mediakeys/MediaKeys.h"
 
 #include <X11/XF86keysym.h>
 #include <X11/Xlib.h>

@@ -1,4 +1,4 @@
-#include "MprisPlayer.h"
+#include "platform/playerscript/MprisPlayer.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

@@ -1,7 +1,7 @@
-#include "PlayerScripts.h"
+#include "platform/playerscript/PlayerScripts.h"
 
-#include "MprisPlayer.h"
-#include "ScriptShapes.h"
+#include "platform/playerscript/MprisPlayer.h"
+#include "platform/playerscript/ScriptShapes.h"
 
 #include <QDBusArgument>
 #include <QDBusError>

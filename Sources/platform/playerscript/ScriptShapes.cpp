@@ -1,4 +1,4 @@
-#include "ScriptShapes.h"
+#include "platform/playerscript/ScriptShapes.h"
 
 #include <QRegularExpression>
 

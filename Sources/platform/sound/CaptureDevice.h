@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AudioBuffers.h"
+#include "platform/sound/AudioBuffers.h"
 
 #include <functional>
 #include <optional>

@@ -1,6 +1,6 @@
-#include "PulseCaptureDevice.h"
+#include "platform/sound/PulseCaptureDevice.h"
 
-#include "SoundError.h"
+#include "platform/sound/SoundError.h"
 
 #include <pulse/error.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CaptureDevice.h"
-#include "PulseLoop.h"
+#include "platform/sound/CaptureDevice.h"
+#include "platform/sound/PulseLoop.h"
 
 #include <pulse/stream.h>
 #include <pulse/timeval.h>

@@ -1,6 +1,6 @@
-#include "PulseLoop.h"
+#include "platform/sound/PulseLoop.h"
 
-#include "SoundError.h"
+#include "platform/sound/SoundError.h"
 
 #include <pulse/error.h>
 #include <pulse/proplist.h>

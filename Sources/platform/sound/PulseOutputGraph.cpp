@@ -1,7 +1,7 @@
-#include "PulseOutputGraph.h"
+#include "platform/sound/PulseOutputGraph.h"
 
-#include "PulseQueries.h"
-#include "SoundError.h"
+#include "platform/sound/PulseQueries.h"
+#include "platform/sound/SoundError.h"
 
 #include <pulse/error.h>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "OutputGraph.h"
-#include "PulseLoop.h"
-#include "RenderGraph.h"
+#include "platform/sound/OutputGraph.h"
+#include "platform/sound/PulseLoop.h"
+#include "platform/sound/RenderGraph.h"
 
 #include <pulse/stream.h>
 #include <pulse/timeval.h>

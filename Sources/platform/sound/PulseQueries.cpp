@@ -1,4 +1,4 @@
-#include "PulseQueries.h"
+#include "platform/sound/PulseQueries.h"
 
 #include <pulse/introspect.h>
 #include <pulse/proplist.h>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PulseLoop.h"
-#include "SoundServer.h"
+#include "platform/sound/PulseLoop.h"
+#include "platform/sound/SoundServer.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,10 +1,10 @@
-#include "PulseSoundServer.h"
+#include "platform/sound/PulseSoundServer.h"
 
-#include "PulseCaptureDevice.h"
-#include "PulseOutputGraph.h"
-#include "PulseQueries.h"
-#include "PulseTap.h"
-#include "SoundError.h"
+#include "platform/sound/PulseCaptureDevice.h"
+#include "platform/sound/PulseOutputGraph.h"
+#include "platform/sound/PulseQueries.h"
+#include "platform/sound/PulseTap.h"
+#include "platform/sound/SoundError.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

@@ -1,7 +1,7 @@
-#include "PulseTap.h"
+#include "platform/sound/PulseTap.h"
 
-#include "PulseQueries.h"
-#include "SoundError.h"
+#include "platform/sound/PulseQueries.h"
+#include "platform/sound/SoundError.h"
 
 #include <algorithm>
 #include <sstream>

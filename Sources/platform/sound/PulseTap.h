@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PulseLoop.h"
-#include "Tap.h"
+#include "platform/sound/PulseLoop.h"
+#include "platform/sound/Tap.h"
 
 #include <pulse/introspect.h>
 

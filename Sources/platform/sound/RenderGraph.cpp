@@ -1,4 +1,4 @@
-#include "RenderGraph.h"
+#include "platform/sound/RenderGraph.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "OutputGraph.h"
-#include "TapRelay.h"
-#include "TimePitchStage.h"
+#include "platform/sound/OutputGraph.h"
+#include "platform/sound/TapRelay.h"
+#include "platform/sound/TimePitchStage.h"
 
 #include <atomic>
 #include <cstdint>

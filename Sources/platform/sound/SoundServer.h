@@ -1,9 +1,9 @@
 #pragma once
 
-#include "AudioBuffers.h"
-#include "CaptureDevice.h"
-#include "OutputGraph.h"
-#include "Tap.h"
+#include "platform/sound/AudioBuffers.h"
+#include "platform/sound/CaptureDevice.h"
+#include "platform/sound/OutputGraph.h"
+#include "platform/sound/Tap.h"
 
 #include <cstdint>
 #include <functional>

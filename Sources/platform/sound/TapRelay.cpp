@@ -1,4 +1,4 @@
-#include "TapRelay.h"
+#include "platform/sound/TapRelay.h"
 
 #include <pthread.h>
 

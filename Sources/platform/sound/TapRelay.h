@@ -1,7 +1,7 @@
 #pragma once
 
-#include "OutputGraph.h"
-#include "SpscRing.h"
+#include "platform/sound/OutputGraph.h"
+#include "platform/sound/SpscRing.h"
 
 #include <atomic>
 #include <cstdint>

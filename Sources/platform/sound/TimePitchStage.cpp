@@ -1,4 +1,4 @@
-#include "TimePitchStage.h"
+#include "platform/sound/TimePitchStage.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes as the client side of an upgraded connection to a
 // WebSocket session: frame reading, reassembly, pings and the session's end.
-#include "http/WebSocket.hpp"
+#include "http/WebSocket.h"
 
 #include <cstdio>
 #include <sys/socket.h>

@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes as one connection's input to the request parser, the
 // form decoders and the router, as the server's connection loop would.
-#include "http/HttpParser.hpp"
-#include "http/HttpRouter.hpp"
+#include "http/HttpParser.h"
+#include "http/HttpRouter.h"
 
 #include <sys/socket.h>
 #include <unistd.h>

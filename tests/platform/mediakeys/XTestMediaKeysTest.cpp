@@ -1,6 +1,6 @@
-#include "FakePlayerScripts.h"
-#include "MediaController.h"
-#include "MediaKeys.h"
+#include "tests/handoff/FakePlayerScripts.h"
+#include "handoff/MediaController.h"
+#include "platform/mediakeys/MediaKeys.h"
 
 #include <QCoreApplication>
 #include <QThread>

@@ -1,10 +1,10 @@
-#include "FakeMediaKeys.h"
-#include "MediaController.h"
-#include "NowPlayingProvider.h"
-#include "PeerProcess.h"
-#include "PlayerScriptTexts.h"
-#include "PlayerScripts.h"
-#include "QStringPrinting.h"
+#include "tests/handoff/FakeMediaKeys.h"
+#include "handoff/MediaController.h"
+#include "handoff/NowPlayingProvider.h"
+#include "tests/platform/playerscript/PeerProcess.h"
+#include "handoff/PlayerScriptTexts.h"
+#include "platform/playerscript/PlayerScripts.h"
+#include "tests/handoff/QStringPrinting.h"
 
 #include <QTemporaryDir>
 

@@ -1,7 +1,7 @@
-#include "ScriptShapes.h"
+#include "platform/playerscript/ScriptShapes.h"
 
-#include "PlayerScriptTexts.h"
-#include "QStringPrinting.h"
+#include "handoff/PlayerScriptTexts.h"
+#include "tests/handoff/QStringPrinting.h"
 
 #include <gtest/gtest.h>
 

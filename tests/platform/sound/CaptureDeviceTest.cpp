@@ -2,9 +2,9 @@
 #include "platform/sound/PulseCaptureDevice.h"
 #include "platform/sound/SoundError.h"
 #include "platform/sound/SoundServer.h"
-#include "support/SoundServerTools.h"
-#include "support/TestApplication.h"
-#include "support/ToneAnalysis.h"
+#include "tests/platform/sound/support/SoundServerTools.h"
+#include "tests/platform/sound/support/TestApplication.h"
+#include "tests/platform/sound/support/ToneAnalysis.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The render graph without a sound server: time-pitch, bypass, volume and
 // the hand-over to the tap thread.
 #include "platform/sound/RenderGraph.h"
-#include "support/ToneAnalysis.h"
+#include "tests/platform/sound/support/ToneAnalysis.h"
 
 #include <gtest/gtest.h>
 

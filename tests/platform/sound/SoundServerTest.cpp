@@ -1,8 +1,8 @@
 // The sound server client against the private test server: the sink list,
 // the default sink and the two kinds of change notification.
 #include "platform/sound/SoundServer.h"
-#include "support/SoundServerTools.h"
-#include "support/TestApplication.h"
+#include "tests/platform/sound/support/SoundServerTools.h"
+#include "tests/platform/sound/support/TestApplication.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The tap against the private test server: which streams it captures, that it
 // gives them back, and that a tap left by a killed run does not trap them.
 #include "platform/sound/SoundServer.h"
-#include "support/SoundServerTools.h"
-#include "support/TestApplication.h"
-#include "support/ToneAnalysis.h"
+#include "tests/platform/sound/support/SoundServerTools.h"
+#include "tests/platform/sound/support/TestApplication.h"
+#include "tests/platform/sound/support/ToneAnalysis.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "SoundServerTools.h"
+#include "tests/platform/sound/support/SoundServerTools.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,4 +1,4 @@
-#include "TestApplication.h"
+#include "tests/platform/sound/support/TestApplication.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "ToneAnalysis.h"
+#include "tests/platform/sound/support/ToneAnalysis.h"
 
 #include <algorithm>
 #include <cmath>

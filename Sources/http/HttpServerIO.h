@@ -1,9 +1,9 @@
 #pragma once
 
-#include "http/HttpRequest.hpp"
-#include "http/HttpResponse.hpp"
-#include "http/HttpRouter.hpp"
-#include "http/Socket.hpp"
+#include "http/HttpRequest.h"
+#include "http/HttpResponse.h"
+#include "http/HttpRouter.h"
+#include "http/Socket.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "http/Socket.hpp"
+#include "http/Socket.h"
 
 #include <memory>
 #include <string_view>

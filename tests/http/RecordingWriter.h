@@ -1,6 +1,6 @@
 #pragma once
 
-#include "http/HttpResponse.hpp"
+#include "http/HttpResponse.h"
 
 #include <string>
 

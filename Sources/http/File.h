@@ -1,6 +1,6 @@
 #pragma once
 
-#include "http/CaseError.hpp"
+#include "http/CaseError.h"
 
 #include <cstdint>
 #include <cstdio>

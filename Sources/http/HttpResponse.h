@@ -1,9 +1,9 @@
 #pragma once
 
-#include "http/CaseError.hpp"
-#include "http/File.hpp"
-#include "http/HttpRequest.hpp"
-#include "http/Json.hpp"
+#include "http/CaseError.h"
+#include "http/File.h"
+#include "http/HttpRequest.h"
+#include "http/Json.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "http/HttpRequest.hpp"
-#include "http/HttpResponse.hpp"
+#include "http/HttpRequest.h"
+#include "http/HttpResponse.h"
 
 #include <functional>
 #include <map>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "http/CaseError.hpp"
-#include "http/HttpRequest.hpp"
-#include "http/Socket.hpp"
+#include "http/CaseError.h"
+#include "http/HttpRequest.h"
+#include "http/Socket.h"
 
 namespace vuzozar {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "http/CaseError.hpp"
-#include "http/Socket.hpp"
+#include "http/CaseError.h"
+#include "http/Socket.h"
 
 #include <cstdint>
 #include <memory>

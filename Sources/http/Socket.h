@@ -1,7 +1,7 @@
 #pragma once
 
-#include "http/File.hpp"
-#include "http/SocketError.hpp"
+#include "http/File.h"
+#include "http/SocketError.h"
 
 #include <atomic>
 #include <cstdint>

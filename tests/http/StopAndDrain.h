@@ -1,6 +1,6 @@
 #pragma once
 
-#include "http/HttpServerIO.hpp"
+#include "http/HttpServerIO.h"
 
 #include <chrono>
 #include <memory>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "http/HttpRouter.hpp"
-#include "http/WebSocketSession.hpp"
+#include "http/HttpRouter.h"
+#include "http/WebSocketSession.h"
 
 #include <functional>
 #include <memory>
