@@ -204,6 +204,17 @@ QWidget* MenuView::panel(Panel panel) const {
     return side(panel).widget;
 }
 
+QWidget* MenuView::panelRow(QWidget* label, QWidget* parent) {
+    auto* row = new QWidget(parent);
+    auto* line = new QHBoxLayout(row);
+    line->setContentsMargins(0, 10, 0, 10);
+    line->setSpacing(0);
+    line->addStretch(1);
+    line->addWidget(label, 0, Qt::AlignVCenter);
+    line->addStretch(1);
+    return row;
+}
+
 void MenuView::installPanel(Panel which, QWidget* widget) {
     SidePanel& panel = side(which);
     delete panel.slide;

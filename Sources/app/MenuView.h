@@ -44,6 +44,10 @@ public:
     // their own parts of Zivra). The view takes ownership.
     void installPanel(Panel panel, QWidget* widget);
     QWidget* panel(Panel panel) const;
+    // The label row of a side panel's main button: the label centred between two flexible
+    // spaces, so that the row takes the button's full width, with 10 points of padding above and
+    // below. The row takes ownership of label. Main thread only; the caller owns the row.
+    static QWidget* panelRow(QWidget* label, QWidget* parent = nullptr);
 
     bool showingQuitConfirmation() const { return showingQuitConfirmation_; }
     void setShowingQuitConfirmation(bool showing);
