@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+namespace vuzozar {
+
+// The calling thread's entry in the builder's process-wide buffer map, keyed
+// by the thread's system identifier: the text written so far by the page or
+// element being built on that thread. Created empty on the thread's first
+// use and removed when the thread ends, so a long-running server does not
+// keep the last page of every connection thread it ever had.
+// The reference stays valid for the calling thread's life and is for that
+// thread only. Throws only std::bad_alloc.
+std::string& scopesBuffer();
+
+} // namespace vuzozar
