@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Zivra needs that are missing. With --test it
 # also installs what the test suite drives: a private sound server, an X
-# server with a tray host, real HTTP/WebSocket/MPRIS peers and the fuzzers.
+# server with a tray host, real HTTP/WebSocket/MPRIS peers, a headless browser
+# for the phone page and the fuzzers.
 # Checks first, so a second run does nothing and touches no network.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 build_pkgs=(
   build-essential cmake ninja-build pkg-config
@@ -17,6 +19,7 @@ test_pkgs=(
   curl python3 python3-websockets wrk libcpp-httplib-dev
   mpv mpv-mpris playerctl
   clang libclang-rt-14-dev
+  chromium nodejs zbar-tools
 )
 
 pkgs=("${build_pkgs[@]}")
@@ -30,17 +33,25 @@ for p in "${pkgs[@]}"; do
     missing+=("$p")
   fi
 done
-
-if ((${#missing[@]} == 0)); then
-  exit 0
+# Some builds of nodejs carry npm themselves and conflict with Debian's npm
+# package, so npm is asked for only when the command is missing.
+if [[ "${1:-}" == "--test" ]] && ! command -v npm >/dev/null; then
+  missing+=(npm)
 fi
 
-as_root=()
-if [[ $(id -u) -ne 0 ]]; then
-  as_root=(sudo)
+if ((${#missing[@]} > 0)); then
+  as_root=()
+  if [[ $(id -u) -ne 0 ]]; then
+    as_root=(sudo)
+  fi
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  "${as_root[@]}" apt-get update -q
+  "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-echo "Installing: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-"${as_root[@]}" apt-get update -q
-"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+# The phone page's browser tests drive Debian's chromium through playwright-core
+# (its own browser downloads are never used), pinned by the lock file.
+if [[ "${1:-}" == "--test" && ! -d tests/handoff/node_modules/playwright-core ]]; then
+  npm ci --prefix tests/handoff --no-audit --no-fund
+fi
