@@ -30,6 +30,11 @@ void applyPriority(Priority priority) {
     setpriority(PRIO_PROCESS, id_t(gettid()), nice);
 }
 
+// A response for a client that is not served, which ends its connection.
+HttpResponse refusal(int code, std::string phrase) {
+    return HttpResponse::raw(code, std::move(phrase), HttpHeaders{{"Connection", "close"}});
+}
+
 // Forwards the body writes of a response to the connection.
 class InnerWriteContext : public HttpResponseBodyWriter {
 public:
@@ -108,6 +113,11 @@ void HttpServerIO::acceptLoop(std::shared_ptr<Socket> listening, Priority priori
             }
             return;
         }
+        if (connectionCount_.load() >= maxConnections()) {
+            refuseBusy(*client);
+            continue;
+        }
+        ++connectionCount_;
         std::weak_ptr<HttpServerIO> weakSelf = weak_from_this();
         try {
             std::thread([weakSelf, client, priority]() mutable {
@@ -119,21 +129,37 @@ void HttpServerIO::acceptLoop(std::shared_ptr<Socket> listening, Priority priori
         } catch (const std::system_error&) {
             // No thread to serve it (the system is out of them): the client
             // is dropped, and closed with its last reference.
+            --connectionCount_;
         }
     }
 }
 
+void HttpServerIO::refuseBusy(Socket& client) {
+    // A new connection's send buffer is empty, so this never blocks the
+    // accept loop.
+    try {
+        respond(client, refusal(503, "Service Unavailable"), false);
+    } catch (const SocketError&) {
+        // The client is gone already; it is closed below all the same.
+    }
+    client.close();
+}
+
 void HttpServerIO::serveClient(std::shared_ptr<Socket> client) {
-    if (!operating()) {
-        return;
-    }
-    {
+    if (operating()) {
+        client->setTimeout(idleTimeout());
+        {
+            std::lock_guard lock(queue_);
+            sockets_.insert(client);
+        }
+        handleConnection(client);
         std::lock_guard lock(queue_);
-        sockets_.insert(client);
+        sockets_.erase(client);
     }
-    handleConnection(client);
-    std::lock_guard lock(queue_);
-    sockets_.erase(client);
+    // Counted out before the peer sees the end, so that a client that
+    // reconnects at once finds its place free.
+    --connectionCount_;
+    client->close();
 }
 
 void HttpServerIO::stop() {
@@ -202,6 +228,9 @@ void HttpServerIO::handleConnection(const std::shared_ptr<Socket>& socket) {
                 handedOverTo->connectionHandedOver(socket);
             }
             if (response->socketHandler()) {
+                // A WebSocket may rightly stay silent for a long time (the
+                // phone only listens); its own traffic shows it alive.
+                socket->setTimeout(std::chrono::milliseconds(0));
                 // The connection is the handler's now; what it throws only
                 // ends the connection.
                 try {
@@ -215,7 +244,6 @@ void HttpServerIO::handleConnection(const std::shared_ptr<Socket>& socket) {
             break;
         }
     }
-    socket->close();
 }
 
 bool HttpServerIO::respond(Socket& socket, const HttpResponse& response, bool keepAlive) {

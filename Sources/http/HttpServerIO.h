@@ -6,6 +6,7 @@
 #include "http/Socket.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -47,6 +48,21 @@ public:
     std::optional<std::string> listenAddressIPv4;
     std::optional<std::string> listenAddressIPv6;
 
+    static constexpr std::chrono::milliseconds defaultIdleTimeout{60'000};
+    static constexpr size_t defaultMaxConnections = 256;
+
+    // How long a connection may keep the server waiting for its next
+    // request, for the rest of a request, or for taking a response, before
+    // it is closed; zero waits for ever. WebSocket sessions are exempt.
+    // Any thread; applies to connections accepted afterwards.
+    void setIdleTimeout(std::chrono::milliseconds timeout) { idleTimeout_ = timeout; }
+    std::chrono::milliseconds idleTimeout() const { return idleTimeout_; }
+    // Connections served at once, WebSocket sessions included; one more is
+    // answered 503 and closed at once. Keep it below the process's
+    // descriptor limit. Any thread; applies from the next accept.
+    void setMaxConnections(size_t count) { maxConnections_ = count; }
+    size_t maxConnections() const { return maxConnections_; }
+
     HttpServerIOState state() const { return HttpServerIOState(stateValue_.load()); }
     // Changes the state only when no other thread changed it meanwhile.
     void setState(HttpServerIOState state);
@@ -68,12 +84,18 @@ public:
 
 private:
     void acceptLoop(std::shared_ptr<Socket> listening, Priority priority);
+    // Answers a client beyond the connection cap and closes it.
+    void refuseBusy(Socket& client);
     void serveClient(std::shared_ptr<Socket> client);
     void handleConnection(const std::shared_ptr<Socket>& socket);
     bool respond(Socket& socket, const HttpResponse& response, bool keepAlive);
     std::shared_ptr<Socket> listeningSocket();
 
     std::atomic<int32_t> stateValue_{int32_t(HttpServerIOState::stopped)};
+    std::atomic<std::chrono::milliseconds> idleTimeout_{defaultIdleTimeout};
+    std::atomic<size_t> maxConnections_{defaultMaxConnections};
+    // Connections accepted and not yet finished.
+    std::atomic<size_t> connectionCount_{0};
     std::mutex socketLock_;
     std::shared_ptr<Socket> socket_;
     // Open client connections, by object (a closed connection's descriptor

@@ -13,6 +13,7 @@
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vuzozar {
@@ -79,6 +80,15 @@ bool isTransientAcceptError(int error) {
         return false;
     }
 }
+
+// The system is short of descriptors or memory for the moment: going on
+// once some are free again keeps the server reachable after a flood of
+// connections, where giving up would refuse every later client.
+bool isResourceShortage(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
+constexpr auto shortageBackOff = std::chrono::milliseconds(100);
 
 } // namespace
 
@@ -200,10 +210,27 @@ std::shared_ptr<Socket> Socket::acceptClientSocket() {
             setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             return std::make_shared<Socket>(client);
         }
+        if (isResourceShortage(errno) && !isClosed()) {
+            std::this_thread::sleep_for(shortageBackOff);
+            continue;
+        }
         if (!isTransientAcceptError(errno)) {
             throw lastError(SocketError::Kind::acceptFailed);
         }
     }
+}
+
+void Socket::setTimeout(std::chrono::milliseconds timeout) {
+    Use use(*this);
+    if (!use) {
+        return;
+    }
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(timeout);
+    timeval value{};
+    value.tv_sec = time_t(seconds.count());
+    value.tv_usec = suseconds_t(std::chrono::microseconds(timeout - seconds).count());
+    setsockopt(socketFileDescriptor_, SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value);
+    setsockopt(socketFileDescriptor_, SOL_SOCKET, SO_SNDTIMEO, &value, sizeof value);
 }
 
 sockaddr_storage Socket::localAddress() {

@@ -4,6 +4,7 @@
 #include "http/SocketError.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -50,7 +51,13 @@ public:
     static std::shared_ptr<Socket>
     tcpSocketForListen(uint16_t port, bool forceIPv4, int32_t maxPendingConnection,
                        const std::optional<std::string>& listenAddress);
+    // Blocks until a client connects. While the process is out of
+    // descriptors or memory it waits and tries again rather than failing.
     std::shared_ptr<Socket> acceptClientSocket();
+
+    // Reads and writes that wait longer than `timeout` for the peer fail as
+    // recvFailed/writeFailed; zero waits for ever (the default).
+    void setTimeout(std::chrono::milliseconds timeout);
 
     void close();
     static void close(int32_t descriptor);

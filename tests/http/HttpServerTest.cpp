@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace vuzozar;
 
@@ -308,6 +309,40 @@ TEST_F(RunningServer, SwitchProtocolsHandsTheConnectionOver) {
     ASSERT_TRUE(handled);
     EXPECT_EQ(recorder->handedOver, handled);
     EXPECT_TRUE(handled->isClosed());
+}
+
+TEST_F(RunningServer, IdleConnectionsTimeOutAndConnectionsPastTheCapAreRefused) {
+    using namespace std::chrono_literals;
+    server->setIdleTimeout(300ms);
+    server->setMaxConnections(2);
+    server->GET["/hello"] = [](const HttpRequestPtr&) { return text("hi"); };
+    (*server)["/switch"] = [](const HttpRequestPtr&) {
+        return HttpResponse::switchProtocols(HttpHeaders{}, [](std::shared_ptr<Socket> socket) {
+            socket->writeUTF8(socket->readLine() + "!");
+        });
+    };
+    int port = start();
+    {
+        LoopbackClient silent(port);
+        LoopbackClient halfway(port);
+        halfway.send("GET /hello HTTP/1.1\r\nHost: x\r\n");
+        LoopbackClient third(port);
+        EXPECT_EQ(third.readToEnd().find("HTTP/1.1 503 Service Unavailable\r\n"), 0u);
+        EXPECT_EQ(silent.readToEnd(), "") << "closed after waiting for a request";
+        EXPECT_EQ(halfway.readToEnd(), "") << "closed after waiting for the rest of its head";
+    }
+    LoopbackClient kept(port);
+    kept.send("GET /hello HTTP/1.1\r\nConnection: keep-alive\r\n\r\n");
+    EXPECT_NE(kept.readResponse().find("\r\n\r\nhi"), std::string::npos);
+    EXPECT_EQ(kept.readToEnd(), "") << "closed after waiting for its next request";
+
+    // An upgraded connection is exempt: it may stay silent past the time-out.
+    LoopbackClient upgraded(port);
+    upgraded.send("GET /switch HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(upgraded.readHead().find("HTTP/1.1 101 "), 0u);
+    std::this_thread::sleep_for(900ms);
+    upgraded.send("late\n");
+    EXPECT_EQ(upgraded.readToEnd(), "late!");
 }
 
 TEST_F(RunningServer, ManyConnectionsAtOnce) {

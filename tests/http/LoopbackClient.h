@@ -12,6 +12,9 @@ class LoopbackClient {
 public:
     explicit LoopbackClient(int port) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        // A server that never answers fails the test instead of hanging it.
+        timeval guard{30, 0};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(uint16_t(port));

@@ -4,8 +4,10 @@ connections, pipelined requests and malformed requests. Each bad request ends
 only its own connection; the server goes on serving the others."""
 
 import http.client
+import os
 import socket
 import sys
+import time
 
 from vuzozar_peer import Checks, TestServer
 
@@ -40,8 +42,27 @@ def get(port, path, headers=None):
     return response.status, body
 
 
+def check_out_of_descriptors(checks, binary):
+    """More connections than the server has descriptors: accepting waits
+    until some are free again instead of ending the server."""
+    limit = 32
+    with TestServer(binary, descriptor_limit=limit) as server:
+        flood = [socket.create_connection(("127.0.0.1", server.port)) for _ in range(60)]
+        descriptors = f"/proc/{server.process.pid}/fd"
+        deadline = time.monotonic() + 30
+        while len(os.listdir(descriptors)) < limit and time.monotonic() < deadline:
+            time.sleep(0.05)
+        checks.equal(len(os.listdir(descriptors)), limit, "the flood took every descriptor")
+        time.sleep(0.3)  # the next accept fails for want of one
+        for sock in flood:
+            sock.close()
+        status, body = get(server.port, "/hello")
+        checks.equal((status, body), (200, b"Hello, World!"), "served after running out of descriptors")
+
+
 def main(binary):
     checks = Checks()
+    check_out_of_descriptors(checks, binary)
     with TestServer(binary) as server:
         port = server.port
         # A connection that stays open through every bad request below.

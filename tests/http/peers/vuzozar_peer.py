@@ -1,6 +1,7 @@
 """Starts the module's test server for a real-peer test and stops it again."""
 
 import queue
+import resource
 import signal
 import subprocess
 import sys
@@ -10,8 +11,13 @@ import threading
 class TestServer:
     """The test server as a child process; its standard-output lines are kept."""
 
-    def __init__(self, binary):
-        self.process = subprocess.Popen([binary], stdout=subprocess.PIPE, text=True)
+    def __init__(self, binary, descriptor_limit=None):
+        def limit_descriptors():
+            if descriptor_limit is not None:
+                resource.setrlimit(resource.RLIMIT_NOFILE, (descriptor_limit, descriptor_limit))
+
+        self.process = subprocess.Popen([binary], stdout=subprocess.PIPE, text=True,
+                                        preexec_fn=limit_descriptors)
         first = self.process.stdout.readline().split()
         if len(first) != 2 or first[0] != "port":
             raise RuntimeError(f"test server did not start: {first}")
