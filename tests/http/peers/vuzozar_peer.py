@@ -9,19 +9,27 @@ import threading
 
 
 class TestServer:
-    """The test server as a child process; its standard-output lines are kept."""
+    """A server program as a child process (started with binary and args, it
+    prints "port N" once it listens); its standard-output lines are kept."""
 
-    def __init__(self, binary, descriptor_limit=None):
+    def __init__(self, binary, *args, descriptor_limit=None):
         def limit_descriptors():
             if descriptor_limit is not None:
                 resource.setrlimit(resource.RLIMIT_NOFILE, (descriptor_limit, descriptor_limit))
 
-        self.process = subprocess.Popen([binary], stdout=subprocess.PIPE, text=True,
+        self.process = subprocess.Popen([binary, *args], stdout=subprocess.PIPE, text=True,
                                         preexec_fn=limit_descriptors)
-        first = self.process.stdout.readline().split()
-        if len(first) != 2 or first[0] != "port":
-            raise RuntimeError(f"test server did not start: {first}")
-        self.port = int(first[1])
+        # What the server printed before it listened.
+        self.lines_before_start = []
+        while True:
+            line = self.process.stdout.readline()
+            words = line.split()
+            if len(words) == 2 and words[0] == "port":
+                break
+            if not line:
+                raise RuntimeError(f"test server did not start: {self.lines_before_start}")
+            self.lines_before_start.append(line.rstrip("\n"))
+        self.port = int(words[1])
         self.base = f"http://127.0.0.1:{self.port}"
         self._lines = queue.Queue()
         self._reader = threading.Thread(target=self._read, daemon=True)
