@@ -95,11 +95,15 @@ bool directory(const std::string& path) {
     return status && (status->st_mode & S_IFMT) == S_IFDIR;
 }
 
-std::vector<std::string> files(const std::string& path) {
+namespace {
+
+// The names of an opened directory stream, which it closes; a null stream
+// throws the errno of its failed opening.
+std::vector<std::string> namesIn(DIR* opened) {
     struct CloseDirectory {
         void operator()(DIR* dir) const { closedir(dir); }
     };
-    std::unique_ptr<DIR, CloseDirectory> dir(opendir(path.c_str()));
+    std::unique_ptr<DIR, CloseDirectory> dir(opened);
     if (!dir) {
         throw FileError(errno);
     }
@@ -111,6 +115,22 @@ std::vector<std::string> files(const std::string& path) {
         }
     }
     return names;
+}
+
+} // namespace
+
+std::vector<std::string> files(const std::string& path) {
+    return namesIn(opendir(path.c_str()));
+}
+
+std::vector<std::string> files(int directoryDescriptor) {
+    DIR* dir = fdopendir(directoryDescriptor);
+    if (!dir) {
+        int error = errno;
+        ::close(directoryDescriptor);
+        throw FileError(error);
+    }
+    return namesIn(dir);
 }
 
 } // namespace vuzozar

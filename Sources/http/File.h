@@ -54,5 +54,8 @@ bool directory(const std::string& path);
 // The entry names of a directory in the order the system yields them, "."
 // and ".." included; names that are not valid UTF-8 are skipped.
 std::vector<std::string> files(const std::string& path);
+// The same for a directory opened for reading; takes the descriptor over and
+// closes it, also when it throws.
+std::vector<std::string> files(int directoryDescriptor);
 
 } // namespace vuzozar

@@ -30,6 +30,11 @@ std::string trim(std::string_view text);
 // `text` with the letters A to Z made lower case.
 std::string lowercased(std::string_view text);
 
+// The UTF-8 scalar that starts at byte `at` of `bytes` (which must lie
+// inside), moving `at` past it; nothing, and `at` unmoved, when the bytes
+// there are no well-formed UTF-8.
+std::optional<char32_t> nextScalar(std::string_view bytes, size_t& at);
+
 // Whether `bytes` are well-formed UTF-8.
 bool isValidUtf8(std::string_view bytes);
 
