@@ -1,12 +1,10 @@
 // A server of the module for the real-peer tests: listens on 127.0.0.1 on a
 // port the system picks, prints "port N", serves until SIGTERM or SIGINT.
+#include "tests/http/ServeUntilSignal.h"
+
 #include "http/HttpServer.h"
 #include "http/Print.h"
 #include "http/WebSocket.h"
-
-#include <csignal>
-#include <pthread.h>
-#include <thread>
 
 using namespace vuzozar;
 
@@ -132,26 +130,10 @@ void addRoutes(HttpServer& server) {
 } // namespace
 
 int main() {
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    // Blocked before any thread starts, so every thread leaves them to sigwait.
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-
+    sigset_t stopSignals = blockStopSignals();
     auto server = std::make_shared<HttpServer>();
     server->listenAddressIPv4 = "127.0.0.1";
     addRoutes(*server);
-    server->start(0, true, Priority::defaultPriority);
-    printLine("port " + std::to_string(server->port()));
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
-    server->stop();
-    // Connection threads hold the server until they have wound down; let
-    // them finish before the process tears down what they use.
-    while (server.use_count() > 1) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    printLine("stopped");
+    serveUntilSignal(server, stopSignals);
     return 0;
 }

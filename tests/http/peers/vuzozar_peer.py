@@ -9,16 +9,17 @@ import threading
 
 
 class TestServer:
-    """A server program as a child process (started with binary and args, it
-    prints "port N" once it listens); its standard-output lines are kept."""
+    """A server program as a child process (started with binary and args, and
+    any further options of subprocess.Popen; it prints "port N" once it
+    listens); its standard-output lines are kept."""
 
-    def __init__(self, binary, *args, descriptor_limit=None):
+    def __init__(self, binary, *args, descriptor_limit=None, **popen_options):
         def limit_descriptors():
             if descriptor_limit is not None:
                 resource.setrlimit(resource.RLIMIT_NOFILE, (descriptor_limit, descriptor_limit))
 
         self.process = subprocess.Popen([binary, *args], stdout=subprocess.PIPE, text=True,
-                                        preexec_fn=limit_descriptors)
+                                        preexec_fn=limit_descriptors, **popen_options)
         # What the server printed before it listened.
         self.lines_before_start = []
         while True:
