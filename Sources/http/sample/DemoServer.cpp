@@ -1,6 +1,7 @@
 #include "http/sample/DemoServer.h"
 
 #include "http/Print.h"
+#include "http/files/FileHandlers.h"
 #include "http/html/Scopes.h"
 #include "http/sample/SampleHandlers.h"
 #include "http/sample/SamplePages.h"
@@ -11,8 +12,9 @@ std::shared_ptr<HttpServer> demoServer(const std::string& publicDirectory) {
     printLine(publicDirectory);
     auto server = std::make_shared<HttpServer>();
     HttpServer& routes = *server;
-    // The file-sharing handlers are not in the module yet.
-    routes["/public/:path"] = [](const HttpRequestPtr&) { return HttpResponse::notFound(); };
+    routes["/public/:path"] =
+        shareFilesFromDirectory(publicDirectory, {"index.html", "default.html"});
+    // The directory browser is not in the module yet.
     routes["/files/:path"] = [](const HttpRequestPtr&) { return HttpResponse::notFound(); };
     routes["/"] = scopes(routeListPage(server));
     routes["/magic"] = magicHandler;

@@ -189,7 +189,15 @@ def check_handlers(site, checks):
     checks.equal(body, b"".join(b"[chunk %d]" % i for i in range(101)), "stream body")
     checks.equal(len(body), 1001, "stream length")
 
-    checks.equal(site.ask("GET", "/public/index.html")[0], 404, "file route before file sharing")
+
+def check_public_files(site, checks, public):
+    with open(os.path.join(public, "style.CSS"), "wb") as f:
+        f.write(b"body { color: red }")
+    status, headers, body = site.ask("GET", "/public/style.CSS")
+    checks.equal((status, headers.get("Content-Type"), headers.get("Content-Length"), body),
+                 (200, "text/css", "19", b"body { color: red }"), "a public file")
+    checks.equal(site.ask("GET", "/public/index.html")[:3:2], (404, b""), "a missing public file")
+    checks.equal(site.ask("GET", "/public/..%2F")[:3:2], (404, b""), "nothing above the public directory")
 
 
 def check_forms(site, checks):
@@ -320,6 +328,7 @@ def main(binary):
         check_pages(site, checks)
         check_request_information(site, checks)
         check_handlers(site, checks)
+        check_public_files(site, checks, public)
         check_forms(site, checks)
         check_escaping(site, checks)
         asyncio.run(check_websocket_echo(site, checks))
