@@ -2,7 +2,7 @@
 
 #include <functional>
 
-namespace zivra {
+namespace zivra::app {
 
 // A two-way connection between a control and a value that lives elsewhere (mostly a property of
 // the engine): the control reads through get and writes through set.
@@ -11,4 +11,4 @@ template <typename T> struct Binding {
     std::function<void(T)> set;
 };
 
-} // namespace zivra
+} // namespace zivra::app

@@ -6,7 +6,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 
-namespace zivra {
+namespace zivra::app {
 
 LabeledToggle::LabeledToggle(const QString& label, Binding<bool> isOn, QWidget* parent)
     : QWidget(parent), isOn_(std::move(isOn)), switch_(new ToggleSwitch(this)) {
@@ -26,4 +26,4 @@ void LabeledToggle::refresh() {
     switch_->setChecked(isOn_.get());
 }
 
-} // namespace zivra
+} // namespace zivra::app

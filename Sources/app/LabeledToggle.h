@@ -4,7 +4,7 @@
 
 #include <QWidget>
 
-namespace zivra {
+namespace zivra::app {
 
 class ToggleSwitch;
 
@@ -24,4 +24,4 @@ private:
     ToggleSwitch* switch_;
 };
 
-} // namespace zivra
+} // namespace zivra::app

@@ -2,7 +2,7 @@
 
 #include <QProcess>
 
-namespace zivra {
+namespace zivra::app {
 
 QList<QStringList> MenuBarVisibilityRepair::arguments(bool visible, const QString& identifier) {
     const QString value = visible ? QStringLiteral("YES") : QStringLiteral("NO");
@@ -30,4 +30,4 @@ void MenuBarVisibilityRepair::setVisible(bool visible, const QString& identifier
     }
 }
 
-} // namespace zivra
+} // namespace zivra::app

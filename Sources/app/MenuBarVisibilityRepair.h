@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace zivra {
+namespace zivra::app {
 
 // Writes the visibility keys of Zivra's status item with the desktop's preferences tool, so
 // that a desktop which hides status items by those keys shows it. Where the tool is missing
@@ -22,4 +22,4 @@ public:
     static QList<QStringList> arguments(bool visible, const QString& identifier);
 };
 
-} // namespace zivra
+} // namespace zivra::app

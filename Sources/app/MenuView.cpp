@@ -18,7 +18,7 @@
 #include <QVBoxLayout>
 #include <QVariantAnimation>
 
-namespace zivra {
+namespace zivra::app {
 namespace {
 
 constexpr int headerIconPoints = 15;
@@ -39,7 +39,7 @@ QString menuButtonStyle() {
 
 } // namespace
 
-MenuView::MenuView(ZivraAudio& audio, QWidget* parent)
+MenuView::MenuView(audio::ZivraAudio& audio, QWidget* parent)
     : QWidget(parent), terminate([] { QCoreApplication::quit(); }), audio_(audio) {
     main_ = new QWidget(this);
     main_->setAutoFillBackground(true);
@@ -67,13 +67,14 @@ MenuView::MenuView(ZivraAudio& audio, QWidget* parent)
         this);
     installPanel(Panel::presets, presets_);
 
-    connect(&audio_, &ZivraAudio::pitchEnabledChanged, pitch_, &PitchSection::refresh);
-    connect(&audio_, &ZivraAudio::pitchCentsChanged, pitch_, &PitchSection::refresh);
-    connect(&audio_, &ZivraAudio::pitchControlModeChanged, pitch_, &PitchSection::refresh);
-    connect(&audio_, &ZivraAudio::removeVocalsEnabledChanged, vocal_, &VocalSection::refresh);
-    connect(&audio_, &ZivraAudio::vocalRemovalModeChanged, vocal_, &VocalSection::refresh);
-    connect(&audio_, &ZivraAudio::vocalMonoChanged, vocal_, &VocalSection::refresh);
-    connect(&audio_, &ZivraAudio::vocalKaraokeChanged, vocal_, &VocalSection::refresh);
+    connect(&audio_, &audio::ZivraAudio::pitchEnabledChanged, pitch_, &PitchSection::refresh);
+    connect(&audio_, &audio::ZivraAudio::pitchCentsChanged, pitch_, &PitchSection::refresh);
+    connect(&audio_, &audio::ZivraAudio::pitchControlModeChanged, pitch_, &PitchSection::refresh);
+    connect(&audio_, &audio::ZivraAudio::removeVocalsEnabledChanged, vocal_,
+            &VocalSection::refresh);
+    connect(&audio_, &audio::ZivraAudio::vocalRemovalModeChanged, vocal_, &VocalSection::refresh);
+    connect(&audio_, &audio::ZivraAudio::vocalMonoChanged, vocal_, &VocalSection::refresh);
+    connect(&audio_, &audio::ZivraAudio::vocalKaraokeChanged, vocal_, &VocalSection::refresh);
 
     setFixedWidth(panelWidth);
     layoutChildren();
@@ -176,7 +177,7 @@ QWidget* MenuView::buildFooter() {
     return footer;
 }
 
-void MenuView::fillOutputMenu(QMenu* menu, ZivraAudio& audio) {
+void MenuView::fillOutputMenu(QMenu* menu, audio::ZivraAudio& audio) {
     menu->clear();
     const QIcon check = symbolIcon(QStringLiteral("checkmark"));
     const std::optional<std::uint32_t> selected = audio.selectedOutputID();
@@ -186,7 +187,7 @@ void MenuView::fillOutputMenu(QMenu* menu, ZivraAudio& audio) {
         systemDefault->setIcon(check);
     }
     menu->addSeparator();
-    for (const OutputDevice& device : audio.outputDevices()) {
+    for (const audio::OutputDevice& device : audio.outputDevices()) {
         const std::uint32_t id = device.audioID;
         QAction* item = menu->addAction(verbatim(device.name), menu,
                                         [&audio, id] { audio.setSelectedOutputID(id); });
@@ -333,4 +334,4 @@ void MenuView::resizeEvent(QResizeEvent* event) {
     layoutChildren();
 }
 
-} // namespace zivra
+} // namespace zivra::app

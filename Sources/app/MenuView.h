@@ -9,9 +9,11 @@
 class QMenu;
 class QVariantAnimation;
 class QToolButton;
+namespace zivra::audio {
 class ZivraAudio;
+}
 
-namespace zivra {
+namespace zivra::app {
 
 class PitchSection;
 class PresetsPanel;
@@ -29,7 +31,7 @@ public:
     static constexpr int panelWidth = 320;
     static constexpr int slideMilliseconds = 200;
 
-    explicit MenuView(ZivraAudio& audio, QWidget* parent = nullptr);
+    explicit MenuView(audio::ZivraAudio& audio, QWidget* parent = nullptr);
     ~MenuView() override;
 
     QSize sizeHint() const override;
@@ -57,7 +59,7 @@ public:
 
     // The menus' output entries: "System default", a divider and one entry per device, the
     // selected one marked; rebuilt from the engine each time the menu opens.
-    static void fillOutputMenu(QMenu* menu, ZivraAudio& audio);
+    static void fillOutputMenu(QMenu* menu, audio::ZivraAudio& audio);
 
     QWidget* mainPanel() const { return main_; }
     QToolButton* audioSourceButton() const { return sourceButton_; }
@@ -87,7 +89,7 @@ private:
     SidePanel& side(Panel panel) { return panels_[int(panel)]; }
     const SidePanel& side(Panel panel) const { return panels_[int(panel)]; }
 
-    ZivraAudio& audio_;
+    audio::ZivraAudio& audio_;
     QWidget* main_ = nullptr;
     QToolButton* sourceButton_ = nullptr;
     QToolButton* tunerButton_ = nullptr;
@@ -103,4 +105,4 @@ private:
     bool showingQuitConfirmation_ = false;
 };
 
-} // namespace zivra
+} // namespace zivra::app

@@ -15,7 +15,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-namespace zivra {
+namespace zivra::app {
 namespace {
 
 QLabel* headerIcon(QWidget* parent) {
@@ -248,4 +248,4 @@ void OnboardingView::hideEvent(QHideEvent* event) {
     poll_->stop();
 }
 
-} // namespace zivra
+} // namespace zivra::app

@@ -10,7 +10,7 @@
 class QPushButton;
 class QTimer;
 
-namespace zivra {
+namespace zivra::app {
 
 class PermissionRow;
 
@@ -70,4 +70,4 @@ private:
     QTimer* poll_;
 };
 
-} // namespace zivra
+} // namespace zivra::app

@@ -10,7 +10,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
-namespace zivra {
+namespace zivra::app {
 
 OnboardingWindow::OnboardingWindow(OnboardingView* view)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
@@ -45,4 +45,4 @@ void OnboardingWindow::resizeEvent(QResizeEvent* event) {
     setMask(QRegion(outline.toFillPolygon().toPolygon()));
 }
 
-} // namespace zivra
+} // namespace zivra::app

@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-namespace zivra {
+namespace zivra::app {
 
 class OnboardingView;
 
@@ -26,4 +26,4 @@ private:
     OnboardingView* view_;
 };
 
-} // namespace zivra
+} // namespace zivra::app

@@ -7,7 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-namespace zivra {
+namespace zivra::app {
 
 QWidget* backButtonLabel(QWidget* parent) {
     auto* label = new QWidget(parent);
@@ -50,4 +50,4 @@ QWidget* panelHeader(const QString& title, std::function<void()> back, QWidget* 
     return header;
 }
 
-} // namespace zivra
+} // namespace zivra::app

@@ -6,7 +6,7 @@
 
 class QWidget;
 
-namespace zivra {
+namespace zivra::app {
 
 // "< Back": the label of every side panel's back button.
 QWidget* backButtonLabel(QWidget* parent = nullptr);
@@ -14,4 +14,4 @@ QWidget* backButtonLabel(QWidget* parent = nullptr);
 // that the button leaves.
 QWidget* panelHeader(const QString& title, std::function<void()> back, QWidget* parent = nullptr);
 
-} // namespace zivra
+} // namespace zivra::app

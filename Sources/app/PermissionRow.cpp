@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace zivra {
+namespace zivra::app {
 namespace {
 
 QLabel* badge(const QString& icon, QWidget* parent) {
@@ -96,4 +96,4 @@ void PermissionRow::paintEvent(QPaintEvent*) {
     painter.drawRoundedRect(QRectF(rect()), 12, 12);
 }
 
-} // namespace zivra
+} // namespace zivra::app

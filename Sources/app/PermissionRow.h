@@ -9,7 +9,7 @@
 class QLabel;
 class QPushButton;
 
-namespace zivra {
+namespace zivra::app {
 
 class Spinner;
 
@@ -37,4 +37,4 @@ private:
     QLabel* buttonText_;
 };
 
-} // namespace zivra
+} // namespace zivra::app

@@ -2,7 +2,7 @@
 
 #include "app/Style.h"
 
-namespace zivra {
+namespace zivra::app {
 
 QString statusText(PermissionRowState state) {
     switch (state) {
@@ -49,8 +49,8 @@ QString buttonTitle(PermissionRowState state) {
     return {};
 }
 
-PermissionRowState rowState(NowPlayingProvider::MediaControlPermissionStatus status) {
-    using Status = NowPlayingProvider::MediaControlPermissionStatus;
+PermissionRowState rowState(handoff::NowPlayingProvider::MediaControlPermissionStatus status) {
+    using Status = handoff::NowPlayingProvider::MediaControlPermissionStatus;
     switch (status) {
     case Status::undetermined:
         return PermissionRowState::unknown;
@@ -64,4 +64,4 @@ PermissionRowState rowState(NowPlayingProvider::MediaControlPermissionStatus sta
     return PermissionRowState::unknown;
 }
 
-} // namespace zivra
+} // namespace zivra::app

@@ -5,7 +5,7 @@
 #include <QColor>
 #include <QString>
 
-namespace zivra {
+namespace zivra::app {
 
 // Where one permission of the onboarding stands.
 enum class PermissionRowState { unknown, undetermined, granted, denied, needsApp };
@@ -14,6 +14,6 @@ QString statusText(PermissionRowState state);
 QColor statusColor(PermissionRowState state);
 QString buttonTitle(PermissionRowState state);
 // The media players' probe answer as a row state.
-PermissionRowState rowState(NowPlayingProvider::MediaControlPermissionStatus status);
+PermissionRowState rowState(handoff::NowPlayingProvider::MediaControlPermissionStatus status);
 
-} // namespace zivra
+} // namespace zivra::app

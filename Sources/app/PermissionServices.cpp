@@ -1,33 +1,38 @@
 #include "app/PermissionServices.h"
 
+#include "audio/ZivraAudioPermission.h"
 #include "handoff/MediaController.h"
 #include "platform/playerscript/PlayerScripts.h"
-#include "audio/ZivraAudioPermission.h"
 
 #include <QDesktopServices>
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
 
-namespace zivra {
+namespace zivra::app {
 
 PermissionServices PermissionServices::system() {
     PermissionServices services;
-    services.audioGranted = [] { return ZivraAudioPermission::shared().preflightAudioCapture(); };
-    services.requestAudio = [](std::function<void(bool)> completion) {
-        ZivraAudioPermission::shared().requestAudioCapturePermission(std::move(completion));
+    services.audioGranted = [] {
+        return audio::ZivraAudioPermission::shared().preflightAudioCapture();
     };
-    services.accessibilityTrusted = [] { return MediaController::shared().isProcessTrusted(); };
+    services.requestAudio = [](std::function<void(bool)> completion) {
+        audio::ZivraAudioPermission::shared().requestAudioCapturePermission(std::move(completion));
+    };
+    services.accessibilityTrusted = [] {
+        return handoff::MediaController::shared().isProcessTrusted();
+    };
     services.promptAccessibility = [] {
-        MediaController& controller = MediaController::shared();
+        handoff::MediaController& controller = handoff::MediaController::shared();
         controller.hasPromptedForAccessibility = true;
         controller.isProcessTrustedWithPrompt();
     };
     services.mediaControlStatus = [] {
-        return NowPlayingProvider::preflightMediaControlPermission();
+        return handoff::NowPlayingProvider::preflightMediaControlPermission();
     };
     services.mediaPlayerRunning = [] {
-        const QStringList running = platform::systemPlayerScripts().runningApplications();
+        const QStringList running =
+            platform::playerscript::systemPlayerScripts().runningApplications();
         return running.contains(QStringLiteral("com.spotify.client")) ||
                running.contains(QStringLiteral("com.apple.Music"));
     };
@@ -59,4 +64,4 @@ bool onboardingRequired(const PermissionServices& services, const QSettings& set
     return !completed;
 }
 
-} // namespace zivra
+} // namespace zivra::app

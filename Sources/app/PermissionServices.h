@@ -8,13 +8,13 @@
 
 class QSettings;
 
-namespace zivra {
+namespace zivra::app {
 
 // The three permissions Zivra asks for, as the desktop answers them: recording what the
 // computer plays, posting media keys, and controlling the media players. The start-up and the
 // onboarding window read them through this one record; tests hand in their own answers.
 struct PermissionServices {
-    using MediaStatus = NowPlayingProvider::MediaControlPermissionStatus;
+    using MediaStatus = handoff::NowPlayingProvider::MediaControlPermissionStatus;
 
     std::function<bool()> audioGranted;
     // Asks for the recording permission; the completion receives the answer on the main thread.
@@ -39,4 +39,4 @@ inline const QString onboardingCompletedKey = QStringLiteral("ZivraOnboardingCom
 // "Continue" with all three granted.
 bool onboardingRequired(const PermissionServices& services, const QSettings& settings);
 
-} // namespace zivra
+} // namespace zivra::app

@@ -4,26 +4,28 @@
 
 #include <QString>
 
+namespace zivra::audio {
 class ZivraAudio;
+}
 
-namespace zivra {
+namespace zivra::app {
 
 // The pitch controls' range, in cents.
 inline constexpr float minimumPitchCents = -1200;
 inline constexpr float maximumPitchCents = 1200;
 
 // One press of "-" or "+", in cents: a semitone, or ten cents in cents mode.
-float pitchStep(PitchControlMode mode);
+float pitchStep(audio::PitchControlMode mode);
 // The pitch in semitones as the popover shows it: signed, one decimal in cents mode, whole
 // semitones otherwise.
-QString pitchDisplayValue(float cents, PitchControlMode mode);
+QString pitchDisplayValue(float cents, audio::PitchControlMode mode);
 // cents rounded to the nearest whole semitone, halves away from zero.
 float roundedToSemitone(float cents);
 // Moves the engine's pitch by delta cents, clamped to the range and, in semitones mode, snapped
 // to a whole semitone. Assigns even an unchanged value, so the engine pushes and broadcasts it.
-void adjustPitch(ZivraAudio& audio, float delta);
+void adjustPitch(audio::ZivraAudio& audio, float delta);
 // The "Snap to semitones" switch: on snaps the pitch to whole semitones, off only changes the
 // mode.
-void setSnapToSemitones(ZivraAudio& audio, bool on);
+void setSnapToSemitones(audio::ZivraAudio& audio, bool on);
 
-} // namespace zivra
+} // namespace zivra::app

@@ -17,7 +17,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace zivra {
+namespace zivra::app {
 namespace {
 
 QPushButton* stepButton(const QString& text, QWidget* parent) {
@@ -31,7 +31,7 @@ QPushButton* stepButton(const QString& text, QWidget* parent) {
 
 } // namespace
 
-PitchSection::PitchSection(ZivraAudio& audio, QWidget* parent)
+PitchSection::PitchSection(audio::ZivraAudio& audio, QWidget* parent)
     : QWidget(parent), audio_(audio),
       changePitch_(new LabeledToggle(QStringLiteral("Change pitch"),
                                      {[&audio] { return audio.pitchEnabled(); },
@@ -115,14 +115,14 @@ void PitchSection::sliderMoved(int position) {
 void PitchSection::refresh() {
     changePitch_->refresh();
     controls_->setVisible(audio_.pitchEnabled());
-    const PitchControlMode mode = audio_.pitchControlMode();
+    const audio::PitchControlMode mode = audio_.pitchControlMode();
     display_->setText(pitchDisplayValue(audio_.pitchCents(), mode));
     const QSignalBlocker blocker(slider_);
     slider_->setSingleStep(int(pitchStep(mode)));
     slider_->setPageStep(int(pitchStep(mode)));
     const float cents = audio_.pitchCents();
     slider_->setValue(std::isfinite(cents) ? int(std::lround(cents)) : 0);
-    snap_->setChecked(mode == PitchControlMode::semitones);
+    snap_->setChecked(mode == audio::PitchControlMode::semitones);
 }
 
-} // namespace zivra
+} // namespace zivra::app

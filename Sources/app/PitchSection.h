@@ -5,9 +5,11 @@
 class QLabel;
 class QPushButton;
 class QSlider;
+namespace zivra::audio {
 class ZivraAudio;
+}
 
-namespace zivra {
+namespace zivra::app {
 
 class LabeledToggle;
 class ToggleSwitch;
@@ -17,7 +19,7 @@ class ToggleSwitch;
 class PitchSection : public QWidget {
     Q_OBJECT
 public:
-    explicit PitchSection(ZivraAudio& audio, QWidget* parent = nullptr);
+    explicit PitchSection(audio::ZivraAudio& audio, QWidget* parent = nullptr);
 
     // Shows the engine's current values.
     void refresh();
@@ -33,7 +35,7 @@ public:
 private:
     void sliderMoved(int position);
 
-    ZivraAudio& audio_;
+    audio::ZivraAudio& audio_;
     LabeledToggle* changePitch_;
     QWidget* controls_;
     QLabel* display_;
@@ -43,4 +45,4 @@ private:
     ToggleSwitch* snap_;
 };
 
-} // namespace zivra
+} // namespace zivra::app

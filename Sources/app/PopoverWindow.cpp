@@ -8,7 +8,7 @@
 
 #include <cstdlib>
 
-namespace zivra {
+namespace zivra::app {
 
 PopoverWindow::PopoverWindow(MenuView* view, bool asPopup)
     : QWidget(nullptr, asPopup ? Qt::Popup | Qt::FramelessWindowHint : Qt::Window), view_(view),
@@ -77,4 +77,4 @@ void PopoverWindow::resizeEvent(QResizeEvent* event) {
     view_->resize(size());
 }
 
-} // namespace zivra
+} // namespace zivra::app

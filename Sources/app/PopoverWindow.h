@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-namespace zivra {
+namespace zivra::app {
 
 class MenuView;
 
@@ -38,4 +38,4 @@ private:
     bool asPopup_;
 };
 
-} // namespace zivra
+} // namespace zivra::app

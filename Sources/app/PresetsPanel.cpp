@@ -13,7 +13,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-namespace zivra {
+namespace zivra::app {
 namespace {
 
 // Tall enough for several rows; more scroll instead of stretching the popover.
@@ -33,7 +33,7 @@ public:
 
 } // namespace
 
-PresetsPanel::PresetsPanel(ZivraAudio& audio, std::function<void()> back, QWidget* parent)
+PresetsPanel::PresetsPanel(audio::ZivraAudio& audio, std::function<void()> back, QWidget* parent)
     : SidePanelFrame(12, parent), audio_(audio), name_(new QLineEdit(this)),
       save_(new QPushButton(QStringLiteral("Save"), this)),
       placeholder_(new QLabel(QStringLiteral("No presets yet."), this)),
@@ -72,9 +72,9 @@ PresetsPanel::PresetsPanel(ZivraAudio& audio, std::function<void()> back, QWidge
         audio_.savePreset(name);
         audio_.setNewPresetName(QString());
     });
-    connect(&audio_, &ZivraAudio::newPresetNameChanged, this, &PresetsPanel::refresh);
-    connect(&audio_, &ZivraAudio::presetsChanged, this, &PresetsPanel::rebuildRows);
-    connect(&audio_, &ZivraAudio::selectedPresetIDChanged, this, &PresetsPanel::rebuildRows);
+    connect(&audio_, &audio::ZivraAudio::newPresetNameChanged, this, &PresetsPanel::refresh);
+    connect(&audio_, &audio::ZivraAudio::presetsChanged, this, &PresetsPanel::rebuildRows);
+    connect(&audio_, &audio::ZivraAudio::selectedPresetIDChanged, this, &PresetsPanel::rebuildRows);
     rebuildRows();
 }
 
@@ -93,13 +93,13 @@ void PresetsPanel::rebuildRows() {
         row->deleteLater();
     }
     rows_.clear();
-    const QList<SongPreset>& presets = audio_.presets();
+    const QList<audio::SongPreset>& presets = audio_.presets();
     placeholder_->setVisible(presets.isEmpty());
     scroll_->setVisible(!presets.isEmpty());
     const std::optional<QUuid> selected = audio_.selectedPresetID();
     QColor highlight = palette().color(QPalette::Highlight);
     highlight.setAlphaF(0.15f);
-    for (const SongPreset& preset : presets) {
+    for (const audio::SongPreset& preset : presets) {
         auto* row = new QWidget(list_->parentWidget());
         row->setObjectName(QStringLiteral("presetRow"));
         row->setAttribute(Qt::WA_StyledBackground);
@@ -135,4 +135,4 @@ void PresetsPanel::rebuildRows() {
     updateGeometry();
 }
 
-} // namespace zivra
+} // namespace zivra::app

@@ -9,9 +9,11 @@ class QLineEdit;
 class QPushButton;
 class QScrollArea;
 class QVBoxLayout;
+namespace zivra::audio {
 class ZivraAudio;
+}
 
-namespace zivra {
+namespace zivra::app {
 
 // The side panel in which the user saves the current settings under a name, applies a saved
 // preset with a click and deletes one. It keeps nothing itself: the list, the highlighted
@@ -19,7 +21,7 @@ namespace zivra {
 class PresetsPanel : public SidePanelFrame {
     Q_OBJECT
 public:
-    PresetsPanel(ZivraAudio& audio, std::function<void()> back, QWidget* parent = nullptr);
+    PresetsPanel(audio::ZivraAudio& audio, std::function<void()> back, QWidget* parent = nullptr);
 
     void refresh();
 
@@ -32,7 +34,7 @@ public:
 private:
     void rebuildRows();
 
-    ZivraAudio& audio_;
+    audio::ZivraAudio& audio_;
     QLineEdit* name_;
     QPushButton* save_;
     QLabel* placeholder_;
@@ -41,4 +43,4 @@ private:
     QList<QWidget*> rows_;
 };
 
-} // namespace zivra
+} // namespace zivra::app

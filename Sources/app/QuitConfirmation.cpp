@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace zivra {
+namespace zivra::app {
 
 QuitConfirmation::QuitConfirmation(QWidget* parent)
     : QWidget(parent), quit_(new QPushButton(QStringLiteral("Quit"))),
@@ -57,4 +57,4 @@ void QuitConfirmation::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), QColor(0, 0, 0, 90));
 }
 
-} // namespace zivra
+} // namespace zivra::app

@@ -4,7 +4,7 @@
 
 class QPushButton;
 
-namespace zivra {
+namespace zivra::app {
 
 // The "Quit Zivra?" alert, drawn over the whole popover: "Quit" ends the application, "Cancel"
 // does nothing; either one dismisses the alert.
@@ -28,4 +28,4 @@ private:
     QPushButton* cancel_;
 };
 
-} // namespace zivra
+} // namespace zivra::app

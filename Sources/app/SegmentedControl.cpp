@@ -5,7 +5,7 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 
-namespace zivra {
+namespace zivra::app {
 
 SegmentedControl::SegmentedControl(const QStringList& titles, const QColor& tint, QWidget* parent)
     : QWidget(parent) {
@@ -47,4 +47,4 @@ void SegmentedControl::setSelectedIndex(int index) {
     selected_ = index;
 }
 
-} // namespace zivra
+} // namespace zivra::app

@@ -6,7 +6,7 @@
 
 class QPushButton;
 
-namespace zivra {
+namespace zivra::app {
 
 // A row of joined segments of which at most one is selected; a value that none of the segments
 // stands for shows no selected segment.
@@ -29,4 +29,4 @@ private:
     int selected_ = -1;
 };
 
-} // namespace zivra
+} // namespace zivra::app

@@ -5,7 +5,7 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
-namespace zivra {
+namespace zivra::app {
 
 SidePanelFrame::SidePanelFrame(int spacing, QWidget* parent)
     : QWidget(parent), column_(new QVBoxLayout(this)) {
@@ -20,4 +20,4 @@ void SidePanelFrame::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), ultraThickMaterial());
 }
 
-} // namespace zivra
+} // namespace zivra::app

@@ -4,7 +4,7 @@
 
 class QVBoxLayout;
 
-namespace zivra {
+namespace zivra::app {
 
 // The frame every side panel of the popover shares: a column aligned to the leading edge,
 // 20 points of inset and the panel material behind it. Panels add their rows to column().
@@ -24,4 +24,4 @@ private:
     QVBoxLayout* column_;
 };
 
-} // namespace zivra
+} // namespace zivra::app

@@ -11,7 +11,7 @@
 #include <cmath>
 #include <cstdint>
 
-namespace zivra {
+namespace zivra::app {
 
 SliderRow::SliderRow(const QString& label, Binding<float> value, QWidget* parent)
     : QWidget(parent), value_(std::move(value)), percent_(new QLabel(this)),
@@ -55,4 +55,4 @@ QString SliderRow::percentText(float value) {
     return QString::number(static_cast<std::int64_t>(percent)) + QLatin1Char('%');
 }
 
-} // namespace zivra
+} // namespace zivra::app

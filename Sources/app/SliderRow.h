@@ -8,7 +8,7 @@
 class QLabel;
 class QSlider;
 
-namespace zivra {
+namespace zivra::app {
 
 // A labelled slider for an amount from 0 to 1, with the amount as a percentage beside the label.
 class SliderRow : public QWidget {
@@ -34,4 +34,4 @@ private:
     QSlider* slider_;
 };
 
-} // namespace zivra
+} // namespace zivra::app

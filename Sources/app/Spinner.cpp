@@ -3,7 +3,7 @@
 #include <QPainter>
 #include <QTimer>
 
-namespace zivra {
+namespace zivra::app {
 
 Spinner::Spinner(QWidget* parent) : QWidget(parent), timer_(new QTimer(this)) {
     setFixedSize(14, 14);
@@ -32,4 +32,4 @@ void Spinner::hideEvent(QHideEvent*) {
     timer_->stop();
 }
 
-} // namespace zivra
+} // namespace zivra::app

@@ -4,7 +4,7 @@
 
 class QTimer;
 
-namespace zivra {
+namespace zivra::app {
 
 // A small indeterminate progress indicator: an arc turning while the widget is shown.
 class Spinner : public QWidget {
@@ -22,4 +22,4 @@ private:
     int angle_ = 0;
 };
 
-} // namespace zivra
+} // namespace zivra::app

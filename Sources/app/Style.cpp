@@ -4,7 +4,7 @@
 #include <QPalette>
 #include <QWidget>
 
-namespace zivra {
+namespace zivra::app {
 
 QFont systemFont(qreal points, QFont::Weight weight) {
     QFont font = QApplication::font();
@@ -68,4 +68,4 @@ void setTextColor(QWidget* widget, const QColor& color) {
     widget->setPalette(palette);
 }
 
-} // namespace zivra
+} // namespace zivra::app

@@ -6,7 +6,7 @@
 
 class QWidget;
 
-namespace zivra {
+namespace zivra::app {
 
 // Zivra's two accent colours.
 inline QColor zivraTeal() {
@@ -39,4 +39,4 @@ QString verbatim(const QString& text);
 // Gives a label (or any widget drawing text) its text colour.
 void setTextColor(QWidget* widget, const QColor& color);
 
-} // namespace zivra
+} // namespace zivra::app

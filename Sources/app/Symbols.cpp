@@ -12,7 +12,7 @@ static void registerDrawings() {
     Q_INIT_RESOURCE(icons);
 }
 
-namespace zivra {
+namespace zivra::app {
 namespace {
 
 qreal screenRatio() {
@@ -100,4 +100,4 @@ QIcon symbolIcon(const QString& name) {
     return icon;
 }
 
-} // namespace zivra
+} // namespace zivra::app

@@ -5,7 +5,7 @@
 #include <QPixmap>
 #include <QString>
 
-namespace zivra {
+namespace zivra::app {
 
 // Zivra's drawings, found by name in one place. Symbols ("mic.fill", "gearshape.fill", ...) are
 // monochrome shapes painted in the colour asked for; images ("AppIcon", "menu_bar_icon") keep
@@ -20,4 +20,4 @@ QPixmap roundedImage(const QPixmap& source, qreal points, qreal radius);
 // An icon whose pixmaps are the symbol painted in the palette's colours for each mode.
 QIcon symbolIcon(const QString& name);
 
-} // namespace zivra
+} // namespace zivra::app

@@ -7,7 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace zivra {
+namespace zivra::app {
 namespace {
 
 int pipeEnds[2] = {-1, -1};
@@ -47,4 +47,4 @@ TerminationSignals::~TerminationSignals() {
     }
 }
 
-} // namespace zivra
+} // namespace zivra::app

@@ -4,7 +4,7 @@
 
 class QSocketNotifier;
 
-namespace zivra {
+namespace zivra::app {
 
 // Turns SIGTERM, SIGINT and SIGHUP into an orderly quit of the application, so that the
 // engine's cleanup runs (and the streams it captured go back to their device) also when the
@@ -19,4 +19,4 @@ private:
     QSocketNotifier* notifier_ = nullptr;
 };
 
-} // namespace zivra
+} // namespace zivra::app

@@ -4,7 +4,7 @@
 
 #include <QPainter>
 
-namespace zivra {
+namespace zivra::app {
 
 ToggleSwitch::ToggleSwitch(QWidget* parent) : QAbstractButton(parent) {
     setCheckable(true);
@@ -34,4 +34,4 @@ void ToggleSwitch::paintEvent(QPaintEvent*) {
     painter.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
 }
 
-} // namespace zivra
+} // namespace zivra::app

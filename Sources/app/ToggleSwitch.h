@@ -2,7 +2,7 @@
 
 #include <QAbstractButton>
 
-namespace zivra {
+namespace zivra::app {
 
 // An on/off switch: a rounded track with a round knob, tinted when on.
 class ToggleSwitch : public QAbstractButton {
@@ -16,4 +16,4 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-} // namespace zivra
+} // namespace zivra::app

@@ -11,20 +11,20 @@
 
 #include <algorithm>
 
-namespace zivra {
+namespace zivra::app {
 namespace {
 
 QStringList pickerTitles() {
     QStringList titles;
-    for (VocalRemovalMode mode : VocalSection::pickerModes) {
-        titles.append(rawValue(mode));
+    for (audio::VocalRemovalMode mode : VocalSection::pickerModes) {
+        titles.append(audio::rawValue(mode));
     }
     return titles;
 }
 
 } // namespace
 
-VocalSection::VocalSection(ZivraAudio& audio, QWidget* parent)
+VocalSection::VocalSection(audio::ZivraAudio& audio, QWidget* parent)
     : QWidget(parent), audio_(audio),
       removeVocals_(new LabeledToggle(QStringLiteral("Remove vocals"),
                                       {[&audio] { return audio.removeVocalsEnabled(); },
@@ -70,13 +70,13 @@ VocalSection::VocalSection(ZivraAudio& audio, QWidget* parent)
 void VocalSection::refresh() {
     removeVocals_->refresh();
     controls_->setVisible(audio_.removeVocalsEnabled());
-    const VocalRemovalMode mode = audio_.vocalRemovalMode();
+    const audio::VocalRemovalMode mode = audio_.vocalRemovalMode();
     const auto offered = std::find(pickerModes.begin(), pickerModes.end(), mode);
     picker_->setSelectedIndex(offered == pickerModes.end() ? -1
                                                            : int(offered - pickerModes.begin()));
-    blend_->setVisible(mode == VocalRemovalMode::custom);
+    blend_->setVisible(mode == audio::VocalRemovalMode::custom);
     mono_->refresh();
     karaoke_->refresh();
 }
 
-} // namespace zivra
+} // namespace zivra::app

@@ -6,9 +6,11 @@
 
 #include <array>
 
+namespace zivra::audio {
 class ZivraAudio;
+}
 
-namespace zivra {
+namespace zivra::app {
 
 class LabeledToggle;
 class SegmentedControl;
@@ -21,11 +23,11 @@ class VocalSection : public QWidget {
 public:
     // The modes the picker offers, in its order; "Off" and "Wide" are reached only by a preset or
     // a phone, and then no segment is selected.
-    static constexpr std::array<VocalRemovalMode, 4> pickerModes = {
-        VocalRemovalMode::karaoke, VocalRemovalMode::mono, VocalRemovalMode::aggressive,
-        VocalRemovalMode::custom};
+    static constexpr std::array<audio::VocalRemovalMode, 4> pickerModes = {
+        audio::VocalRemovalMode::karaoke, audio::VocalRemovalMode::mono,
+        audio::VocalRemovalMode::aggressive, audio::VocalRemovalMode::custom};
 
-    explicit VocalSection(ZivraAudio& audio, QWidget* parent = nullptr);
+    explicit VocalSection(audio::ZivraAudio& audio, QWidget* parent = nullptr);
 
     void refresh();
 
@@ -37,7 +39,7 @@ public:
     SliderRow* karaokeSlider() const { return karaoke_; }
 
 private:
-    ZivraAudio& audio_;
+    audio::ZivraAudio& audio_;
     LabeledToggle* removeVocals_;
     QWidget* controls_;
     SegmentedControl* picker_;
@@ -46,4 +48,4 @@ private:
     SliderRow* karaoke_;
 };
 
-} // namespace zivra
+} // namespace zivra::app

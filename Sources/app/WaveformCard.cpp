@@ -7,19 +7,20 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
-namespace zivra {
+namespace zivra::app {
 
-WaveformCard::WaveformCard(ZivraAudio& audio, QWidget* parent)
+WaveformCard::WaveformCard(audio::ZivraAudio& audio, QWidget* parent)
     : QWidget(parent), audio_(audio), view_(new WaveformView(barCount, zivraTeal(), this)) {
     setFixedHeight(cardHeight);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(inset, inset, inset, inset);
     layout->addWidget(view_);
-    for (auto signal : {&ZivraAudio::isEngineRunningChanged, &ZivraAudio::pitchEnabledChanged,
-                        &ZivraAudio::removeVocalsEnabledChanged}) {
+    for (auto signal :
+         {&audio::ZivraAudio::isEngineRunningChanged, &audio::ZivraAudio::pitchEnabledChanged,
+          &audio::ZivraAudio::removeVocalsEnabledChanged}) {
         connect(&audio_, signal, this, &WaveformCard::refresh);
     }
-    connect(&audio_, &ZivraAudio::waveformSamplesChanged, this, &WaveformCard::refresh);
+    connect(&audio_, &audio::ZivraAudio::waveformSamplesChanged, this, &WaveformCard::refresh);
     refresh();
 }
 
@@ -40,4 +41,4 @@ void WaveformCard::paintEvent(QPaintEvent*) {
     painter.drawRoundedRect(QRectF(rect()), inset, inset);
 }
 
-} // namespace zivra
+} // namespace zivra::app

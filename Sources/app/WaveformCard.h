@@ -2,9 +2,11 @@
 
 #include <QWidget>
 
+namespace zivra::audio {
 class ZivraAudio;
+}
 
-namespace zivra {
+namespace zivra::app {
 
 class WaveformView;
 
@@ -17,7 +19,7 @@ public:
     static constexpr int cardHeight = 80;
     static constexpr int inset = 14;
 
-    explicit WaveformCard(ZivraAudio& audio, QWidget* parent = nullptr);
+    explicit WaveformCard(audio::ZivraAudio& audio, QWidget* parent = nullptr);
 
     void refresh();
     bool isActive() const;
@@ -27,8 +29,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    ZivraAudio& audio_;
+    audio::ZivraAudio& audio_;
     WaveformView* view_;
 };
 
-} // namespace zivra
+} // namespace zivra::app

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace zivra {
+namespace zivra::app {
 
 WaveformGeometry WaveformGeometry::compute(const QList<float>& samples, bool isActive, int barCount,
                                            double width, double height) {
@@ -29,4 +29,4 @@ double WaveformGeometry::barX(int index, double width) const {
     return (width - rowWidth) * 0.5 + offsetX + index * (barWidth + spacing);
 }
 
-} // namespace zivra
+} // namespace zivra::app

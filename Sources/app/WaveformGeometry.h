@@ -2,7 +2,7 @@
 
 #include <QList>
 
-namespace zivra {
+namespace zivra::app {
 
 // Where the bars of a waveform go in a view of a given size: computed apart from drawing so
 // that the layout holds whatever paints it.
@@ -26,4 +26,4 @@ struct WaveformGeometry {
     double barX(int index, double width) const;
 };
 
-} // namespace zivra
+} // namespace zivra::app

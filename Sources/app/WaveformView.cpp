@@ -5,7 +5,7 @@
 #include <QPainter>
 #include <QVariantAnimation>
 
-namespace zivra {
+namespace zivra::app {
 
 WaveformView::WaveformView(int barCount, const QColor& color, QWidget* parent)
     : QWidget(parent), barCount_(barCount), color_(color) {
@@ -83,4 +83,4 @@ void WaveformView::paintEvent(QPaintEvent*) {
     }
 }
 
-} // namespace zivra
+} // namespace zivra::app

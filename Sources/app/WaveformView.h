@@ -11,7 +11,7 @@
 
 class QVariantAnimation;
 
-namespace zivra {
+namespace zivra::app {
 
 // A row of capsule-shaped level bars. Each bar eases to a new height over 0.06 s; a bar whose
 // height does not change stays still.
@@ -45,4 +45,4 @@ private:
     std::vector<std::unique_ptr<QVariantAnimation>> animations_;
 };
 
-} // namespace zivra
+} // namespace zivra::app

@@ -18,7 +18,7 @@
 
 #include <numbers>
 
-namespace zivra {
+namespace zivra::app {
 namespace {
 
 QColor templateColor() {
@@ -27,7 +27,8 @@ QColor templateColor() {
 
 } // namespace
 
-ZivraAppDelegate::ZivraAppDelegate(ZivraAudio& audio, PermissionServices services, QObject* parent)
+ZivraAppDelegate::ZivraAppDelegate(audio::ZivraAudio& audio, PermissionServices services,
+                                   QObject* parent)
     : QObject(parent), terminate([] { QCoreApplication::quit(); }), audio_(audio),
       services_(std::move(services)) {}
 
@@ -166,7 +167,7 @@ void ZivraAppDelegate::popoverDidClose() {
 }
 
 bool ZivraAppDelegate::onboardingRequired() const {
-    return zivra::onboardingRequired(services_, QSettings());
+    return app::onboardingRequired(services_, QSettings());
 }
 
 void ZivraAppDelegate::showOnboardingIfNeeded() {
@@ -208,4 +209,4 @@ void ZivraAppDelegate::showOnboardingIfNeeded() {
     onboardingWindow_->activateWindow();
 }
 
-} // namespace zivra
+} // namespace zivra::app

@@ -9,9 +9,11 @@
 #include <functional>
 
 class QSystemTrayIcon;
+namespace zivra::audio {
 class ZivraAudio;
+}
 
-namespace zivra {
+namespace zivra::app {
 
 class OnboardingWindow;
 class PopoverWindow;
@@ -24,7 +26,8 @@ class ZivraAppDelegate : public QObject {
 public:
     static inline const QString bundleIdentifier = QStringLiteral("velmora.zivra");
 
-    ZivraAppDelegate(ZivraAudio& audio, PermissionServices services, QObject* parent = nullptr);
+    ZivraAppDelegate(audio::ZivraAudio& audio, PermissionServices services,
+                     QObject* parent = nullptr);
     ~ZivraAppDelegate() override;
 
     void applicationDidFinishLaunching();
@@ -59,7 +62,7 @@ private:
     void permissionGrantedAction();
     bool hasTray() const;
 
-    ZivraAudio& audio_;
+    audio::ZivraAudio& audio_;
     PermissionServices services_;
     QSystemTrayIcon* statusItem_ = nullptr;
     PopoverWindow* popover_ = nullptr;
@@ -67,4 +70,4 @@ private:
     bool shouldReopenPopoverAfterPermission_ = false;
 };
 
-} // namespace zivra
+} // namespace zivra::app

@@ -15,10 +15,11 @@ int main(int argc, char** argv) {
     // Zivra lives in the tray: closing its last window does not end it.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    const zivra::TerminationSignals termination;
-    zivra::ZivraAppDelegate delegate(ZivraAudio::shared(), zivra::PermissionServices::system());
+    const zivra::app::TerminationSignals termination;
+    zivra::app::ZivraAppDelegate delegate(zivra::audio::ZivraAudio::shared(),
+                                          zivra::app::PermissionServices::system());
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
-                     &zivra::ZivraAppDelegate::applicationWillTerminate);
-    QTimer::singleShot(0, &delegate, &zivra::ZivraAppDelegate::applicationDidFinishLaunching);
+                     &zivra::app::ZivraAppDelegate::applicationWillTerminate);
+    QTimer::singleShot(0, &delegate, &zivra::app::ZivraAppDelegate::applicationDidFinishLaunching);
     return app.exec();
 }

@@ -2,6 +2,10 @@
 
 #include "platform/sound/AudioBuffers.h"
 
+namespace zivra::audio {
+
 // One buffer of the stream mixer's tap: non-interleaved 32-bit float channels,
 // valid only while the call that hands it over runs.
-using AudioPCMBuffer = zivra::sound::PcmBufferView;
+using AudioPCMBuffer = platform::sound::PcmBufferView;
+
+} // namespace zivra::audio

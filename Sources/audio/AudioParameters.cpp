@@ -1,5 +1,7 @@
 #include "audio/AudioParameters.h"
 
+namespace zivra::audio {
+
 void AudioParameters::setVolume(float volume) {
     std::lock_guard guard(lock_);
     values_.volume = volume;
@@ -20,3 +22,5 @@ AudioParameters::Values AudioParameters::snapshot() const {
     std::lock_guard guard(lock_);
     return values_;
 }
+
+} // namespace zivra::audio

@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+namespace zivra::audio {
+
 // The settings that the render path reads, shared between the main thread
 // (writer) and the render thread (reader) under one lock. The blend pair is
 // always written in one hold so the render path never sees half of it.
@@ -23,3 +25,5 @@ private:
     mutable std::mutex lock_;
     Values values_;
 };
+
+} // namespace zivra::audio

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 
-using zivra::sound::AudioBuffer;
+namespace zivra::audio {
+
+using platform::sound::AudioBuffer;
 
 namespace {
 
@@ -61,8 +63,10 @@ void captureIntoRing(MirrorBuffer& ring, std::span<const AudioBuffer> input) {
                 1, frames);
 }
 
-zivra::sound::CaptureBlock makeCaptureBlock(std::shared_ptr<RingBuffer> ring) {
+platform::sound::CaptureBlock makeCaptureBlock(std::shared_ptr<RingBuffer> ring) {
     return [ring = std::move(ring)](std::span<const AudioBuffer> input) {
         captureIntoRing(ring->buffer(), input);
     };
 }
+
+} // namespace zivra::audio

@@ -7,12 +7,16 @@
 #include <memory>
 #include <span>
 
+namespace zivra::audio {
+
 // Writes one captured block into the ring as interleaved stereo float frames
 // (8 bytes each), whatever layout the device delivered: mono is duplicated
 // into both channels, interleaved multichannel keeps channels 0 and 1, planar
 // buffers take left from buffer 0 and right from buffer 1. A block is written
 // whole or, when the ring lacks room for it, dropped.
-void captureIntoRing(MirrorBuffer& ring, std::span<const zivra::sound::AudioBuffer> input);
+void captureIntoRing(MirrorBuffer& ring, std::span<const platform::sound::AudioBuffer> input);
 
 // The device callback of a graph: captures into the given ring, which it keeps.
-zivra::sound::CaptureBlock makeCaptureBlock(std::shared_ptr<RingBuffer> ring);
+platform::sound::CaptureBlock makeCaptureBlock(std::shared_ptr<RingBuffer> ring);
+
+} // namespace zivra::audio

@@ -3,9 +3,13 @@
 #include <stdexcept>
 #include <string>
 
+namespace zivra::audio {
+
 // A failure of the engine's own making while it builds its graph; its text is
 // what the status line shows after "Error: ".
 class EngineError : public std::runtime_error {
 public:
     explicit EngineError(const std::string& message) : std::runtime_error(message) {}
 };
+
+} // namespace zivra::audio

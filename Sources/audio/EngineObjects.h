@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 
+namespace zivra::audio {
+
 class ZivraAudio;
 
 // Lets the audio threads find out whether the engine still exists. The
@@ -28,15 +30,15 @@ struct EngineObjects {
     std::shared_ptr<EngineAnchor> anchor;
 
     std::uint32_t outputDevice = 0;
-    std::unique_ptr<zivra::sound::Tap> tap;
-    zivra::sound::StreamFormat tapFormat;
-    std::unique_ptr<zivra::sound::CaptureDevice> captureDevice;
+    std::unique_ptr<platform::sound::Tap> tap;
+    platform::sound::StreamFormat tapFormat;
+    std::unique_ptr<platform::sound::CaptureDevice> captureDevice;
     bool ioProcInstalled = false;
-    std::unique_ptr<zivra::sound::OutputGraph> graph;
+    std::unique_ptr<platform::sound::OutputGraph> graph;
     std::shared_ptr<RingBuffer> ring;
 
-    zivra::sound::ListenerId deviceListener = 0;
-    zivra::sound::ListenerId defaultOutputListener = 0;
+    platform::sound::ListenerId deviceListener = 0;
+    platform::sound::ListenerId defaultOutputListener = 0;
 
     // One graph is built at a time; requests that arrive meanwhile are
     // answered once the build has finished. Every cleanup() starts a new
@@ -45,3 +47,5 @@ struct EngineObjects {
     bool reevaluateAfterBuild = false;
     std::uint64_t generation = 0;
 };
+
+} // namespace zivra::audio

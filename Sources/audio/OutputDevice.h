@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace zivra::audio {
+
 // An output device as the output menu lists it, identified by audioID and
 // compared and hashed on all three fields.
 struct OutputDevice {
@@ -18,3 +20,5 @@ struct OutputDevice {
 inline size_t qHash(const OutputDevice& device, size_t seed = 0) {
     return qHashMulti(seed, device.audioID, device.uid, device.name);
 }
+
+} // namespace zivra::audio

@@ -2,6 +2,8 @@
 
 #include "audio/RawValue.h"
 
+namespace zivra::audio {
+
 QString rawValue(PitchControlMode mode) {
     switch (mode) {
     case PitchControlMode::semitones:
@@ -15,3 +17,5 @@ QString rawValue(PitchControlMode mode) {
 std::optional<PitchControlMode> pitchControlModeFromRaw(const QString& raw) {
     return modeFromRaw(allPitchControlModes, raw);
 }
+
+} // namespace zivra::audio

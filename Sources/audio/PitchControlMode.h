@@ -5,6 +5,8 @@
 #include <array>
 #include <optional>
 
+namespace zivra::audio {
+
 // How the popover's pitch controls step: whole semitones or ten-cent steps.
 // The raw strings are the stored and transmitted form.
 enum class PitchControlMode { semitones, cents };
@@ -15,3 +17,5 @@ inline constexpr std::array<PitchControlMode, 2> allPitchControlModes = {
 QString rawValue(PitchControlMode mode);
 // Exact, case-sensitive match of a raw string; nothing for any other text.
 std::optional<PitchControlMode> pitchControlModeFromRaw(const QString& raw);
+
+} // namespace zivra::audio

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <optional>
 
+namespace zivra::audio {
+
 // The case among `all` whose raw string is exactly `raw`.
 template <typename Mode, std::size_t N>
 std::optional<Mode> modeFromRaw(const std::array<Mode, N>& all, const QString& raw) {
@@ -15,3 +17,5 @@ std::optional<Mode> modeFromRaw(const std::array<Mode, N>& all, const QString& r
     }
     return std::nullopt;
 }
+
+} // namespace zivra::audio

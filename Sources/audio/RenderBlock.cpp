@@ -3,7 +3,9 @@
 #include <cstring>
 #include <limits>
 
-using zivra::sound::AudioBuffer;
+namespace zivra::audio {
+
+using platform::sound::AudioBuffer;
 
 namespace {
 
@@ -73,10 +75,12 @@ void renderFromRing(MirrorBuffer& ring, const AudioParameters& parameters, bool&
     isSilence = false;
 }
 
-zivra::sound::RenderBlock makeRenderBlock(std::shared_ptr<RingBuffer> ring,
-                                          std::shared_ptr<const AudioParameters> parameters) {
+platform::sound::RenderBlock makeRenderBlock(std::shared_ptr<RingBuffer> ring,
+                                             std::shared_ptr<const AudioParameters> parameters) {
     return [ring = std::move(ring), parameters = std::move(parameters)](
                bool& isSilence, std::uint32_t frameCount, std::span<AudioBuffer> output) {
         renderFromRing(ring->buffer(), *parameters, isSilence, frameCount, output);
     };
 }
+
+} // namespace zivra::audio

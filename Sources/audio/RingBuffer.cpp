@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace zivra::audio {
+
 RingBuffer::RingBuffer(std::uint32_t capacity) {
     MirrorBufferInit(&buffer_, capacity);
 }
@@ -25,3 +27,5 @@ std::uint32_t RingBuffer::read(void* destination, std::uint32_t length) {
 void RingBuffer::clear() {
     MirrorBufferClear(&buffer_);
 }
+
+} // namespace zivra::audio

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace zivra::audio {
+
 // Owns one mirrored ring for exactly one producer and one consumer. A ring
 // whose mapping failed has no storage: it stores nothing and reads nothing.
 // Producers and the render path work on buffer() with the MirrorBuffer
@@ -27,3 +29,5 @@ public:
 private:
     MirrorBuffer buffer_{};
 };
+
+} // namespace zivra::audio

@@ -11,6 +11,8 @@
 #include <cmath>
 #include <limits>
 
+namespace zivra::audio {
+
 size_t qHash(const SongPreset& p, size_t seed) {
     return qHashMulti(seed, p.id, p.name, p.pitchEnabled, p.pitchSemitones, p.pitchCents,
                       int(p.pitchControlMode), p.removeVocalsEnabled, p.volume,
@@ -137,3 +139,5 @@ std::optional<QList<SongPreset>> decodePresets(const QByteArray& json) {
     }
     return presets;
 }
+
+} // namespace zivra::audio

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <optional>
 
+namespace zivra::audio {
+
 // A named snapshot of the ten sound controls. Two snapshots of the same
 // settings are different presets: equality includes the id.
 struct SongPreset {
@@ -38,3 +40,5 @@ size_t qHash(const SongPreset& preset, size_t seed = 0);
 std::optional<QByteArray> encodePresets(const QList<SongPreset>& presets);
 // All or nothing: any malformed record makes the whole array unreadable.
 std::optional<QList<SongPreset>> decodePresets(const QByteArray& json);
+
+} // namespace zivra::audio

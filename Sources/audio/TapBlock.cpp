@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
+namespace zivra::audio {
+
 MeterReading measureTapBuffer(const AudioPCMBuffer& buffer) {
     const float* samples = buffer.channels[0];
     const std::uint32_t n = buffer.frameLength;
@@ -19,9 +21,9 @@ MeterReading measureTapBuffer(const AudioPCMBuffer& buffer) {
     return reading;
 }
 
-zivra::sound::TapBlock makeTapBlock(std::weak_ptr<const void> engine,
-                                    std::function<void(const AudioPCMBuffer&)> append,
-                                    std::function<void(const MeterReading&)> publish) {
+platform::sound::TapBlock makeTapBlock(std::weak_ptr<const void> engine,
+                                       std::function<void(const AudioPCMBuffer&)> append,
+                                       std::function<void(const MeterReading&)> publish) {
     return [engine = std::move(engine), append = std::move(append),
             publish = std::move(publish)](const AudioPCMBuffer& buffer) {
         if (append)
@@ -34,3 +36,5 @@ zivra::sound::TapBlock makeTapBlock(std::weak_ptr<const void> engine,
         publish(measureTapBuffer(buffer));
     };
 }
+
+} // namespace zivra::audio

@@ -7,6 +7,8 @@
 #include <functional>
 #include <memory>
 
+namespace zivra::audio {
+
 // What the meters show for one tap buffer: 28 absolute samples of channel 0
 // spread over the buffer, and the RMS level of channel 0.
 struct MeterReading {
@@ -22,6 +24,8 @@ MeterReading measureTapBuffer(const AudioPCMBuffer& buffer);
 // first, then, while the engine (observed through `engine`) still exists and
 // the buffer carries audio, measures it and hands the reading to `publish`.
 // Runs on the tap thread.
-zivra::sound::TapBlock makeTapBlock(std::weak_ptr<const void> engine,
-                                    std::function<void(const AudioPCMBuffer&)> append,
-                                    std::function<void(const MeterReading&)> publish);
+platform::sound::TapBlock makeTapBlock(std::weak_ptr<const void> engine,
+                                       std::function<void(const AudioPCMBuffer&)> append,
+                                       std::function<void(const MeterReading&)> publish);
+
+} // namespace zivra::audio

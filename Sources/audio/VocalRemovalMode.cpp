@@ -2,6 +2,8 @@
 
 #include "audio/RawValue.h"
 
+namespace zivra::audio {
+
 QString rawValue(VocalRemovalMode mode) {
     switch (mode) {
     case VocalRemovalMode::off:
@@ -23,3 +25,5 @@ QString rawValue(VocalRemovalMode mode) {
 std::optional<VocalRemovalMode> vocalRemovalModeFromRaw(const QString& raw) {
     return modeFromRaw(allVocalRemovalModes, raw);
 }
+
+} // namespace zivra::audio

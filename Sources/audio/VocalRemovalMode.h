@@ -5,6 +5,8 @@
 #include <array>
 #include <optional>
 
+namespace zivra::audio {
+
 // Vocal removal settings, each standing for a pair of blend weights. The raw
 // strings are the stored and transmitted form.
 enum class VocalRemovalMode { off, mono, wide, karaoke, aggressive, custom };
@@ -16,3 +18,5 @@ inline constexpr std::array<VocalRemovalMode, 6> allVocalRemovalModes = {
 QString rawValue(VocalRemovalMode mode);
 // Exact, case-sensitive match of a raw string; nothing for any other text.
 std::optional<VocalRemovalMode> vocalRemovalModeFromRaw(const QString& raw);
+
+} // namespace zivra::audio

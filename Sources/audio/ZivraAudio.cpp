@@ -5,6 +5,8 @@
 
 #include <QTimer>
 
+namespace zivra::audio {
+
 namespace {
 
 ZivraAudioEnvironment withDefaults(ZivraAudioEnvironment environment) {
@@ -80,3 +82,5 @@ void ZivraAudio::broadcastState() {
     if (broadcastStateHandler)
         broadcastStateHandler();
 }
+
+} // namespace zivra::audio

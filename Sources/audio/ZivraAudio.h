@@ -17,6 +17,8 @@
 #include <optional>
 #include <utility>
 
+namespace zivra::audio {
+
 class AudioParameters;
 struct EngineObjects;
 struct ZivraAudioEnvironment;
@@ -249,3 +251,5 @@ private:
     std::shared_ptr<AudioParameters> audioParams_;
     std::unique_ptr<EngineObjects> objects_;
 };
+
+} // namespace zivra::audio

@@ -8,8 +8,10 @@
 
 #include <array>
 
-using zivra::sound::DeviceChange;
-using zivra::sound::SinkInfo;
+namespace zivra::audio {
+
+using platform::sound::DeviceChange;
+using platform::sound::SinkInfo;
 
 namespace {
 
@@ -112,9 +114,11 @@ void ZivraAudio::startListeningForDeviceChanges() {
 
 void ZivraAudio::stopListeningForDeviceChanges() {
     EngineObjects& o = *objects_;
-    for (zivra::sound::ListenerId* id : {&o.deviceListener, &o.defaultOutputListener}) {
+    for (platform::sound::ListenerId* id : {&o.deviceListener, &o.defaultOutputListener}) {
         if (*id != 0)
             o.environment.sound->removeListener(*id);
         *id = 0;
     }
 }
+
+} // namespace zivra::audio

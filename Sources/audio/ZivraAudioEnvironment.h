@@ -7,12 +7,16 @@
 #include <functional>
 #include <memory>
 
+namespace zivra::audio {
+
 // The platform services an engine runs on: the real ones for
 // ZivraAudio::shared(), fakes in unit tests.
 struct ZivraAudioEnvironment {
-    std::shared_ptr<zivra::sound::SoundServer> sound;
+    std::shared_ptr<platform::sound::SoundServer> sound;
     ZivraAudioPermission* permission = &ZivraAudioPermission::shared();
     // Waits without blocking the main thread, then runs the continuation on
     // it. The default uses a main-loop timer.
     std::function<void(std::chrono::milliseconds, std::function<void()>)> sleep;
 };
+
+} // namespace zivra::audio

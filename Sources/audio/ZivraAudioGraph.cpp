@@ -12,6 +12,8 @@
 
 #include <cmath>
 
+namespace zivra::audio {
+
 namespace {
 
 constexpr std::uint32_t ringCapacity = 0x400000;
@@ -74,9 +76,9 @@ void ZivraAudio::setupCapture() {
     if (deviceUID(o.outputDevice).isEmpty())
         throw EngineError("Could not read output device UID");
 
-    zivra::sound::TapDescription description{"Zivra Tap", static_cast<long>(getpid())};
+    platform::sound::TapDescription description{"Zivra Tap", static_cast<long>(getpid())};
     o.tap = o.environment.sound->createTap(description);
-    const std::optional<zivra::sound::StreamFormat> format = o.tap->format();
+    const std::optional<platform::sound::StreamFormat> format = o.tap->format();
     if (!format || !(format->sampleRate > 0) || format->channels == 0)
         throw EngineError("Could not read tap format");
     o.tapFormat = *format;
@@ -109,7 +111,7 @@ void ZivraAudio::setupGraph() {
     if (!std::isfinite(rate))
         throw EngineError("Could not create audio format");
 
-    o.graph = o.environment.sound->createOutputGraph(zivra::sound::StreamFormat{rate, 2});
+    o.graph = o.environment.sound->createOutputGraph(platform::sound::StreamFormat{rate, 2});
     if (!o.graph)
         throw EngineError("Could not create engine");
     o.graph->setPitch(pitchEnabled_ ? pitchCents_ : 0.0f);
@@ -125,3 +127,5 @@ void ZivraAudio::setupGraph() {
     o.captureDevice->createIOProc(makeCaptureBlock(o.ring));
     o.ioProcInstalled = true;
 }
+
+} // namespace zivra::audio

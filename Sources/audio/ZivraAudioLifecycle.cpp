@@ -4,6 +4,8 @@
 #include <QPointer>
 #include <QTimer>
 
+namespace zivra::audio {
+
 bool ZivraAudio::engineWanted() const {
     return pitchEnabled_ || removeVocalsEnabled_ || handoffActive_;
 }
@@ -147,3 +149,5 @@ void ZivraAudio::updatePitch() {
     objects_->graph->setPitch(pitchEnabled_ ? pitchCents_ : 0.0f);
     objects_->graph->setBypass(!pitchEnabled_);
 }
+
+} // namespace zivra::audio

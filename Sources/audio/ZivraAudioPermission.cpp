@@ -1,5 +1,7 @@
 #include "audio/ZivraAudioPermission.h"
 
+namespace zivra::audio {
+
 ZivraAudioPermission& ZivraAudioPermission::shared() {
     static ZivraAudioPermission instance;
     return instance;
@@ -12,3 +14,5 @@ bool ZivraAudioPermission::preflightAudioCapture() const {
 void ZivraAudioPermission::requestAudioCapturePermission(std::function<void(bool)> completion) {
     completion(true);
 }
+
+} // namespace zivra::audio

@@ -2,6 +2,8 @@
 
 #include <functional>
 
+namespace zivra::audio {
+
 // The system-audio-recording permission. Linux desktops have no
 // per-application permission to record what other programs play: the
 // preflight answers granted and a request is granted at once. The engine's
@@ -19,3 +21,5 @@ public:
     // the answer (true = granted), possibly before this call returns.
     virtual void requestAudioCapturePermission(std::function<void(bool granted)> completion);
 };
+
+} // namespace zivra::audio

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <optional>
 
+namespace zivra::audio {
+
 namespace {
 
 // pitchCents / 100 rounded half away from zero, in single precision as the
@@ -61,3 +63,5 @@ void ZivraAudio::syncPitchForMode() {
         return;
     setPitchSemitones(*semitonesForCents(pitchCents_));
 }
+
+} // namespace zivra::audio

@@ -2,6 +2,8 @@
 
 #include <QSettings>
 
+namespace zivra::audio {
+
 namespace {
 
 const QString presetsKey = QStringLiteral("velmora.zivra.presets");
@@ -77,3 +79,5 @@ void ZivraAudio::deletePreset(const SongPreset& preset) {
         setSelectedPresetID(std::nullopt);
     storePresets();
 }
+
+} // namespace zivra::audio

@@ -1,11 +1,13 @@
 #include "audio/ZivraAudio.h"
 #include "audio/ZivraAudioEnvironment.h"
 
+namespace zivra::audio {
+
 namespace {
 
 ZivraAudio* createShared() {
     ZivraAudioEnvironment environment;
-    environment.sound = zivra::sound::createSoundServer();
+    environment.sound = platform::sound::createSoundServer();
     return new ZivraAudio(std::move(environment));
 }
 
@@ -17,3 +19,5 @@ ZivraAudio& ZivraAudio::shared() {
     static ZivraAudio* const instance = createShared();
     return *instance;
 }
+
+} // namespace zivra::audio

@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+namespace zivra::audio {
+
 void ZivraAudio::setRemoveVocalsEnabled(bool value) {
     publish(removeVocalsEnabled_, value, &ZivraAudio::removeVocalsEnabledChanged);
     if (!value)
@@ -89,3 +91,5 @@ void ZivraAudio::markVocalRemovalModeCustomIfNeeded() {
         return;
     setVocalRemovalMode(VocalRemovalMode::custom);
 }
+
+} // namespace zivra::audio

@@ -1,7 +1,7 @@
 #include "handoff/MediaController.h"
 
-#include "platform/mediakeys/MediaKeys.h"
 #include "handoff/PlayerScriptTexts.h"
+#include "platform/mediakeys/MediaKeys.h"
 #include "platform/playerscript/PlayerScripts.h"
 
 #include <QCoreApplication>
@@ -10,7 +10,7 @@
 #include <chrono>
 #include <thread>
 
-namespace zivra {
+namespace zivra::handoff {
 
 namespace {
 
@@ -34,7 +34,7 @@ const CommandRoute& routeOf(MediaController::Command command) {
     return routes[static_cast<std::size_t>(command)];
 }
 
-using platform::SystemDefinedEvent;
+using platform::mediakeys::SystemDefinedEvent;
 
 // The key-down (pressed) or key-up (released) event of one media key; the state sits in bits 8
 // to 15 of both the modifier flags and data1.
@@ -51,12 +51,13 @@ SystemDefinedEvent mediaKeyEvent(long key, long state) {
 } // namespace
 
 MediaController& MediaController::shared() {
-    static MediaController* const controller =
-        new MediaController(platform::systemMediaKeys(), platform::systemPlayerScripts());
+    static MediaController* const controller = new MediaController(
+        platform::mediakeys::systemMediaKeys(), platform::playerscript::systemPlayerScripts());
     return *controller;
 }
 
-MediaController::MediaController(platform::MediaKeys& keys, platform::PlayerScripts& scripts)
+MediaController::MediaController(platform::mediakeys::MediaKeys& keys,
+                                 platform::playerscript::PlayerScripts& scripts)
     : keys_(keys), scripts_(scripts) {
     // Commands run on the main thread even when the first one arrives on a connection thread.
     if (QCoreApplication* app = QCoreApplication::instance()) {
@@ -106,10 +107,10 @@ void MediaController::postMediaKey(Command command) {
 
 void MediaController::sendAppleScript(Command command) {
     const QString verb = QString::fromLatin1(routeOf(command).verb);
-    for (const QString& player : playerscripts::players) {
+    for (const QString& player : scriptedPlayers) {
         // Failures are the players' business: the other player still gets its script.
-        scripts_.run(playerscripts::command(player, verb));
+        scripts_.run(commandScript(player, verb));
     }
 }
 
-} // namespace zivra
+} // namespace zivra::handoff

@@ -2,12 +2,14 @@
 
 #include <QObject>
 
-namespace zivra {
-
-namespace platform {
+namespace zivra::platform::mediakeys {
 class MediaKeys;
+}
+namespace zivra::platform::playerscript {
 class PlayerScripts;
-} // namespace platform
+}
+
+namespace zivra::handoff {
 
 // Carries transport commands to the desktop's media players: every command is posted as a
 // media key and sent as a script to "Spotify" and then "Music".
@@ -19,7 +21,8 @@ public:
     // The one controller, created on first use and kept for the life of the process.
     static MediaController& shared();
 
-    MediaController(platform::MediaKeys& keys, platform::PlayerScripts& scripts);
+    MediaController(platform::mediakeys::MediaKeys& keys,
+                    platform::playerscript::PlayerScripts& scripts);
 
     // Returns at once; the command is carried out later on the main thread, after the commands
     // sent before it. May be called from any thread.
@@ -40,8 +43,8 @@ private:
     void postMediaKey(Command command);
     void sendAppleScript(Command command);
 
-    platform::MediaKeys& keys_;
-    platform::PlayerScripts& scripts_;
+    platform::mediakeys::MediaKeys& keys_;
+    platform::playerscript::PlayerScripts& scripts_;
 };
 
-} // namespace zivra
+} // namespace zivra::handoff

@@ -8,18 +8,18 @@
 #include <charconv>
 #include <iostream>
 
-namespace zivra {
+namespace zivra::handoff {
 
 namespace {
 
-const QString& spotify = playerscripts::players[0];
-const QString& music = playerscripts::players[1];
+const QString& spotify = scriptedPlayers[0];
+const QString& music = scriptedPlayers[1];
 const QString spotifyIdentifier = QStringLiteral("com.spotify.client");
 const QString musicIdentifier = QStringLiteral("com.apple.Music");
 
 // The script's result, or nothing when it did not compile or failed (failures are printed).
-std::optional<platform::ScriptOutcome> runAppleScript(platform::PlayerScripts& scripts,
-                                                      const QString& source) {
+std::optional<platform::playerscript::ScriptOutcome>
+runAppleScript(platform::playerscript::PlayerScripts& scripts, const QString& source) {
     auto outcome = scripts.run(source);
     if (!outcome) {
         return std::nullopt;
@@ -54,21 +54,21 @@ double decimalOrZero(const QString& text) {
 } // namespace
 
 std::optional<NowPlayingProvider::Track> NowPlayingProvider::track(const QString& app) {
-    return track(app, platform::systemPlayerScripts());
+    return track(app, platform::playerscript::systemPlayerScripts());
 }
 
 void NowPlayingProvider::setPosition(double seconds) {
-    setPosition(seconds, platform::systemPlayerScripts());
+    setPosition(seconds, platform::playerscript::systemPlayerScripts());
 }
 
 NowPlayingProvider::MediaControlPermissionStatus
 NowPlayingProvider::preflightMediaControlPermission() {
-    return preflightMediaControlPermission(platform::systemPlayerScripts());
+    return preflightMediaControlPermission(platform::playerscript::systemPlayerScripts());
 }
 
 std::optional<NowPlayingProvider::Track>
-NowPlayingProvider::track(const QString& app, platform::PlayerScripts& scripts) {
-    const auto outcome = runAppleScript(scripts, playerscripts::trackQuery(app));
+NowPlayingProvider::track(const QString& app, platform::playerscript::PlayerScripts& scripts) {
+    const auto outcome = runAppleScript(scripts, trackQueryScript(app));
     if (!outcome || !outcome->stringValue || outcome->stringValue->isEmpty()) {
         return std::nullopt;
     }
@@ -93,14 +93,16 @@ NowPlayingProvider::track(const QString& app, platform::PlayerScripts& scripts) 
     return track;
 }
 
-void NowPlayingProvider::setPosition(double seconds, platform::PlayerScripts& scripts) {
-    for (const QString& app : playerscripts::players) {
-        runAppleScript(scripts, playerscripts::seek(app, seconds));
+void NowPlayingProvider::setPosition(double seconds,
+                                     platform::playerscript::PlayerScripts& scripts) {
+    for (const QString& app : scriptedPlayers) {
+        runAppleScript(scripts, seekScript(app, seconds));
     }
 }
 
 NowPlayingProvider::MediaControlPermissionStatus
-NowPlayingProvider::preflightMediaControlPermission(platform::PlayerScripts& scripts) {
+NowPlayingProvider::preflightMediaControlPermission(
+    platform::playerscript::PlayerScripts& scripts) {
     const QStringList running = scripts.runningApplications();
     QStringList players;
     if (running.contains(spotifyIdentifier)) {
@@ -115,14 +117,15 @@ NowPlayingProvider::preflightMediaControlPermission(platform::PlayerScripts& scr
     bool refused = false;
     for (const QString& app : players) {
         // The probe stays quiet about its errors: a refusal is an answer here.
-        const auto outcome = scripts.run(playerscripts::permissionProbe(app));
+        const auto outcome = scripts.run(permissionProbeScript(app));
         if (!outcome) {
             continue;
         }
         if (outcome->succeeded && outcome->stringValue && !outcome->stringValue->isEmpty()) {
             return MediaControlPermissionStatus::granted;
         }
-        if (!outcome->succeeded && outcome->errorNumber == platform::PlayerScripts::notPermitted) {
+        if (!outcome->succeeded &&
+            outcome->errorNumber == platform::playerscript::PlayerScripts::notPermitted) {
             refused = true;
         }
     }
@@ -130,4 +133,4 @@ NowPlayingProvider::preflightMediaControlPermission(platform::PlayerScripts& scr
                    : MediaControlPermissionStatus::undetermined;
 }
 
-} // namespace zivra
+} // namespace zivra::handoff

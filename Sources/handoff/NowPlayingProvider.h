@@ -4,11 +4,11 @@
 
 #include <optional>
 
-namespace zivra {
-
-namespace platform {
+namespace zivra::platform::playerscript {
 class PlayerScripts;
-} // namespace platform
+}
+
+namespace zivra::handoff {
 
 // What the media players "Spotify" and "Music" are playing, seeking in them, and whether Zivra
 // may control them. Every operation blocks its caller while the players answer.
@@ -40,10 +40,11 @@ public:
     static MediaControlPermissionStatus preflightMediaControlPermission();
 
     // The same operations against the given player scripts.
-    static std::optional<Track> track(const QString& app, platform::PlayerScripts& scripts);
-    static void setPosition(double seconds, platform::PlayerScripts& scripts);
+    static std::optional<Track> track(const QString& app,
+                                      platform::playerscript::PlayerScripts& scripts);
+    static void setPosition(double seconds, platform::playerscript::PlayerScripts& scripts);
     static MediaControlPermissionStatus
-    preflightMediaControlPermission(platform::PlayerScripts& scripts);
+    preflightMediaControlPermission(platform::playerscript::PlayerScripts& scripts);
 };
 
-} // namespace zivra
+} // namespace zivra::handoff

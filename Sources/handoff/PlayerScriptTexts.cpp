@@ -1,13 +1,13 @@
 #include "handoff/PlayerScriptTexts.h"
 
-namespace zivra::playerscripts {
+namespace zivra::handoff {
 
-QString command(const QString& player, const QString& verb) {
+QString commandScript(const QString& player, const QString& verb) {
     return "if application \"" + player + "\" is running then\n    tell application \"" + player +
            "\" to " + verb + "\nend if";
 }
 
-QString trackQuery(const QString& player) {
+QString trackQueryScript(const QString& player) {
     return "if application \"" + player + "\" is running then\n    tell application \"" + player +
            "\"\n        try\n            return (name of current track) & \"|\" & (artist of "
            "current track) & \"|\" & (player state as string) & \"|\" & (player position as "
@@ -15,16 +15,16 @@ QString trackQuery(const QString& player) {
            "            return \"\"\n        end try\n    end tell\nend if";
 }
 
-QString seek(const QString& player, double seconds) {
+QString seekScript(const QString& player, double seconds) {
     return QStringLiteral("if application \"%1\" is running then\n    tell application \"%1\" to "
                           "set player position to %2\nend if")
         .arg(player, QString::number(seconds, 'f', 6));
 }
 
-QString permissionProbe(const QString& player) {
+QString permissionProbeScript(const QString& player) {
     return "tell application \"" + player +
            "\"\n    try\n        return (player state as string)\n    on error\n        return "
            "\"\"\n    end try\nend tell";
 }
 
-} // namespace zivra::playerscripts
+} // namespace zivra::handoff

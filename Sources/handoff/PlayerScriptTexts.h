@@ -4,18 +4,18 @@
 #include <QStringList>
 
 // The scripts Zivra sends to the media players "Spotify" and "Music".
-namespace zivra::playerscripts {
+namespace zivra::handoff {
 
 // The players, in the order Zivra addresses them.
-inline const QStringList players{QStringLiteral("Spotify"), QStringLiteral("Music")};
+inline const QStringList scriptedPlayers{QStringLiteral("Spotify"), QStringLiteral("Music")};
 
 // Sends one command (a verb such as "playpause") to the player when it is running.
-QString command(const QString& player, const QString& verb);
+QString commandScript(const QString& player, const QString& verb);
 // Asks the running player for "title|artist|state|position|duration" of its current track.
-QString trackQuery(const QString& player);
+QString trackQueryScript(const QString& player);
 // Moves the running player's position to the given second.
-QString seek(const QString& player, double seconds);
+QString seekScript(const QString& player, double seconds);
 // Asks the player for its state, to find out whether Zivra may control it.
-QString permissionProbe(const QString& player);
+QString permissionProbeScript(const QString& player);
 
-} // namespace zivra::playerscripts
+} // namespace zivra::handoff

@@ -15,6 +15,8 @@
 #include <functional>
 #include <vector>
 
+namespace zivra::audio {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -40,7 +42,10 @@ volatile float sink;
 
 } // namespace
 
+} // namespace zivra::audio
+
 int main() {
+    using namespace zivra::audio;
     RingBuffer ring(0x400000);
     MirrorBuffer& buffer = ring.buffer();
     std::vector<float> source(2 * sampleRate);
@@ -53,9 +58,9 @@ int main() {
     parameters.setBlend(0.25f, 0.75f);
     parameters.setVolume(0.9f);
     std::vector<float> left(blockFrames), right(blockFrames), copy(2 * blockFrames);
-    std::array<zivra::sound::AudioBuffer, 2> output{
-        zivra::sound::AudioBuffer{1, blockFrames * 4, left.data()},
-        zivra::sound::AudioBuffer{1, blockFrames * 4, right.data()}};
+    std::array<zivra::platform::sound::AudioBuffer, 2> output{
+        zivra::platform::sound::AudioBuffer{1, blockFrames * 4, left.data()},
+        zivra::platform::sound::AudioBuffer{1, blockFrames * 4, right.data()}};
     const std::uint32_t calls = sampleRate / blockFrames;
 
     // Each call makes its block available again after reading it, so the

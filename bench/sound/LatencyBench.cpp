@@ -22,6 +22,8 @@
 #include <fstream>
 #include <vector>
 
+namespace zivra::audio {
+
 namespace {
 
 constexpr int rate = 48000;
@@ -124,7 +126,10 @@ double medianDelay() {
 
 } // namespace
 
+} // namespace zivra::audio
+
 int main(int argc, char** argv) {
+    using namespace zivra::audio;
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     const std::string clicks = dir.filePath("clicks.wav").toStdString();
@@ -134,7 +139,7 @@ int main(int argc, char** argv) {
     spin(500);
 
     ZivraAudioEnvironment environment;
-    environment.sound = zivra::sound::createSoundServer();
+    environment.sound = zivra::platform::sound::createSoundServer();
     ZivraAudio engine(std::move(environment));
     // Vocal removal "Off" keeps the engine running with the sound unchanged.
     engine.setRemoveVocalsEnabled(true);

@@ -21,11 +21,11 @@
 #include <random>
 #include <vector>
 
+namespace zivra::platform::sound {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using zivra::sound::RenderGraph;
-using zivra::sound::TimePitchStage;
 
 constexpr double rate = 48000;
 constexpr std::size_t frames = 10 * 48000;
@@ -64,23 +64,26 @@ volatile float keep;
 
 } // namespace
 
+} // namespace zivra::platform::sound
+
 int main() {
+    using namespace zivra::platform::sound;
     const std::vector<float> left = music(0), right = music(1);
 
     double graphBest = 1e300, worstShare = 0, worstSteadyShare = 0;
     for (int round = 0; round < rounds; ++round) {
         RenderGraph graph(rate);
         std::size_t position = 0;
-        graph.setSource(
-            [&](bool& silence, std::uint32_t n, std::span<zivra::sound::AudioBuffer> out) {
-                auto* l = static_cast<float*>(out[0].data);
-                auto* r = static_cast<float*>(out[1].data);
-                for (std::uint32_t i = 0; i < n; ++i, ++position) {
-                    l[i] = left[position % frames];
-                    r[i] = right[position % frames];
-                }
-                silence = false;
-            });
+        graph.setSource([&](bool& silence, std::uint32_t n,
+                            std::span<zivra::platform::sound::AudioBuffer> out) {
+            auto* l = static_cast<float*>(out[0].data);
+            auto* r = static_cast<float*>(out[1].data);
+            for (std::uint32_t i = 0; i < n; ++i, ++position) {
+                l[i] = left[position % frames];
+                r[i] = right[position % frames];
+            }
+            silence = false;
+        });
         graph.timePitch().setPitch(cents);
         graph.timePitch().setBypass(false);
         std::vector<float> out(requestFrames * 2);

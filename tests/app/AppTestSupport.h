@@ -8,8 +8,10 @@
 
 #include <functional>
 
+namespace zivra::app {
+
 // An engine over the fake sound server, and the clicks a user makes.
-class AppTest : public EngineTest {
+class AppTest : public audio::EngineTest {
 protected:
     static void click(QWidget* widget) {
         // Pending layouts first, as the screen a user clicks on has been drawn.
@@ -34,3 +36,5 @@ protected:
         return nullptr;
     }
 };
+
+} // namespace zivra::app

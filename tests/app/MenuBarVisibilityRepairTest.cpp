@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace zivra;
+namespace zivra::app {
 
 TEST(MenuBarVisibilityRepair, WritesBothKeysIntoBothDomains) {
     const QList<QStringList> expected = {
@@ -54,3 +54,5 @@ TEST(MenuBarVisibilityRepair, AMissingToolIsQuietlySkipped) {
     MenuBarVisibilityRepair::setVisible(true, "velmora.zivra");
     SUCCEED() << "returned after the failed launches";
 }
+
+} // namespace zivra::app

@@ -1,9 +1,9 @@
 #include "app/MenuView.h"
-#include "tests/app/AppTestSupport.h"
 #include "app/PopoverWindow.h"
 #include "app/PresetsPanel.h"
 #include "app/QuitConfirmation.h"
 #include "app/SidePanelFrame.h"
+#include "tests/app/AppTestSupport.h"
 
 #include <QGuiApplication>
 #include <QLabel>
@@ -13,7 +13,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-using namespace zivra;
+namespace zivra::app {
 
 namespace {
 
@@ -226,3 +226,5 @@ TEST_F(MenuViewTest, PopoverHangsBelowATopIconAndStandsAboveABottomOne) {
     ASSERT_TRUE(eventually([&] { return popover.height() == view->sizeHint().height(); }));
     EXPECT_EQ(popover.geometry().bottom(), bottomIcon.top() - 1) << "grows upwards";
 }
+
+} // namespace zivra::app

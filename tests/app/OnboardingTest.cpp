@@ -14,7 +14,8 @@
 
 #include <memory>
 
-using namespace zivra;
+namespace zivra::app {
+
 using Status = PermissionServices::MediaStatus;
 
 // The desktop's answers, as the test sets them, and what the view asked of it.
@@ -249,3 +250,5 @@ TEST_F(OnboardingTest, OnboardingIsDueUntilAllIsGrantedAndContinueWasPressed) {
     settings.setValue("ZivraOnboardingCompleted", true);
     EXPECT_TRUE(onboardingRequired(desktop.services(), settings));
 }
+
+} // namespace zivra::app

@@ -1,26 +1,26 @@
-#include "tests/app/AppTestSupport.h"
 #include "app/LabeledToggle.h"
 #include "app/PitchLogic.h"
 #include "app/PitchSection.h"
 #include "app/ToggleSwitch.h"
+#include "tests/app/AppTestSupport.h"
 
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
 
-using namespace zivra;
+namespace zivra::app {
 
 class PitchControlsTest : public AppTest {
 protected:
     PitchSection& section() {
         if (!section_) {
             section_ = std::make_unique<PitchSection>(engine());
-            QObject::connect(&engine(), &ZivraAudio::pitchCentsChanged, section_.get(),
+            QObject::connect(&engine(), &audio::ZivraAudio::pitchCentsChanged, section_.get(),
                              &PitchSection::refresh);
-            QObject::connect(&engine(), &ZivraAudio::pitchEnabledChanged, section_.get(),
+            QObject::connect(&engine(), &audio::ZivraAudio::pitchEnabledChanged, section_.get(),
                              &PitchSection::refresh);
-            QObject::connect(&engine(), &ZivraAudio::pitchControlModeChanged, section_.get(),
+            QObject::connect(&engine(), &audio::ZivraAudio::pitchControlModeChanged, section_.get(),
                              &PitchSection::refresh);
             section_->show();
         }
@@ -53,7 +53,7 @@ TEST_F(PitchControlsTest, ChangePitchShowsAndHidesTheControlsAndKeepsThePitch) {
 TEST_F(PitchControlsTest, StepButtonsClampAndStillAssignAtTheEnds) {
     enablePitch();
     engine().setPitchCents(1200);
-    QSignalSpy assigned(&engine(), &ZivraAudio::pitchCentsChanged);
+    QSignalSpy assigned(&engine(), &audio::ZivraAudio::pitchCentsChanged);
     const int before = broadcasts;
     click(section().plusButton());
     EXPECT_EQ(engine().pitchCents(), 1200);
@@ -61,7 +61,7 @@ TEST_F(PitchControlsTest, StepButtonsClampAndStillAssignAtTheEnds) {
     EXPECT_GT(broadcasts, before);
 
     click(section().snapToggle());
-    ASSERT_EQ(engine().pitchControlMode(), PitchControlMode::cents);
+    ASSERT_EQ(engine().pitchControlMode(), audio::PitchControlMode::cents);
     engine().setPitchCents(1195);
     click(section().plusButton());
     EXPECT_EQ(engine().pitchCents(), 1200);
@@ -94,13 +94,13 @@ TEST_F(PitchControlsTest, CentStepsAreTenCents) {
 }
 
 TEST_F(PitchControlsTest, DisplayReadsSemitonesWithTheModesPrecision) {
-    EXPECT_EQ(pitchDisplayValue(250, PitchControlMode::cents), "+2.5");
-    EXPECT_EQ(pitchDisplayValue(-300, PitchControlMode::semitones), "-3");
-    EXPECT_EQ(pitchDisplayValue(0, PitchControlMode::cents), "+0.0");
-    EXPECT_EQ(pitchDisplayValue(0, PitchControlMode::semitones), "+0");
-    EXPECT_EQ(pitchDisplayValue(-0.0f, PitchControlMode::semitones), "+0");
-    EXPECT_EQ(pitchDisplayValue(1200, PitchControlMode::semitones), "+12");
-    EXPECT_EQ(pitchDisplayValue(-1190, PitchControlMode::cents), "-11.9");
+    EXPECT_EQ(pitchDisplayValue(250, audio::PitchControlMode::cents), "+2.5");
+    EXPECT_EQ(pitchDisplayValue(-300, audio::PitchControlMode::semitones), "-3");
+    EXPECT_EQ(pitchDisplayValue(0, audio::PitchControlMode::cents), "+0.0");
+    EXPECT_EQ(pitchDisplayValue(0, audio::PitchControlMode::semitones), "+0");
+    EXPECT_EQ(pitchDisplayValue(-0.0f, audio::PitchControlMode::semitones), "+0");
+    EXPECT_EQ(pitchDisplayValue(1200, audio::PitchControlMode::semitones), "+12");
+    EXPECT_EQ(pitchDisplayValue(-1190, audio::PitchControlMode::cents), "-11.9");
 
     enablePitch();
     click(section().snapToggle());
@@ -111,17 +111,17 @@ TEST_F(PitchControlsTest, DisplayReadsSemitonesWithTheModesPrecision) {
 TEST_F(PitchControlsTest, SnappingOnRoundsThePitchAndOffOnlyChangesTheMode) {
     enablePitch();
     click(section().snapToggle());
-    ASSERT_EQ(engine().pitchControlMode(), PitchControlMode::cents);
+    ASSERT_EQ(engine().pitchControlMode(), audio::PitchControlMode::cents);
     engine().setPitchCents(250);
     click(section().snapToggle());
-    EXPECT_EQ(engine().pitchControlMode(), PitchControlMode::semitones);
+    EXPECT_EQ(engine().pitchControlMode(), audio::PitchControlMode::semitones);
     EXPECT_EQ(engine().pitchCents(), 300);
     EXPECT_TRUE(section().snapToggle()->isChecked());
 
-    QSignalSpy assigned(&engine(), &ZivraAudio::pitchCentsChanged);
+    QSignalSpy assigned(&engine(), &audio::ZivraAudio::pitchCentsChanged);
     const int before = broadcasts;
     click(section().snapToggle());
-    EXPECT_EQ(engine().pitchControlMode(), PitchControlMode::cents);
+    EXPECT_EQ(engine().pitchControlMode(), audio::PitchControlMode::cents);
     EXPECT_EQ(engine().pitchCents(), 300);
     EXPECT_EQ(assigned.count(), 0);
     EXPECT_EQ(broadcasts, before);
@@ -163,3 +163,5 @@ TEST_F(PitchControlsTest, PitchTitleStandsOnTheValuesBaseline) {
     };
     EXPECT_EQ(baseline(title), baseline(value));
 }
+
+} // namespace zivra::app

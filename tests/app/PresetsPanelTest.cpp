@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QToolButton>
 
-using namespace zivra;
+namespace zivra::app {
 
 class PresetsPanelTest : public AppTest {
 protected:
@@ -104,3 +104,5 @@ TEST_F(PresetsPanelTest, AHalfTypedNameLivesInTheEngine) {
     EXPECT_EQ(panel().nameField()->text(), "Bri");
     EXPECT_TRUE(panel().saveButton()->isEnabled());
 }
+
+} // namespace zivra::app

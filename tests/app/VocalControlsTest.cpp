@@ -1,9 +1,9 @@
-#include "tests/app/AppTestSupport.h"
 #include "app/LabeledToggle.h"
 #include "app/SegmentedControl.h"
 #include "app/SliderRow.h"
 #include "app/ToggleSwitch.h"
 #include "app/VocalSection.h"
+#include "tests/app/AppTestSupport.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -11,19 +11,20 @@
 
 #include <limits>
 
-using namespace zivra;
+namespace zivra::app {
 
 class VocalControlsTest : public AppTest {
 protected:
     VocalSection& section() {
         if (!section_) {
             section_ = std::make_unique<VocalSection>(engine());
-            for (auto signal : {&ZivraAudio::vocalMonoChanged, &ZivraAudio::vocalKaraokeChanged}) {
+            for (auto signal :
+                 {&audio::ZivraAudio::vocalMonoChanged, &audio::ZivraAudio::vocalKaraokeChanged}) {
                 QObject::connect(&engine(), signal, section_.get(), &VocalSection::refresh);
             }
-            QObject::connect(&engine(), &ZivraAudio::removeVocalsEnabledChanged, section_.get(),
-                             &VocalSection::refresh);
-            QObject::connect(&engine(), &ZivraAudio::vocalRemovalModeChanged, section_.get(),
+            QObject::connect(&engine(), &audio::ZivraAudio::removeVocalsEnabledChanged,
+                             section_.get(), &VocalSection::refresh);
+            QObject::connect(&engine(), &audio::ZivraAudio::vocalRemovalModeChanged, section_.get(),
                              &VocalSection::refresh);
             section_->show();
         }
@@ -45,7 +46,7 @@ TEST_F(VocalControlsTest, SwitchingOnFromOffSelectsKaraoke) {
     EXPECT_FALSE(section().controls()->isVisible());
     click(section().removeVocals()->toggle());
     EXPECT_TRUE(engine().removeVocalsEnabled());
-    EXPECT_EQ(engine().vocalRemovalMode(), VocalRemovalMode::karaoke);
+    EXPECT_EQ(engine().vocalRemovalMode(), audio::VocalRemovalMode::karaoke);
     EXPECT_TRUE(section().controls()->isVisible());
     EXPECT_EQ(section().picker()->segment(0)->text(), "Karaoke");
     EXPECT_TRUE(section().picker()->segment(0)->isChecked());
@@ -61,30 +62,30 @@ TEST_F(VocalControlsTest, PickerOffersFourModesInOrderAndSetsTheChosenOne) {
     }
     EXPECT_EQ(titles, (QStringList{"Karaoke", "Mono", "Aggressive", "Custom"}));
     click(section().picker()->segment(1));
-    EXPECT_EQ(engine().vocalRemovalMode(), VocalRemovalMode::mono);
+    EXPECT_EQ(engine().vocalRemovalMode(), audio::VocalRemovalMode::mono);
     EXPECT_EQ(engine().vocalMono(), 1.0f);
     EXPECT_TRUE(section().picker()->segment(1)->isChecked());
     EXPECT_EQ(checkedSegments(), 1);
     click(section().picker()->segment(2));
-    EXPECT_EQ(engine().vocalRemovalMode(), VocalRemovalMode::aggressive);
+    EXPECT_EQ(engine().vocalRemovalMode(), audio::VocalRemovalMode::aggressive);
     EXPECT_EQ(checkedSegments(), 1);
 }
 
 TEST_F(VocalControlsTest, OffAndWideShowNoSelectedSegment) {
     click(section().removeVocals()->toggle());
-    engine().setVocalRemovalMode(VocalRemovalMode::wide);
+    engine().setVocalRemovalMode(audio::VocalRemovalMode::wide);
     EXPECT_EQ(checkedSegments(), 0);
-    engine().setVocalRemovalMode(VocalRemovalMode::off);
+    engine().setVocalRemovalMode(audio::VocalRemovalMode::off);
     EXPECT_EQ(checkedSegments(), 0);
     EXPECT_TRUE(section().controls()->isVisible());
     click(section().picker()->segment(0));
-    EXPECT_EQ(engine().vocalRemovalMode(), VocalRemovalMode::karaoke);
+    EXPECT_EQ(engine().vocalRemovalMode(), audio::VocalRemovalMode::karaoke);
 }
 
 TEST_F(VocalControlsTest, BlendSlidersAppearOnlyInCustomAndWriteTheEngine) {
     click(section().removeVocals()->toggle());
     click(section().picker()->segment(3));
-    EXPECT_EQ(engine().vocalRemovalMode(), VocalRemovalMode::custom);
+    EXPECT_EQ(engine().vocalRemovalMode(), audio::VocalRemovalMode::custom);
     ASSERT_TRUE(section().blendSliders()->isVisible());
     section().monoSlider()->slider()->setValue(400);
     EXPECT_FLOAT_EQ(engine().vocalMono(), 0.4f);
@@ -100,7 +101,7 @@ TEST_F(VocalControlsTest, SwitchingOffHidesTheControlsAndResetsTheMode) {
     click(section().removeVocals()->toggle());
     click(section().removeVocals()->toggle());
     EXPECT_FALSE(engine().removeVocalsEnabled());
-    EXPECT_EQ(engine().vocalRemovalMode(), VocalRemovalMode::off);
+    EXPECT_EQ(engine().vocalRemovalMode(), audio::VocalRemovalMode::off);
     EXPECT_FALSE(section().controls()->isVisible());
 }
 
@@ -115,3 +116,5 @@ TEST(SliderRowPercent, TruncatesTowardZeroAndNeverFails) {
     EXPECT_EQ(SliderRow::percentText(1e30f), "--%");
     EXPECT_EQ(SliderRow::percentText(1e7f), "1000000000%");
 }
+
+} // namespace zivra::app

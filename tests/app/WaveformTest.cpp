@@ -1,9 +1,9 @@
-#include "tests/app/AppTestSupport.h"
 #include "app/WaveformCard.h"
 #include "app/WaveformGeometry.h"
 #include "app/WaveformView.h"
+#include "tests/app/AppTestSupport.h"
 
-using namespace zivra;
+namespace zivra::app {
 
 TEST(WaveformGeometry, BarsFillTheWidthOfTheCard) {
     const WaveformGeometry g = WaveformGeometry::compute({0.5f, 0.0f, 1.0f}, true, 28, 252, 52);
@@ -95,3 +95,5 @@ TEST_F(WaveformCardTest, BarsEaseToTheirNewHeightAndUnchangedBarsStayStill) {
     EXPECT_DOUBLE_EQ(view.displayedHeight(1), 3.0);
     ASSERT_TRUE(eventually([&] { return view.displayedHeight(0) == 3.0; }));
 }
+
+} // namespace zivra::app

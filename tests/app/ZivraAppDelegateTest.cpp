@@ -1,9 +1,9 @@
 #include "app/ZivraAppDelegate.h"
-#include "tests/app/AppTestSupport.h"
 #include "app/MenuView.h"
 #include "app/OnboardingView.h"
 #include "app/OnboardingWindow.h"
 #include "app/PopoverWindow.h"
+#include "tests/app/AppTestSupport.h"
 
 #include <QPushButton>
 #include <QSettings>
@@ -11,7 +11,7 @@
 
 #include <numbers>
 
-using namespace zivra;
+namespace zivra::app {
 
 // The desktop's permission answers, all granted unless a test says otherwise.
 class ZivraAppDelegateTest : public AppTest {
@@ -150,3 +150,5 @@ TEST_F(ZivraAppDelegateTest, TrayIconsFallBackFromTheDrawingToTheTurnedSymbol) {
     EXPECT_GT(qAlpha(image.pixel(image.width() / 2, image.height() / 2)), 0);
     EXPECT_TRUE(ZivraAppDelegate::rotatedSymbolIcon("no.such.symbol", 22, 0).isNull());
 }
+
+} // namespace zivra::app

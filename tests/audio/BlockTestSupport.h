@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+namespace zivra::audio {
+
 // Stores interleaved stereo frames in the ring.
 inline void storeFrames(RingBuffer& ring, const std::vector<float>& interleaved) {
     const auto size = static_cast<std::uint32_t>(interleaved.size() * sizeof(float));
@@ -27,3 +29,5 @@ inline std::vector<float> storedFrames(RingBuffer& ring) {
         std::memcpy(frames.data(), in, available);
     return frames;
 }
+
+} // namespace zivra::audio

@@ -6,7 +6,9 @@
 #include <array>
 #include <vector>
 
-using zivra::sound::AudioBuffer;
+namespace zivra::audio {
+
+using zivra::platform::sound::AudioBuffer;
 
 namespace {
 
@@ -111,3 +113,5 @@ TEST(CaptureBlock, BlockAcrossTheWrapStaysInOrder) {
 }
 
 } // namespace
+
+} // namespace zivra::audio

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "tests/audio/FakeSoundServer.h"
 #include "audio/ZivraAudio.h"
 #include "audio/ZivraAudioEnvironment.h"
+#include "tests/audio/FakeSoundServer.h"
 
 #include <QCoreApplication>
 #include <QSettings>
@@ -11,6 +11,8 @@
 
 #include <deque>
 #include <memory>
+
+namespace zivra::audio {
 
 // A permission whose answers the test chooses.
 class FakePermission : public ZivraAudioPermission {
@@ -81,3 +83,5 @@ protected:
     int broadcasts = 0;
     std::unique_ptr<ZivraAudio> engine_;
 };
+
+} // namespace zivra::audio

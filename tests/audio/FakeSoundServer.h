@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+namespace zivra::audio {
+
 // A sound server in memory. Every call that creates, starts, stops or
 // destroys something is written to `log`, so tests can check what exists and
 // in which order things happened. `failAt` makes one step fail.
-class FakeSoundServer : public zivra::sound::SoundServer {
+class FakeSoundServer : public zivra::platform::sound::SoundServer {
 public:
     enum class Step {
         none,
@@ -27,7 +29,7 @@ public:
         graphStart,
     };
 
-    std::vector<zivra::sound::SinkInfo> sinkList;
+    std::vector<zivra::platform::sound::SinkInfo> sinkList;
     bool sinkListReadable = true;
     std::optional<std::uint32_t> defaultSinkIndex;
     int setDefaultStatus = 0;
@@ -35,11 +37,12 @@ public:
     int aliveOnRead = 1;        // the capture device is alive from this read on (0: never)
     double nominalRate = 48000; // 0: cannot be read
     std::uint32_t mixerChannels = 2;
-    zivra::sound::StreamFormat tapFormat{44100, 2};
+    zivra::platform::sound::StreamFormat tapFormat{44100, 2};
 
     std::vector<std::string> log;
     int aliveReads = 0;
-    std::map<zivra::sound::ListenerId, std::pair<zivra::sound::DeviceChange, std::function<void()>>>
+    std::map<zivra::platform::sound::ListenerId,
+             std::pair<zivra::platform::sound::DeviceChange, std::function<void()>>>
         listeners;
 
     // What the current graph was told.
@@ -49,13 +52,13 @@ public:
         float volume = 1;
         std::optional<std::uint32_t> outputDevice;
         std::uint32_t tapFrames = 0;
-        zivra::sound::TapBlock tap;
-        zivra::sound::RenderBlock source;
-        zivra::sound::StreamFormat format;
+        zivra::platform::sound::TapBlock tap;
+        zivra::platform::sound::RenderBlock source;
+        zivra::platform::sound::StreamFormat format;
         bool started = false;
     };
     std::shared_ptr<GraphState> graph;
-    zivra::sound::CaptureBlock capture;
+    zivra::platform::sound::CaptureBlock capture;
 
     int count(const std::string& entry) const {
         return static_cast<int>(std::count(log.begin(), log.end(), entry));
@@ -67,18 +70,18 @@ public:
     bool nothingLeft() const {
         return live("tap") == 0 && live("capture") == 0 && live("graph") == 0 && !capture;
     }
-    void notify(zivra::sound::DeviceChange change) {
+    void notify(zivra::platform::sound::DeviceChange change) {
         for (auto& [id, listener] : std::map(listeners))
             if (listener.first == change)
                 listener.second();
     }
 
-    std::optional<std::vector<zivra::sound::SinkInfo>> sinks() override {
+    std::optional<std::vector<zivra::platform::sound::SinkInfo>> sinks() override {
         if (!sinkListReadable)
             return std::nullopt;
         return sinkList;
     }
-    std::optional<zivra::sound::SinkInfo> sink(std::uint32_t index) override {
+    std::optional<zivra::platform::sound::SinkInfo> sink(std::uint32_t index) override {
         for (const auto& s : sinkList)
             if (s.index == index)
                 return s;
@@ -94,31 +97,32 @@ public:
             defaultSinkIndex = index;
         return setDefaultStatus;
     }
-    zivra::sound::ListenerId addListener(zivra::sound::DeviceChange change,
-                                         std::function<void()> callback) override {
-        const zivra::sound::ListenerId id = ++nextListener;
+    zivra::platform::sound::ListenerId addListener(zivra::platform::sound::DeviceChange change,
+                                                   std::function<void()> callback) override {
+        const zivra::platform::sound::ListenerId id = ++nextListener;
         listeners[id] = {change, std::move(callback)};
         log.push_back("add listener");
         return id;
     }
-    void removeListener(zivra::sound::ListenerId id) override {
+    void removeListener(zivra::platform::sound::ListenerId id) override {
         listeners.erase(id);
         log.push_back("remove listener");
     }
 
-    std::unique_ptr<zivra::sound::Tap> createTap(const zivra::sound::TapDescription& d) override {
+    std::unique_ptr<zivra::platform::sound::Tap>
+    createTap(const zivra::platform::sound::TapDescription& d) override {
         fail(Step::createTap);
         lastTap = d;
         return std::make_unique<Tap>(*this);
     }
-    std::unique_ptr<zivra::sound::CaptureDevice>
-    createCaptureDevice(const zivra::sound::Tap&, const std::string& name) override {
+    std::unique_ptr<zivra::platform::sound::CaptureDevice>
+    createCaptureDevice(const zivra::platform::sound::Tap&, const std::string& name) override {
         fail(Step::createCaptureDevice);
         captureName = name;
         return std::make_unique<Capture>(*this);
     }
-    std::unique_ptr<zivra::sound::OutputGraph>
-    createOutputGraph(const zivra::sound::StreamFormat& format) override {
+    std::unique_ptr<zivra::platform::sound::OutputGraph>
+    createOutputGraph(const zivra::platform::sound::StreamFormat& format) override {
         fail(Step::createGraph);
         if (failAt == Step::graphIsNull)
             return nullptr;
@@ -127,19 +131,19 @@ public:
         return std::make_unique<Graph>(*this, graph);
     }
 
-    zivra::sound::TapDescription lastTap;
+    zivra::platform::sound::TapDescription lastTap;
     std::string captureName;
 
 private:
     void fail(Step step) {
         if (failAt == step)
-            throw zivra::sound::SoundError(-3, "fake failure");
+            throw zivra::platform::sound::SoundError(-3, "fake failure");
     }
 
-    struct Tap : zivra::sound::Tap {
+    struct Tap : zivra::platform::sound::Tap {
         explicit Tap(FakeSoundServer& s) : server(s) { server.log.push_back("create tap"); }
         ~Tap() override { server.log.push_back("destroy tap"); }
-        std::optional<zivra::sound::StreamFormat> format() override {
+        std::optional<zivra::platform::sound::StreamFormat> format() override {
             if (server.failAt == Step::tapFormat)
                 return std::nullopt;
             return server.tapFormat;
@@ -148,7 +152,7 @@ private:
         FakeSoundServer& server;
     };
 
-    struct Capture : zivra::sound::CaptureDevice {
+    struct Capture : zivra::platform::sound::CaptureDevice {
         explicit Capture(FakeSoundServer& s) : server(s) { server.log.push_back("create capture"); }
         ~Capture() override { server.log.push_back("destroy capture"); }
         bool isAlive() override {
@@ -160,7 +164,7 @@ private:
                 return std::nullopt;
             return server.nominalRate;
         }
-        void createIOProc(zivra::sound::CaptureBlock block) override {
+        void createIOProc(zivra::platform::sound::CaptureBlock block) override {
             server.fail(Step::createIOProc);
             server.capture = std::move(block);
             server.log.push_back("create ioproc");
@@ -177,13 +181,13 @@ private:
         FakeSoundServer& server;
     };
 
-    struct Graph : zivra::sound::OutputGraph {
+    struct Graph : zivra::platform::sound::OutputGraph {
         Graph(FakeSoundServer& s, std::shared_ptr<GraphState> st)
             : server(s), state(std::move(st)) {
             server.log.push_back("create graph");
         }
         ~Graph() override { server.log.push_back("destroy graph"); }
-        void setSource(zivra::sound::RenderBlock block) override {
+        void setSource(zivra::platform::sound::RenderBlock block) override {
             state->source = std::move(block);
         }
         void setPitch(float cents) override {
@@ -192,7 +196,7 @@ private:
         }
         void setBypass(bool bypass) override { state->bypasses.push_back(bypass); }
         std::uint32_t streamMixerChannelCount() const override { return server.mixerChannels; }
-        void installTap(std::uint32_t frames, zivra::sound::TapBlock block) override {
+        void installTap(std::uint32_t frames, zivra::platform::sound::TapBlock block) override {
             state->tapFrames = frames;
             state->tap = std::move(block);
             server.log.push_back("install tap");
@@ -220,5 +224,7 @@ private:
         std::shared_ptr<GraphState> state;
     };
 
-    zivra::sound::ListenerId nextListener = 0;
+    zivra::platform::sound::ListenerId nextListener = 0;
 };
+
+} // namespace zivra::audio

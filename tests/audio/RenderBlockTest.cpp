@@ -8,7 +8,9 @@
 #include <random>
 #include <vector>
 
-using zivra::sound::AudioBuffer;
+namespace zivra::audio {
+
+using zivra::platform::sound::AudioBuffer;
 
 namespace {
 
@@ -154,3 +156,5 @@ TEST_F(RenderBlockTest, BlockResultsEqualFrameByFrameResults) {
 }
 
 } // namespace
+
+} // namespace zivra::audio

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace zivra::audio {
+
 namespace {
 
 void produce(RingBuffer& ring, const void* data, std::uint32_t size) {
@@ -73,3 +75,5 @@ TEST(RingBuffer, RingWithoutStorageStoresAndReadsNothing) {
 }
 
 } // namespace
+
+} // namespace zivra::audio

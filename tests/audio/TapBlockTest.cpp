@@ -6,12 +6,14 @@
 #include <optional>
 #include <vector>
 
+namespace zivra::audio {
+
 namespace {
 
 struct Recorder {
     int appended = 0;
     std::optional<MeterReading> published;
-    zivra::sound::TapBlock block(std::weak_ptr<const void> engine) {
+    zivra::platform::sound::TapBlock block(std::weak_ptr<const void> engine) {
         return makeTapBlock(
             std::move(engine), [this](const AudioPCMBuffer&) { ++appended; },
             [this](const MeterReading& reading) { published = reading; });
@@ -79,3 +81,5 @@ TEST(TapBlock, StreamerGetsEveryBufferAndMetersNeedAnEngine) {
 }
 
 } // namespace
+
+} // namespace zivra::audio

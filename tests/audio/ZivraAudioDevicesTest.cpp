@@ -1,5 +1,7 @@
 #include "tests/audio/EngineTestSupport.h"
 
+namespace zivra::audio {
+
 namespace {
 
 class DevicesTest : public EngineTest {
@@ -102,3 +104,5 @@ TEST_F(DevicesTest, ListenersAreRegisteredOnceAndAgainAfterATeardown) {
 }
 
 } // namespace
+
+} // namespace zivra::audio

@@ -5,6 +5,8 @@
 #include <array>
 #include <limits>
 
+namespace zivra::audio {
+
 namespace {
 
 using Step = FakeSoundServer::Step;
@@ -132,14 +134,14 @@ TEST_F(LifecycleTest, MixerWithoutChannelsGetsNoTap) {
 
 TEST_F(LifecycleTest, DefaultOutputChangeRestartsOnlyWhileRunning) {
     engine();
-    server->notify(zivra::sound::DeviceChange::DefaultSink);
+    server->notify(zivra::platform::sound::DeviceChange::DefaultSink);
     settle();
     EXPECT_EQ(server->count("create graph"), 0);
 
     engine().setPitchEnabled(true);
     settle();
     server->defaultSinkIndex = 41;
-    server->notify(zivra::sound::DeviceChange::DefaultSink);
+    server->notify(zivra::platform::sound::DeviceChange::DefaultSink);
     settle();
     EXPECT_EQ(server->count("create graph"), 2);
     EXPECT_EQ(server->live("graph"), 1);
@@ -153,7 +155,7 @@ TEST_F(LifecycleTest, DefaultOutputChangeRestartsOnlyWhileRunning) {
 TEST_F(LifecycleTest, DeviceListChangesRefreshTheList) {
     engine();
     server->sinkList.push_back({42, "usb", "USB Audio", 2});
-    server->notify(zivra::sound::DeviceChange::SinkList);
+    server->notify(zivra::platform::sound::DeviceChange::SinkList);
     EXPECT_EQ(engine().outputDevices().size(), 2) << "answered in a later task";
     settle();
     EXPECT_EQ(engine().outputDevices().size(), 3);
@@ -309,3 +311,5 @@ TEST_F(LifecycleTest, LinuxPermissionIsGrantedWithoutAPrompt) {
 }
 
 } // namespace
+
+} // namespace zivra::audio

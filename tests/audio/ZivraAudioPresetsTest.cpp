@@ -6,6 +6,8 @@
 
 #include <limits>
 
+namespace zivra::audio {
+
 namespace {
 
 const QString presetsKey = QStringLiteral("velmora.zivra.presets");
@@ -269,3 +271,5 @@ TEST_F(PresetsTest, ReadableStoreIsNotCopied) {
 }
 
 } // namespace
+
+} // namespace zivra::audio

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+namespace zivra::audio {
+
 namespace {
 
 class SettingsTest : public EngineTest {
@@ -17,11 +19,11 @@ protected:
     // One frame through the running graph's capture and render blocks.
     std::pair<float, float> renderOne(float l, float r) {
         std::array<float, 2> in{l, r};
-        const std::array input{zivra::sound::AudioBuffer{2, 8, in.data()}};
+        const std::array input{zivra::platform::sound::AudioBuffer{2, 8, in.data()}};
         server->capture(input);
         std::array<float, 1> left{}, right{};
-        std::array output{zivra::sound::AudioBuffer{1, 4, left.data()},
-                          zivra::sound::AudioBuffer{1, 4, right.data()}};
+        std::array output{zivra::platform::sound::AudioBuffer{1, 4, left.data()},
+                          zivra::platform::sound::AudioBuffer{1, 4, right.data()}};
         bool silence = true;
         server->graph->source(silence, 1, output);
         EXPECT_FALSE(silence);
@@ -227,3 +229,5 @@ TEST_F(SettingsTest, ModesReadAndWriteTheirRawStrings) {
 }
 
 } // namespace
+
+} // namespace zivra::audio

@@ -7,13 +7,15 @@
 #include <string>
 #include <vector>
 
+namespace zivra::handoff {
+
 // Media keys that record what is posted instead of reaching the desktop.
-class FakeMediaKeys final : public zivra::platform::MediaKeys {
+class FakeMediaKeys final : public zivra::platform::mediakeys::MediaKeys {
 public:
     bool trusted = true;
     bool trustedAfterPrompt = false;
     int prompts = 0;
-    std::vector<zivra::platform::SystemDefinedEvent> events;
+    std::vector<zivra::platform::mediakeys::SystemDefinedEvent> events;
     std::vector<QThread*> postingThreads;
     std::vector<std::string>* journal = nullptr;
 
@@ -25,7 +27,7 @@ public:
         return trusted;
     }
 
-    void post(const zivra::platform::SystemDefinedEvent& event) override {
+    void post(const zivra::platform::mediakeys::SystemDefinedEvent& event) override {
         events.push_back(event);
         postingThreads.push_back(QThread::currentThread());
         if (journal) {
@@ -33,3 +35,5 @@ public:
         }
     }
 };
+
+} // namespace zivra::handoff

@@ -7,17 +7,21 @@
 #include <string>
 #include <vector>
 
+namespace zivra::handoff {
+
 // Player scripts that record every source and answer from a table.
-class FakePlayerScripts final : public zivra::platform::PlayerScripts {
+class FakePlayerScripts final : public zivra::platform::playerscript::PlayerScripts {
 public:
     std::vector<QString> sources;
     // Answers by exact source; sources not in the table get `otherwise`.
-    std::map<QString, std::optional<zivra::platform::ScriptOutcome>> answers;
-    std::optional<zivra::platform::ScriptOutcome> otherwise = zivra::platform::ScriptOutcome{};
+    std::map<QString, std::optional<zivra::platform::playerscript::ScriptOutcome>> answers;
+    std::optional<zivra::platform::playerscript::ScriptOutcome> otherwise =
+        zivra::platform::playerscript::ScriptOutcome{};
     QStringList running;
     std::vector<std::string>* journal = nullptr;
 
-    std::optional<zivra::platform::ScriptOutcome> run(const QString& source) override {
+    std::optional<zivra::platform::playerscript::ScriptOutcome>
+    run(const QString& source) override {
         sources.push_back(source);
         if (journal) {
             journal->push_back("script");
@@ -28,11 +32,13 @@ public:
 
     QStringList runningApplications() override { return running; }
 
-    static zivra::platform::ScriptOutcome text(const QString& value) {
+    static zivra::platform::playerscript::ScriptOutcome text(const QString& value) {
         return {true, value, 0, {}};
     }
 
-    static zivra::platform::ScriptOutcome failure(int number) {
+    static zivra::platform::playerscript::ScriptOutcome failure(int number) {
         return {false, std::nullopt, number, QStringLiteral("failed (%1)").arg(number)};
     }
 };
+
+} // namespace zivra::handoff

@@ -1,8 +1,8 @@
 #include "handoff/MediaController.h"
 
+#include "handoff/PlayerScriptTexts.h"
 #include "tests/handoff/FakeMediaKeys.h"
 #include "tests/handoff/FakePlayerScripts.h"
-#include "handoff/PlayerScriptTexts.h"
 
 #include <QCoreApplication>
 
@@ -11,7 +11,8 @@
 #include <memory>
 #include <thread>
 
-using namespace zivra;
+namespace zivra::handoff {
+
 using Command = MediaController::Command;
 
 namespace {
@@ -72,8 +73,8 @@ TEST_F(MediaControllerTest, EveryCommandPostsKeyDownAndKeyUpThenScriptsBothPlaye
         EXPECT_EQ((up.data1 >> 8) & 0xFF, 0xB);
 
         ASSERT_EQ(scripts.sources.size(), 2u);
-        EXPECT_EQ(scripts.sources[0], playerscripts::command("Spotify", route.verb));
-        EXPECT_EQ(scripts.sources[1], playerscripts::command("Music", route.verb));
+        EXPECT_EQ(scripts.sources[0], commandScript("Spotify", route.verb));
+        EXPECT_EQ(scripts.sources[1], commandScript("Music", route.verb));
     }
 }
 
@@ -82,7 +83,7 @@ TEST_F(MediaControllerTest, KeysGoOutBeforeScriptsAndAFailingPlayerDoesNotStopTh
     keys.journal = &journal;
     scripts.journal = &journal;
     scripts.otherwise = FakePlayerScripts::failure(-1743);
-    scripts.answers[playerscripts::command("Spotify", "next track")] = std::nullopt;
+    scripts.answers[commandScript("Spotify", "next track")] = std::nullopt;
     controller.send(Command::nextTrack);
     runQueuedCommands();
     EXPECT_EQ(journal, (std::vector<std::string>{"key", "key", "script", "script"}));
@@ -159,3 +160,5 @@ TEST(MediaControllerLifetime, ACommandForAControllerThatIsGoneIsDropped) {
     EXPECT_TRUE(keys.events.empty());
     EXPECT_TRUE(scripts.sources.empty());
 }
+
+} // namespace zivra::handoff

@@ -1,11 +1,12 @@
 #include "handoff/NowPlayingProvider.h"
 
-#include "tests/handoff/FakePlayerScripts.h"
 #include "handoff/PlayerScriptTexts.h"
+#include "tests/handoff/FakePlayerScripts.h"
 
 #include <gtest/gtest.h>
 
-using namespace zivra;
+namespace zivra::handoff {
+
 using Status = NowPlayingProvider::MediaControlPermissionStatus;
 
 namespace {
@@ -14,7 +15,7 @@ class TrackTest : public testing::Test {
 protected:
     // The track that `app` reports when its query answers `reply`.
     std::optional<NowPlayingProvider::Track> trackFor(const QString& app, const QString& reply) {
-        scripts.answers[playerscripts::trackQuery(app)] = FakePlayerScripts::text(reply);
+        scripts.answers[trackQueryScript(app)] = FakePlayerScripts::text(reply);
         return NowPlayingProvider::track(app, scripts);
     }
 
@@ -31,7 +32,7 @@ TEST_F(TrackTest, SpotifyReportsItsDurationInMilliseconds) {
     EXPECT_TRUE(track->isPlaying);
     EXPECT_DOUBLE_EQ(track->position, 12.5);
     EXPECT_DOUBLE_EQ(track->duration, 215);
-    EXPECT_EQ(scripts.sources, std::vector<QString>{playerscripts::trackQuery("Spotify")});
+    EXPECT_EQ(scripts.sources, std::vector<QString>{trackQueryScript("Spotify")});
 }
 
 TEST_F(TrackTest, MusicKeepsItsDurationInSeconds) {
@@ -99,14 +100,14 @@ TEST_F(TrackTest, TheStateIsComparedLowerCased) {
 
 TEST_F(TrackTest, NoAnswerIsNoTrack) {
     EXPECT_FALSE(trackFor("Music", ""));
-    scripts.answers[playerscripts::trackQuery("Music")] = zivra::platform::ScriptOutcome{};
+    scripts.answers[trackQueryScript("Music")] = zivra::platform::playerscript::ScriptOutcome{};
     EXPECT_FALSE(NowPlayingProvider::track("Music", scripts)) << "no string value";
-    scripts.answers[playerscripts::trackQuery("Music")] = std::nullopt;
+    scripts.answers[trackQueryScript("Music")] = std::nullopt;
     EXPECT_FALSE(NowPlayingProvider::track("Music", scripts)) << "did not compile";
 }
 
 TEST_F(TrackTest, AFailedQueryIsPrintedAndGivesNoTrack) {
-    scripts.answers[playerscripts::trackQuery("Spotify")] = FakePlayerScripts::failure(-1743);
+    scripts.answers[trackQueryScript("Spotify")] = FakePlayerScripts::failure(-1743);
     testing::internal::CaptureStdout();
     EXPECT_FALSE(NowPlayingProvider::track("Spotify", scripts));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "AppleScript error: failed (-1743)\n");
@@ -114,12 +115,12 @@ TEST_F(TrackTest, AFailedQueryIsPrintedAndGivesNoTrack) {
 
 TEST(SetPosition, SeeksSpotifyThenMusicAndPrintsFailures) {
     FakePlayerScripts scripts;
-    scripts.answers[playerscripts::seek("Spotify", 42.25)] = FakePlayerScripts::failure(-10000);
+    scripts.answers[seekScript("Spotify", 42.25)] = FakePlayerScripts::failure(-10000);
     testing::internal::CaptureStdout();
     NowPlayingProvider::setPosition(42.25, scripts);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "AppleScript error: failed (-10000)\n");
-    EXPECT_EQ(scripts.sources, (std::vector<QString>{playerscripts::seek("Spotify", 42.25),
-                                                     playerscripts::seek("Music", 42.25)}));
+    EXPECT_EQ(scripts.sources,
+              (std::vector<QString>{seekScript("Spotify", 42.25), seekScript("Music", 42.25)}));
 }
 
 namespace {
@@ -128,8 +129,9 @@ class PermissionTest : public testing::Test {
 protected:
     Status preflight() { return NowPlayingProvider::preflightMediaControlPermission(scripts); }
 
-    void answerProbe(const QString& app, std::optional<zivra::platform::ScriptOutcome> outcome) {
-        scripts.answers[playerscripts::permissionProbe(app)] = std::move(outcome);
+    void answerProbe(const QString& app,
+                     std::optional<zivra::platform::playerscript::ScriptOutcome> outcome) {
+        scripts.answers[permissionProbeScript(app)] = std::move(outcome);
     }
 
     FakePlayerScripts scripts;
@@ -149,7 +151,7 @@ TEST_F(PermissionTest, OnlyMusicRunningAndRefused) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(preflight(), Status::denied);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "the probe prints nothing";
-    EXPECT_EQ(scripts.sources, std::vector<QString>{playerscripts::permissionProbe("Music")});
+    EXPECT_EQ(scripts.sources, std::vector<QString>{permissionProbeScript("Music")});
 }
 
 TEST_F(PermissionTest, SpotifyRefusedAndMusicAnswering) {
@@ -157,8 +159,8 @@ TEST_F(PermissionTest, SpotifyRefusedAndMusicAnswering) {
     answerProbe("Spotify", FakePlayerScripts::failure(-1743));
     answerProbe("Music", FakePlayerScripts::text("playing"));
     EXPECT_EQ(preflight(), Status::granted);
-    EXPECT_EQ(scripts.sources, (std::vector<QString>{playerscripts::permissionProbe("Spotify"),
-                                                     playerscripts::permissionProbe("Music")}));
+    EXPECT_EQ(scripts.sources, (std::vector<QString>{permissionProbeScript("Spotify"),
+                                                     permissionProbeScript("Music")}));
 }
 
 TEST_F(PermissionTest, TheFirstAnswerGrantsAtOnce) {
@@ -175,7 +177,7 @@ TEST_F(PermissionTest, NoAnswerAndOtherErrorsLeaveItUndetermined) {
     EXPECT_EQ(preflight(), Status::undetermined);
     answerProbe("Music", std::nullopt);
     EXPECT_EQ(preflight(), Status::undetermined);
-    answerProbe("Music", zivra::platform::ScriptOutcome{});
+    answerProbe("Music", zivra::platform::playerscript::ScriptOutcome{});
     EXPECT_EQ(preflight(), Status::undetermined);
 }
 
@@ -185,3 +187,5 @@ TEST_F(PermissionTest, ARefusalOutweighsAnUnclearAnswer) {
     answerProbe("Music", FakePlayerScripts::text(""));
     EXPECT_EQ(preflight(), Status::denied);
 }
+
+} // namespace zivra::handoff

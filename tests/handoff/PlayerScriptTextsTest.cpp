@@ -5,21 +5,21 @@
 
 #include <gtest/gtest.h>
 
-using namespace zivra;
+namespace zivra::handoff {
 
 TEST(PlayerScriptTexts, CommandsAreGuardedByTheRunningTest) {
-    EXPECT_EQ(playerscripts::command("Spotify", "playpause"),
+    EXPECT_EQ(commandScript("Spotify", "playpause"),
               R"script(if application "Spotify" is running then
     tell application "Spotify" to playpause
 end if)script");
-    EXPECT_EQ(playerscripts::command("Music", "set sound volume to 0"),
+    EXPECT_EQ(commandScript("Music", "set sound volume to 0"),
               R"script(if application "Music" is running then
     tell application "Music" to set sound volume to 0
 end if)script");
 }
 
 TEST(PlayerScriptTexts, TrackQuery) {
-    EXPECT_EQ(playerscripts::trackQuery("Music"), R"script(if application "Music" is running then
+    EXPECT_EQ(trackQueryScript("Music"), R"script(if application "Music" is running then
     tell application "Music"
         try
             return (name of current track) & "|" & (artist of current track) & "|" & (player state as string) & "|" & (player position as string) & "|" & (duration of current track as string)
@@ -33,21 +33,21 @@ end if)script");
 TEST(PlayerScriptTexts, SeekWritesSixDecimalsWithAPointWhateverTheLocale) {
     const QLocale previous;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    EXPECT_EQ(playerscripts::seek("Spotify", 12.5),
+    EXPECT_EQ(seekScript("Spotify", 12.5),
               R"script(if application "Spotify" is running then
     tell application "Spotify" to set player position to 12.500000
 end if)script");
-    EXPECT_EQ(playerscripts::seek("Music", 0),
+    EXPECT_EQ(seekScript("Music", 0),
               R"script(if application "Music" is running then
     tell application "Music" to set player position to 0.000000
 end if)script");
-    EXPECT_TRUE(playerscripts::seek("Music", 1234.5678904).contains(" to 1234.567890\n"));
-    EXPECT_TRUE(playerscripts::seek("Music", -3).contains(" to -3.000000\n"));
+    EXPECT_TRUE(seekScript("Music", 1234.5678904).contains(" to 1234.567890\n"));
+    EXPECT_TRUE(seekScript("Music", -3).contains(" to -3.000000\n"));
     QLocale::setDefault(previous);
 }
 
 TEST(PlayerScriptTexts, PermissionProbeHasNoRunningTest) {
-    EXPECT_EQ(playerscripts::permissionProbe("Spotify"), R"script(tell application "Spotify"
+    EXPECT_EQ(permissionProbeScript("Spotify"), R"script(tell application "Spotify"
     try
         return (player state as string)
     on error
@@ -55,3 +55,5 @@ TEST(PlayerScriptTexts, PermissionProbeHasNoRunningTest) {
     end try
 end tell)script");
 }
+
+} // namespace zivra::handoff

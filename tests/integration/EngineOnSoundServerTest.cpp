@@ -16,7 +16,9 @@
 #include <cmath>
 #include <numbers>
 
-using namespace zivra::soundtest;
+namespace zivra::audio {
+
+using namespace zivra::platform::sound;
 using namespace std::chrono_literals;
 
 namespace {
@@ -30,7 +32,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         ZivraAudioEnvironment environment;
-        environment.sound = zivra::sound::createSoundServer();
+        environment.sound = zivra::platform::sound::createSoundServer();
         engine = std::make_unique<ZivraAudio>(std::move(environment));
     }
 
@@ -200,3 +202,5 @@ TEST_F(EngineOnSoundServerTest, AKilledRunDoesNotKeepTheSound) {
 }
 
 } // namespace
+
+} // namespace zivra::audio

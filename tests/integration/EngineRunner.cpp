@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+using zivra::audio::ZivraAudio;
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     ZivraAudio& engine = ZivraAudio::shared();

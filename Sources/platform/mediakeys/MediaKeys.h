@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-namespace zivra::platform {
+namespace zivra::platform::mediakeys {
 
 // A system-defined event of the kind that carries the keyboard's media keys: the fields a
 // media-key press or release is made of.
@@ -41,4 +41,4 @@ public:
 // The desktop's media keys for this process (main thread only).
 MediaKeys& systemMediaKeys();
 
-} // namespace zivra::platform
+} // namespace zivra::platform::mediakeys

@@ -4,7 +4,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
-namespace zivra::platform {
+namespace zivra::platform::mediakeys {
 
 namespace {
 
@@ -92,4 +92,4 @@ MediaKeys& systemMediaKeys() {
     return keys;
 }
 
-} // namespace zivra::platform
+} // namespace zivra::platform::mediakeys

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-namespace zivra::platform {
+namespace zivra::platform::playerscript {
 
 namespace {
 
@@ -99,4 +99,4 @@ QDBusReply<void> MprisPlayer::setProperty(const QString& name, const QVariant& v
                 {playerInterface, name, QVariant::fromValue(QDBusVariant(value))});
 }
 
-} // namespace zivra::platform
+} // namespace zivra::platform::playerscript

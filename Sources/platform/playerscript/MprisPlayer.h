@@ -8,7 +8,7 @@
 
 #include <optional>
 
-namespace zivra::platform {
+namespace zivra::platform::playerscript {
 
 // The MPRIS player on the session bus that stands for "Spotify" or "Music": Spotify's own bus
 // name, and for Music the first other player in name order.
@@ -33,4 +33,4 @@ private:
     QString busName_;
 };
 
-} // namespace zivra::platform
+} // namespace zivra::platform::playerscript

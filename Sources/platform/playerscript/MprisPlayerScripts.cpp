@@ -11,7 +11,7 @@
 #include <cmath>
 #include <limits>
 
-namespace zivra::platform {
+namespace zivra::platform::playerscript {
 
 namespace {
 
@@ -183,4 +183,4 @@ PlayerScripts& systemPlayerScripts() {
     return scripts;
 }
 
-} // namespace zivra::platform
+} // namespace zivra::platform::playerscript

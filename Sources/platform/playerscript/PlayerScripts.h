@@ -5,7 +5,7 @@
 
 #include <optional>
 
-namespace zivra::platform {
+namespace zivra::platform::playerscript {
 
 // What running one player script gave back.
 struct ScriptOutcome {
@@ -37,4 +37,4 @@ public:
 // The player scripts of the session (safe to use from any thread).
 PlayerScripts& systemPlayerScripts();
 
-} // namespace zivra::platform
+} // namespace zivra::platform::playerscript

@@ -2,7 +2,7 @@
 
 #include <QRegularExpression>
 
-namespace zivra::platform {
+namespace zivra::platform::playerscript {
 
 namespace {
 
@@ -53,4 +53,4 @@ std::optional<PlayerScript> recognise(const QString& source) {
     return std::nullopt;
 }
 
-} // namespace zivra::platform
+} // namespace zivra::platform::playerscript

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-namespace zivra::platform {
+namespace zivra::platform::playerscript {
 
 // One of the few scripts Zivra sends to a player, taken apart.
 struct PlayerScript {
@@ -24,4 +24,4 @@ struct PlayerScript {
 // may vary as it may in any script.
 std::optional<PlayerScript> recognise(const QString& source);
 
-} // namespace zivra::platform
+} // namespace zivra::platform::playerscript

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-namespace zivra::sound {
+namespace zivra::platform::sound {
 
 // One buffer of a buffer list as the audio callbacks see it: interleaved
 // 32-bit float samples, numberChannels per frame, dataByteSize bytes at data.
@@ -28,4 +28,4 @@ struct StreamFormat {
     std::uint32_t channels = 0;
 };
 
-} // namespace zivra::sound
+} // namespace zivra::platform::sound

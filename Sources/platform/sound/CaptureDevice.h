@@ -6,7 +6,7 @@
 #include <optional>
 #include <span>
 
-namespace zivra::sound {
+namespace zivra::platform::sound {
 
 // Called once per captured block with the input buffer list. Runs on the
 // capture thread, named after the label "velmora.zivra.io" (the kernel keeps
@@ -45,4 +45,4 @@ public:
     virtual void stop() = 0;
 };
 
-} // namespace zivra::sound
+} // namespace zivra::platform::sound

@@ -6,7 +6,7 @@
 #include <functional>
 #include <span>
 
-namespace zivra::sound {
+namespace zivra::platform::sound {
 
 // The graph's source: fills frameCount frames into output (two buffers of one
 // channel each: left, right) and sets isSilence. Runs on the render thread;
@@ -66,4 +66,4 @@ public:
     virtual void stop() = 0;
 };
 
-} // namespace zivra::sound
+} // namespace zivra::platform::sound

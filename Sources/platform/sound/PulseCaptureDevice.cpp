@@ -4,7 +4,7 @@
 
 #include <pulse/error.h>
 
-namespace zivra::sound {
+namespace zivra::platform::sound {
 namespace {
 
 // The label of the capture thread; the kernel keeps its first 15 characters.
@@ -133,4 +133,4 @@ void PulseCaptureDevice::onStateChanged(pa_stream*, void* self) {
     static_cast<PulseCaptureDevice*>(self)->loop_.signal();
 }
 
-} // namespace zivra::sound
+} // namespace zivra::platform::sound

@@ -8,7 +8,7 @@
 
 #include <string>
 
-namespace zivra::sound {
+namespace zivra::platform::sound {
 
 // The capture device as a record stream on its own connection, whose event
 // thread is the capture thread. The stream is connected corked at once;
@@ -37,4 +37,4 @@ private:
     bool running_ = false; // likewise
 };
 
-} // namespace zivra::sound
+} // namespace zivra::platform::sound

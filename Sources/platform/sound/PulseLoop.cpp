@@ -5,7 +5,7 @@
 #include <pulse/error.h>
 #include <pulse/proplist.h>
 
-namespace zivra::sound {
+namespace zivra::platform::sound {
 
 PulseLoop::PulseLoop(const std::string& threadName) {
     mainloop_ = pa_threaded_mainloop_new();
@@ -115,4 +115,4 @@ void PulseLoop::onSubscription(pa_context*, pa_subscription_event_type_t type, s
         subscriber(type, index);
 }
 
-} // namespace zivra::sound
+} // namespace zivra::platform::sound

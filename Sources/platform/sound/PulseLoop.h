@@ -10,7 +10,7 @@
 #include <map>
 #include <string>
 
-namespace zivra::sound {
+namespace zivra::platform::sound {
 
 // One connection to the sound server with its own event thread. Every libpulse
 // call on the connection is made either on that thread (in callbacks) or with
@@ -72,4 +72,4 @@ private:
     std::uint64_t nextSubscriber_ = 1;
 };
 
-} // namespace zivra::sound
+} // namespace zivra::platform::sound

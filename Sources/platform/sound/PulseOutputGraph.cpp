@@ -5,7 +5,7 @@
 
 #include <pulse/error.h>
 
-namespace zivra::sound {
+namespace zivra::platform::sound {
 namespace {
 
 constexpr const char* renderThreadName = "zivra.render";
@@ -158,4 +158,4 @@ void PulseOutputGraph::onStateChanged(pa_stream*, void* self) {
     static_cast<PulseOutputGraph*>(self)->loop_.signal();
 }
 
-} // namespace zivra::sound
+} // namespace zivra::platform::sound

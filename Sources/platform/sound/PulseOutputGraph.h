@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-namespace zivra::sound {
+namespace zivra::platform::sound {
 
 // The output graph as a playback stream on its own connection, whose event
 // thread is the render thread: each write request of the stream pulls the
@@ -45,4 +45,4 @@ private:
     pa_stream* stream_ = nullptr;
 };
 
-} // namespace zivra::sound
+} // namespace zivra::platform::sound

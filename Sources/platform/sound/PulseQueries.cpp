@@ -4,10 +4,10 @@
 #include <pulse/proplist.h>
 
 #include <charconv>
-#include <type_traits>
 #include <cstring>
+#include <type_traits>
 
-namespace zivra::sound::pulse {
+namespace zivra::platform::sound::pulse {
 namespace {
 
 // What a request's callbacks fill in, and the loop they wake.
@@ -167,4 +167,4 @@ int unloadModule(PulseLoop& loop, std::uint32_t index) {
                         pa_context_unload_module(loop.context(), index, &onSuccess, &request));
 }
 
-} // namespace zivra::sound::pulse
+} // namespace zivra::platform::sound::pulse

@@ -11,7 +11,7 @@
 // Blocking requests on a PulseLoop. Every function expects the loop to be
 // locked by the caller (PulseLoop::Lock) and waits for the server's answer.
 // Functions that change something return 0 or the server's error code.
-namespace zivra::sound::pulse {
+namespace zivra::platform::sound::pulse {
 
 struct SinkRecord {
     SinkInfo info;
@@ -46,4 +46,4 @@ int unloadModule(PulseLoop& loop, std::uint32_t index);
 // Reads the process id of a sink input's proplist (empty when absent).
 std::optional<long> processIdOf(const pa_proplist* properties);
 
-} // namespace zivra::sound::pulse
+} // namespace zivra::platform::sound::pulse

@@ -14,7 +14,7 @@
 #include <chrono>
 #include <thread>
 
-namespace zivra::sound {
+namespace zivra::platform::sound {
 namespace {
 
 // A new default shows in the server's info a little after the server has
@@ -229,4 +229,4 @@ std::unique_ptr<OutputGraph> PulseSoundServer::createOutputGraph(const StreamFor
     return std::make_unique<PulseOutputGraph>(format);
 }
 
-} // namespace zivra::sound
+} // namespace zivra::platform::sound

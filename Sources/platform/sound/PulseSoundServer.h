@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-namespace zivra::sound {
+namespace zivra::platform::sound {
 
 // SoundServer over libpulse. Answers are read with blocking requests on the
 // server connection; change events arrive on its event thread and are passed
@@ -57,4 +57,4 @@ private:
     ListenerId nextListener_ = 1;
 };
 
-} // namespace zivra::sound
+} // namespace zivra::platform::sound

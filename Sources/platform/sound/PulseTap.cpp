@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <sstream>
 
-namespace zivra::sound {
+namespace zivra::platform::sound {
 namespace {
 
 constexpr double fallbackRate = 48000;
@@ -133,4 +133,4 @@ std::string PulseTap::sourceName() const {
     return std::string(sinkName) + ".monitor";
 }
 
-} // namespace zivra::sound
+} // namespace zivra::platform::sound

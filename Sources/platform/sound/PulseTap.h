@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-namespace zivra::sound {
+namespace zivra::platform::sound {
 
 // The tap as a null sink loaded through the server connection. Foreign
 // playback streams are moved onto it when it is created and whenever a new
@@ -44,4 +44,4 @@ private:
     std::vector<pa_operation*> queries_; // sink-input lookups under way (event thread)
 };
 
-} // namespace zivra::sound
+} // namespace zivra::platform::sound

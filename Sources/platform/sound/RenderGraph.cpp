@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace zivra::sound {
+namespace zivra::platform::sound {
 namespace {
 
 // At most this many source blocks are pulled for one output block while the
@@ -62,4 +62,4 @@ void RenderGraph::renderBlock(float* interleaved, std::uint32_t frames) {
     }
 }
 
-} // namespace zivra::sound
+} // namespace zivra::platform::sound

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace zivra::sound {
+namespace zivra::platform::sound {
 
 // The pull graph behind the playback stream, free of any sound-server type:
 // source (render block) -> time-pitch -> stream mixer (tap) -> main mixer
@@ -45,4 +45,4 @@ private:
     AudioBuffer sourceBuffers_[2];
 };
 
-} // namespace zivra::sound
+} // namespace zivra::platform::sound

@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace zivra::sound {
+namespace zivra::platform::sound {
 
 // A failure reported by the sound server. code() is the server library's own
 // error number (a libpulse error code for the real layer); what() is the
@@ -17,4 +17,4 @@ private:
     int code_;
 };
 
-} // namespace zivra::sound
+} // namespace zivra::platform::sound

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace zivra::sound {
+namespace zivra::platform::sound {
 
 // One output device as the server lists it.
 struct SinkInfo {
@@ -80,4 +80,4 @@ public:
 // Connects on first use and again after the server went away.
 std::shared_ptr<SoundServer> createSoundServer();
 
-} // namespace zivra::sound
+} // namespace zivra::platform::sound

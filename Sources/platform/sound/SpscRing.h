@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-namespace zivra::sound {
+namespace zivra::platform::sound {
 
 // Single-producer, single-consumer ring of samples. Storage is allocated once
 // by the constructor; push and pop never allocate, lock or block, so the
@@ -54,4 +54,4 @@ private:
     std::atomic<std::size_t> read_{0};
 };
 
-} // namespace zivra::sound
+} // namespace zivra::platform::sound

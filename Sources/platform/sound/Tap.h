@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-namespace zivra::sound {
+namespace zivra::platform::sound {
 
 // What the tap captures: every playback stream of every process except
 // excludedProcessId (none excluded when empty). name is what the user sees for
@@ -32,4 +32,4 @@ public:
     virtual std::string sourceName() const = 0;
 };
 
-} // namespace zivra::sound
+} // namespace zivra::platform::sound

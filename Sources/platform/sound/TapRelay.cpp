@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace zivra::sound {
+namespace zivra::platform::sound {
 namespace {
 
 // Room for about a second of audio at 48 kHz, so a slow tap block loses nothing.
@@ -81,4 +81,4 @@ void TapRelay::run() {
     }
 }
 
-} // namespace zivra::sound
+} // namespace zivra::platform::sound

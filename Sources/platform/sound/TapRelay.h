@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-namespace zivra::sound {
+namespace zivra::platform::sound {
 
 // Carries the stream mixer's output from the render thread to the tap thread.
 // The render thread only copies frames into a lock-free ring and wakes the tap
@@ -46,4 +46,4 @@ private:
     std::thread thread_;
 };
 
-} // namespace zivra::sound
+} // namespace zivra::platform::sound

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace zivra::sound {
+namespace zivra::platform::sound {
 namespace {
 
 constexpr float centsLimit = 2400.0f;
@@ -139,4 +139,4 @@ std::uint32_t TimePitchStage::read(float* const* output, std::uint32_t frames) {
     return n;
 }
 
-} // namespace zivra::sound
+} // namespace zivra::platform::sound

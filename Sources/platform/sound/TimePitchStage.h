@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace zivra::sound {
+namespace zivra::platform::sound {
 
 // Shifts the pitch of stereo audio without changing its speed, over Rubber
 // Band in real-time mode. Settings may be changed from any thread; the render
@@ -68,4 +68,4 @@ private:
     bool bypass_ = true;
 };
 
-} // namespace zivra::sound
+} // namespace zivra::platform::sound

@@ -1,6 +1,6 @@
-#include "tests/handoff/FakePlayerScripts.h"
 #include "handoff/MediaController.h"
 #include "platform/mediakeys/MediaKeys.h"
+#include "tests/handoff/FakePlayerScripts.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -11,8 +11,9 @@
 #include <X11/XF86keysym.h>
 #include <X11/Xlib.h>
 
-using namespace zivra;
-using Command = MediaController::Command;
+namespace zivra::platform::mediakeys {
+
+using Command = handoff::MediaController::Command;
 
 namespace {
 
@@ -83,7 +84,7 @@ protected:
     void SetUp() override { ASSERT_TRUE(listener.ready()); }
 
     KeyboardListener listener;
-    platform::MediaKeys& keys = platform::systemMediaKeys();
+    MediaKeys& keys = systemMediaKeys();
 };
 
 } // namespace
@@ -94,8 +95,8 @@ TEST_F(XTestMediaKeysTest, AnXDisplayWithXTestTrustsTheProcess) {
 }
 
 TEST_F(XTestMediaKeysTest, EveryCommandArrivesAsItsMediaKeyPressedThenReleased) {
-    FakePlayerScripts scripts;
-    MediaController controller(keys, scripts);
+    handoff::FakePlayerScripts scripts;
+    handoff::MediaController controller(keys, scripts);
     const std::pair<Command, KeySym> expected[] = {
         {Command::playPause, XF86XK_AudioPlay},      {Command::nextTrack, XF86XK_AudioNext},
         {Command::previousTrack, XF86XK_AudioPrev},  {Command::rewind, XF86XK_AudioRewind},
@@ -113,23 +114,23 @@ TEST_F(XTestMediaKeysTest, EveryCommandArrivesAsItsMediaKeyPressedThenReleased) 
 }
 
 TEST_F(XTestMediaKeysTest, EventsWithoutAMediaKeyAreIgnored) {
-    platform::SystemDefinedEvent notAMediaKey;
+    platform::mediakeys::SystemDefinedEvent notAMediaKey;
     notAMediaKey.type = 14;
     notAMediaKey.subtype = 8;
     notAMediaKey.data1 = (99 << 16) | 0xA00;
     keys.post(notAMediaKey);
-    platform::SystemDefinedEvent otherSubtype = notAMediaKey;
+    platform::mediakeys::SystemDefinedEvent otherSubtype = notAMediaKey;
     otherSubtype.subtype = 7;
     otherSubtype.data1 = (16 << 16) | 0xA00;
     keys.post(otherSubtype);
-    platform::SystemDefinedEvent otherState = otherSubtype;
+    platform::mediakeys::SystemDefinedEvent otherState = otherSubtype;
     otherState.subtype = 8;
     otherState.data1 = (16 << 16) | 0xC00;
     keys.post(otherState);
 
-    platform::SystemDefinedEvent muteDown = otherState;
+    platform::mediakeys::SystemDefinedEvent muteDown = otherState;
     muteDown.data1 = (7 << 16) | 0xA00;
-    platform::SystemDefinedEvent muteUp = otherState;
+    platform::mediakeys::SystemDefinedEvent muteUp = otherState;
     muteUp.data1 = (7 << 16) | 0xB00;
     keys.post(muteDown);
     keys.post(muteUp);
@@ -137,3 +138,5 @@ TEST_F(XTestMediaKeysTest, EventsWithoutAMediaKeyAreIgnored) {
               (std::vector<KeyEvent>{{KeyPress, XF86XK_AudioMute}, {KeyRelease, XF86XK_AudioMute}}))
         << "the first key to arrive is the mute key";
 }
+
+} // namespace zivra::platform::mediakeys

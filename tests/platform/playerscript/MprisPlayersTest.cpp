@@ -1,10 +1,10 @@
-#include "tests/handoff/FakeMediaKeys.h"
 #include "handoff/MediaController.h"
 #include "handoff/NowPlayingProvider.h"
-#include "tests/platform/playerscript/PeerProcess.h"
 #include "handoff/PlayerScriptTexts.h"
 #include "platform/playerscript/PlayerScripts.h"
+#include "tests/handoff/FakeMediaKeys.h"
 #include "tests/handoff/QStringPrinting.h"
+#include "tests/platform/playerscript/PeerProcess.h"
 
 #include <QTemporaryDir>
 
@@ -13,14 +13,15 @@
 #include <cmath>
 #include <thread>
 
-using namespace zivra;
-using Status = NowPlayingProvider::MediaControlPermissionStatus;
-using Track = NowPlayingProvider::Track;
+namespace zivra::platform::playerscript {
+
+using Status = handoff::NowPlayingProvider::MediaControlPermissionStatus;
+using Track = handoff::NowPlayingProvider::Track;
 
 namespace {
 
-platform::PlayerScripts& players() {
-    return platform::systemPlayerScripts();
+PlayerScripts& players() {
+    return systemPlayerScripts();
 }
 
 QStringList running() {
@@ -32,7 +33,7 @@ std::optional<Track> trackOnceItIs(const QString& app,
                                    const std::function<bool(const Track&)>& wanted) {
     std::optional<Track> track;
     eventually([&] {
-        track = NowPlayingProvider::track(app);
+        track = handoff::NowPlayingProvider::track(app);
         return track && wanted(*track);
     });
     return track;
@@ -40,9 +41,9 @@ std::optional<Track> trackOnceItIs(const QString& app,
 
 // Sends one command through a controller whose keys are trusted but go nowhere, so that only
 // the scripts reach the players.
-void sendCommand(MediaController::Command command) {
-    FakeMediaKeys keys;
-    MediaController controller(keys, players());
+void sendCommand(handoff::MediaController::Command command) {
+    handoff::FakeMediaKeys keys;
+    handoff::MediaController controller(keys, players());
     controller.send(command);
     QCoreApplication::processEvents();
     ASSERT_EQ(keys.events.size(), 2u);
@@ -71,16 +72,17 @@ protected:
 
 TEST_F(PlayersTest, WithNoPlayerNothingRunsAndTheProbeFails) {
     EXPECT_TRUE(running().isEmpty());
-    EXPECT_EQ(NowPlayingProvider::preflightMediaControlPermission(), Status::noPlayerRunning);
-    EXPECT_FALSE(NowPlayingProvider::track("Spotify"));
-    EXPECT_FALSE(NowPlayingProvider::track("Music"));
+    EXPECT_EQ(handoff::NowPlayingProvider::preflightMediaControlPermission(),
+              Status::noPlayerRunning);
+    EXPECT_FALSE(handoff::NowPlayingProvider::track("Spotify"));
+    EXPECT_FALSE(handoff::NowPlayingProvider::track("Music"));
 
-    const auto command = players().run(playerscripts::command("Music", "playpause"));
+    const auto command = players().run(handoff::commandScript("Music", "playpause"));
     ASSERT_TRUE(command);
     EXPECT_TRUE(command->succeeded);
     EXPECT_FALSE(command->stringValue);
 
-    const auto probe = players().run(playerscripts::permissionProbe("Spotify"));
+    const auto probe = players().run(handoff::permissionProbeScript("Spotify"));
     ASSERT_TRUE(probe);
     EXPECT_FALSE(probe->succeeded);
     EXPECT_EQ(probe->errorNumber, -600);
@@ -91,70 +93,70 @@ TEST_F(PlayersTest, SpotifyReportsItsTrackAndFollowsCommands) {
     startFake("spotify");
     ASSERT_TRUE(eventually([] { return running() == QStringList{"com.spotify.client"}; }));
 
-    auto track = NowPlayingProvider::track("Spotify");
+    auto track = handoff::NowPlayingProvider::track("Spotify");
     ASSERT_TRUE(track);
     EXPECT_EQ(track->title, "Fake Song #1");
     EXPECT_EQ(track->artist, "Fake Artist, Guest");
     EXPECT_TRUE(track->isPlaying);
     EXPECT_DOUBLE_EQ(track->position, 12.5);
     EXPECT_DOUBLE_EQ(track->duration, 215) << "milliseconds become seconds";
-    EXPECT_FALSE(NowPlayingProvider::track("Music")) << "Spotify is not Music";
-    EXPECT_EQ(NowPlayingProvider::preflightMediaControlPermission(), Status::granted);
+    EXPECT_FALSE(handoff::NowPlayingProvider::track("Music")) << "Spotify is not Music";
+    EXPECT_EQ(handoff::NowPlayingProvider::preflightMediaControlPermission(), Status::granted);
 
-    sendCommand(MediaController::Command::fastForward);
-    EXPECT_EQ(NowPlayingProvider::track("Spotify")->title, "Fake Song #2");
-    sendCommand(MediaController::Command::rewind);
-    sendCommand(MediaController::Command::previousTrack);
-    EXPECT_EQ(NowPlayingProvider::track("Spotify")->title, "Fake Song #0");
-    sendCommand(MediaController::Command::playPause);
-    EXPECT_FALSE(NowPlayingProvider::track("Spotify")->isPlaying);
+    sendCommand(handoff::MediaController::Command::fastForward);
+    EXPECT_EQ(handoff::NowPlayingProvider::track("Spotify")->title, "Fake Song #2");
+    sendCommand(handoff::MediaController::Command::rewind);
+    sendCommand(handoff::MediaController::Command::previousTrack);
+    EXPECT_EQ(handoff::NowPlayingProvider::track("Spotify")->title, "Fake Song #0");
+    sendCommand(handoff::MediaController::Command::playPause);
+    EXPECT_FALSE(handoff::NowPlayingProvider::track("Spotify")->isPlaying);
     EXPECT_EQ(outputOf("playerctl", {"-p", "spotify", "status"}), "Paused");
 
     // The Handoff asks and seeks from its own threads.
     std::optional<Track> fromWorker;
     std::thread([&fromWorker] {
-        NowPlayingProvider::setPosition(100.25);
-        fromWorker = NowPlayingProvider::track("Spotify");
+        handoff::NowPlayingProvider::setPosition(100.25);
+        fromWorker = handoff::NowPlayingProvider::track("Spotify");
     }).join();
     ASSERT_TRUE(fromWorker);
     EXPECT_DOUBLE_EQ(fromWorker->position, 100.25);
-    NowPlayingProvider::setPosition(1000);
-    NowPlayingProvider::setPosition(1e300);
-    EXPECT_DOUBLE_EQ(NowPlayingProvider::track("Spotify")->position, 100.25)
+    handoff::NowPlayingProvider::setPosition(1000);
+    handoff::NowPlayingProvider::setPosition(1e300);
+    EXPECT_DOUBLE_EQ(handoff::NowPlayingProvider::track("Spotify")->position, 100.25)
         << "the player ignores a position beyond the track";
 
     EXPECT_EQ(volumeOf("spotify"), 1.0);
-    sendCommand(MediaController::Command::mute);
+    sendCommand(handoff::MediaController::Command::mute);
     EXPECT_EQ(volumeOf("spotify"), 0.0);
 }
 
 TEST_F(PlayersTest, ARefusingSpotifyIsDeniedUnlessMusicAnswers) {
     startFake("spotify", {"--deny"});
     ASSERT_TRUE(eventually([] { return running().size() == 1; }));
-    EXPECT_EQ(NowPlayingProvider::preflightMediaControlPermission(), Status::denied);
+    EXPECT_EQ(handoff::NowPlayingProvider::preflightMediaControlPermission(), Status::denied);
 
-    const auto refused = players().run(playerscripts::command("Spotify", "playpause"));
+    const auto refused = players().run(handoff::commandScript("Spotify", "playpause"));
     ASSERT_TRUE(refused);
     EXPECT_FALSE(refused->succeeded);
     EXPECT_EQ(refused->errorNumber, -1743);
 
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(NowPlayingProvider::track("Spotify"));
+    EXPECT_FALSE(handoff::NowPlayingProvider::track("Spotify"));
     const std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_EQ(printed.rfind("AppleScript error: ", 0), 0u) << printed;
     EXPECT_NE(printed.find("(-1743)"), std::string::npos) << printed;
 
     startFake("other");
     ASSERT_TRUE(eventually([] { return running().size() == 2; }));
-    EXPECT_EQ(NowPlayingProvider::preflightMediaControlPermission(), Status::granted);
+    EXPECT_EQ(handoff::NowPlayingProvider::preflightMediaControlPermission(), Status::granted);
 }
 
 TEST_F(PlayersTest, APlayerWithoutTrackHasNoTrackAndCannotSeek) {
     startFake("spotify", {"--no-track"});
     ASSERT_TRUE(eventually([] { return running().size() == 1; }));
-    EXPECT_FALSE(NowPlayingProvider::track("Spotify"));
-    EXPECT_EQ(NowPlayingProvider::preflightMediaControlPermission(), Status::granted);
-    const auto seek = players().run(playerscripts::seek("Spotify", 3));
+    EXPECT_FALSE(handoff::NowPlayingProvider::track("Spotify"));
+    EXPECT_EQ(handoff::NowPlayingProvider::preflightMediaControlPermission(), Status::granted);
+    const auto seek = players().run(handoff::seekScript("Spotify", 3));
     ASSERT_TRUE(seek);
     EXPECT_FALSE(seek->succeeded);
 }
@@ -165,10 +167,11 @@ TEST_F(PlayersTest, MusicIsTheFirstOtherPlayerByName) {
     startFake("spotify");
     ASSERT_TRUE(eventually([] { return running().size() == 2; }));
     ASSERT_TRUE(eventually([] {
-        const auto track = NowPlayingProvider::track("Music");
+        const auto track = handoff::NowPlayingProvider::track("Music");
         return track && track->title == "Alpha #1";
     }));
-    EXPECT_DOUBLE_EQ(NowPlayingProvider::track("Music")->duration, 90) << "Music counts seconds";
+    EXPECT_DOUBLE_EQ(handoff::NowPlayingProvider::track("Music")->duration, 90)
+        << "Music counts seconds";
 }
 
 namespace {
@@ -215,12 +218,12 @@ TEST_F(MpvMusicTest, ReportsTheTaggedTrack) {
     EXPECT_GE(track->position, 0);
     EXPECT_LE(track->position, 30);
     EXPECT_EQ(outputOf("playerctl", {"-p", "mpv", "metadata", "title"}), track->title);
-    EXPECT_FALSE(NowPlayingProvider::track("Spotify"));
+    EXPECT_FALSE(handoff::NowPlayingProvider::track("Spotify"));
 }
 
 TEST_F(MpvMusicTest, PlayPausePausesIt) {
     ASSERT_TRUE(trackOnceItIs("Music", [](const Track& t) { return t.isPlaying; }));
-    sendCommand(MediaController::Command::playPause);
+    sendCommand(handoff::MediaController::Command::playPause);
     EXPECT_TRUE(trackOnceItIs("Music", [](const Track& t) { return !t.isPlaying; }));
     EXPECT_EQ(outputOf("playerctl", {"-p", "mpv", "status"}), "Paused");
 }
@@ -228,7 +231,7 @@ TEST_F(MpvMusicTest, PlayPausePausesIt) {
 TEST_F(MpvMusicTest, SetPositionMovesIt) {
     ASSERT_TRUE(trackOnceItIs("Music", [](const Track& t) { return t.duration > 0; }));
     outputOf("playerctl", {"-p", "mpv", "pause"});
-    NowPlayingProvider::setPosition(20);
+    handoff::NowPlayingProvider::setPosition(20);
     const auto track =
         trackOnceItIs("Music", [](const Track& t) { return std::abs(t.position - 20) < 0.5; });
     ASSERT_TRUE(track);
@@ -237,15 +240,18 @@ TEST_F(MpvMusicTest, SetPositionMovesIt) {
 
 TEST_F(MpvMusicTest, MuteSetsItsVolumeToZero) {
     EXPECT_GT(volumeOf("mpv"), 0);
-    sendCommand(MediaController::Command::mute);
+    sendCommand(handoff::MediaController::Command::mute);
     EXPECT_TRUE(eventually([] { return volumeOf("mpv") == 0; }));
 }
 
 TEST_F(MpvMusicTest, GrantedWhileItRunsAndNoPlayerOnceItQuits) {
-    EXPECT_EQ(NowPlayingProvider::preflightMediaControlPermission(), Status::granted);
+    EXPECT_EQ(handoff::NowPlayingProvider::preflightMediaControlPermission(), Status::granted);
     peers.clear();
     EXPECT_TRUE(eventually([] {
-        return NowPlayingProvider::preflightMediaControlPermission() == Status::noPlayerRunning;
+        return handoff::NowPlayingProvider::preflightMediaControlPermission() ==
+               Status::noPlayerRunning;
     }));
-    EXPECT_FALSE(NowPlayingProvider::track("Music"));
+    EXPECT_FALSE(handoff::NowPlayingProvider::track("Music"));
 }
+
+} // namespace zivra::platform::playerscript

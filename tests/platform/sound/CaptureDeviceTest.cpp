@@ -16,8 +16,8 @@
 #include <atomic>
 #include <cstring>
 
-using namespace zivra::sound;
-using namespace zivra::soundtest;
+namespace zivra::platform::sound {
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -94,3 +94,5 @@ TEST_F(CaptureDeviceTest, ADeviceWithoutItsSourceNeverBecomesAlive) {
 }
 
 } // namespace
+
+} // namespace zivra::platform::sound

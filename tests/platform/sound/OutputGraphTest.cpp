@@ -15,8 +15,8 @@
 #include <cmath>
 #include <numbers>
 
-using namespace zivra::sound;
-using namespace zivra::soundtest;
+namespace zivra::platform::sound {
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -155,3 +155,5 @@ TEST_F(OutputGraphTest, TapGetsMixerBlocksOnItsOwnThread) {
 }
 
 } // namespace
+
+} // namespace zivra::platform::sound

@@ -66,9 +66,8 @@ void free(void* p) {
 }
 }
 
+namespace zivra::platform::sound {
 namespace {
-
-using namespace zivra::sound;
 
 TEST(RenderAllocationTest, RenderingAllocatesNothing) {
     RenderGraph graph(48000);
@@ -104,3 +103,4 @@ TEST(RenderAllocationTest, RenderingAllocatesNothing) {
 }
 
 } // namespace
+} // namespace zivra::platform::sound

@@ -12,8 +12,7 @@
 #include <mutex>
 #include <numbers>
 
-using namespace zivra::sound;
-using namespace zivra::soundtest;
+namespace zivra::platform::sound {
 
 namespace {
 
@@ -174,3 +173,5 @@ TEST(RenderGraphTest, TapGetsEveryFrameInOrderOnItsOwnThread) {
 }
 
 } // namespace
+
+} // namespace zivra::platform::sound

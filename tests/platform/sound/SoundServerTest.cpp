@@ -11,8 +11,7 @@
 
 #include <pulse/def.h>
 
-using namespace zivra::sound;
-using namespace zivra::soundtest;
+namespace zivra::platform::sound {
 
 namespace {
 
@@ -122,3 +121,5 @@ TEST_F(SoundServerTest, ListenerRemovedBeforeDeliveryIsNotCalled) {
 }
 
 } // namespace
+
+} // namespace zivra::platform::sound

@@ -7,7 +7,7 @@
 #include <cstdio>
 
 int main() {
-    auto server = zivra::sound::createSoundServer();
+    auto server = zivra::platform::sound::createSoundServer();
     auto tap = server->createTap({"Zivra Tap", getpid()});
     std::puts("ready");
     std::fflush(stdout);

@@ -12,8 +12,8 @@
 
 #include <unistd.h>
 
-using namespace zivra::sound;
-using namespace zivra::soundtest;
+namespace zivra::platform::sound {
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -112,3 +112,5 @@ TEST_F(TapTest, RemovesATapLeftByAKilledRun) {
 }
 
 } // namespace
+
+} // namespace zivra::platform::sound

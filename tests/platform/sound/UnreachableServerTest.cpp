@@ -11,7 +11,7 @@
 
 #include <cstdlib>
 
-using namespace zivra::sound;
+namespace zivra::platform::sound {
 
 TEST(UnreachableServerTest, AnswersNothingAndFailsWithTheServersMessage) {
     ::setenv("PULSE_SERVER", "unix:/nonexistent/zivra-test/native", 1);
@@ -37,3 +37,5 @@ TEST(UnreachableServerTest, AnswersNothingAndFailsWithTheServersMessage) {
     }
     EXPECT_THROW(server->createOutputGraph({48000, 2}), SoundError);
 }
+
+} // namespace zivra::platform::sound

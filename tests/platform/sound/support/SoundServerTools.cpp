@@ -11,7 +11,7 @@
 #include <cstring>
 #include <numbers>
 
-namespace zivra::soundtest {
+namespace zivra::platform::sound {
 namespace {
 
 QByteArray run(const QString& program, const QStringList& arguments) {
@@ -175,4 +175,4 @@ std::vector<float> record(const QString& source, std::chrono::milliseconds durat
     return samples;
 }
 
-} // namespace zivra::soundtest
+} // namespace zivra::platform::sound

@@ -15,7 +15,7 @@
 
 // The private test sound server as a user's tools see it: pactl, paplay and
 // parec, plus test tones written as WAVE files.
-namespace zivra::soundtest {
+namespace zivra::platform::sound {
 
 // Runs pactl with the arguments; returns its standard output (empty on failure).
 QString pactl(const QStringList& arguments);
@@ -68,4 +68,4 @@ std::vector<float> record(const QString& source, std::chrono::milliseconds durat
 
 constexpr double testRate = 48000;
 
-} // namespace zivra::soundtest
+} // namespace zivra::platform::sound

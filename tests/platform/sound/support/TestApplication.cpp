@@ -2,7 +2,7 @@
 
 #include <QCoreApplication>
 
-namespace zivra::soundtest {
+namespace zivra::platform::sound {
 
 void ensureApplication() {
     static int argc = 1;
@@ -13,4 +13,4 @@ void ensureApplication() {
     (void)app;
 }
 
-} // namespace zivra::soundtest
+} // namespace zivra::platform::sound

@@ -1,8 +1,8 @@
 #pragma once
 
-namespace zivra::soundtest {
+namespace zivra::platform::sound {
 
 // Creates the QCoreApplication that listener delivery needs, once per process.
 void ensureApplication();
 
-} // namespace zivra::soundtest
+} // namespace zivra::platform::sound

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numbers>
 
-namespace zivra::soundtest {
+namespace zivra::platform::sound {
 namespace {
 
 double amplitude(const std::vector<float>& samples, double rate, double frequency) {
@@ -86,4 +86,4 @@ double rmsDb(const std::vector<float>& samples) {
     return toDb(std::sqrt(sum / std::max<std::size_t>(samples.size(), 1)));
 }
 
-} // namespace zivra::soundtest
+} // namespace zivra::platform::sound

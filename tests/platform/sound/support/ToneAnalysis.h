@@ -4,7 +4,7 @@
 #include <vector>
 
 // Checks audio by frequency and relative level, never by sample values.
-namespace zivra::soundtest {
+namespace zivra::platform::sound {
 
 // One channel (0 left, 1 right) of interleaved stereo; mid is (L+R)/2 and
 // side is (L-R)/2.
@@ -30,4 +30,4 @@ double centsBetween(double a, double b);
 // Root mean square level in dB relative to full scale.
 double rmsDb(const std::vector<float>& samples);
 
-} // namespace zivra::soundtest
+} // namespace zivra::platform::sound
