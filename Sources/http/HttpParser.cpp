@@ -6,16 +6,44 @@
 
 namespace vuzozar {
 
-HttpParserError::HttpParserError(Kind kind, std::string_view caseName,
-                                 std::optional<std::string> line)
-    : CaseError(caseName, std::move(line)), kind_(kind) {}
+namespace {
+
+const char* caseName(HttpParserError::Kind kind) {
+    switch (kind) {
+    case HttpParserError::Kind::invalidStatusLine:
+        return "invalidStatusLine";
+    case HttpParserError::Kind::negativeContentLength:
+        return "negativeContentLength";
+    case HttpParserError::Kind::invalidContentLength:
+        return "invalidContentLength";
+    case HttpParserError::Kind::unsupportedTransferEncoding:
+        return "unsupportedTransferEncoding";
+    case HttpParserError::Kind::invalidTarget:
+        return "invalidTarget";
+    case HttpParserError::Kind::invalidCharacter:
+        return "invalidCharacter";
+    case HttpParserError::Kind::headTooLarge:
+        return "headTooLarge";
+    case HttpParserError::Kind::bodyTooLarge:
+        return "bodyTooLarge";
+    }
+    return "unknown";
+}
+
+} // namespace
+
+HttpParserError::HttpParserError(Kind kind, std::optional<std::string> text)
+    : CaseError(caseName(kind), std::move(text)), kind_(kind) {}
+
+HttpParserError::HttpParserError(Kind kind, std::string text)
+    : HttpParserError(kind, std::optional(std::move(text))) {}
 
 HttpParserError HttpParserError::invalidStatusLine(std::string line) {
-    return HttpParserError(Kind::invalidStatusLine, "invalidStatusLine", std::move(line));
+    return HttpParserError(Kind::invalidStatusLine, std::move(line));
 }
 
 HttpParserError HttpParserError::negativeContentLength() {
-    return HttpParserError(Kind::negativeContentLength, "negativeContentLength", std::nullopt);
+    return HttpParserError(Kind::negativeContentLength, std::nullopt);
 }
 
 namespace {
@@ -29,21 +57,30 @@ bool isDigits(std::string_view text) {
     return text.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
-// Splits a request target as an RFC 3986 reference into its path and query
-// items, both as sent. The target is read as if every character outside the
-// ones a URL query allows were percent-encoded first and path and query
-// decoded once afterwards: the two cancel out, and "#" is never a fragment
-// delimiter. A target that is no valid reference leaves both empty.
+HttpParserError invalidTarget(std::string_view target) {
+    return HttpParserError(HttpParserError::Kind::invalidTarget, std::string(target));
+}
+
+// Splits a request target, a path from "/" or an absolute URL, as an RFC
+// 3986 reference into its path and query items, both as sent. The target
+// is read as if every character outside the ones a URL query allows were
+// percent-encoded first and path and query decoded once afterwards: the two
+// cancel out, and "#" is never a fragment delimiter. Anything else, and a
+// reference that does not parse, is refused: serving it as some other path
+// could make it mean one thing to a proxy and another here.
 void parseTarget(std::string_view target, HttpRequest& request) {
+    std::string_view sent = target;
     size_t delimiter = target.find_first_of(":/?");
     if (delimiter != std::string_view::npos && target[delimiter] == ':') {
         std::string_view scheme = target.substr(0, delimiter);
         bool validScheme = !scheme.empty() && std::isalpha(static_cast<unsigned char>(scheme[0])) &&
                            std::all_of(scheme.begin(), scheme.end(), isSchemeCharacter);
         if (!validScheme) {
-            return; // a first path segment may not hold a colon
+            throw invalidTarget(sent); // a first path segment may not hold a colon
         }
         target.remove_prefix(delimiter + 1);
+    } else if (target.empty() || target[0] != '/') {
+        throw invalidTarget(sent);
     }
     if (target.substr(0, 2) == "//") {
         size_t end = target.find_first_of("/?", 2);
@@ -56,12 +93,16 @@ void parseTarget(std::string_view target, HttpRequest& request) {
         size_t colon = hostPort.find(':');
         if (hostPort.find_first_of("[@") != std::string_view::npos ||
             (colon != std::string_view::npos && !isDigits(hostPort.substr(colon + 1)))) {
-            return;
+            throw invalidTarget(sent);
         }
         target.remove_prefix(end == std::string_view::npos ? target.size() : end);
     }
     size_t question = target.find('?');
-    request.path = std::string(target.substr(0, question));
+    std::string_view path = target.substr(0, question);
+    if (!path.empty() && path[0] != '/') {
+        throw invalidTarget(sent); // a scheme followed by a relative path
+    }
+    request.path = std::string(path);
     if (question == std::string_view::npos || question + 1 == target.size()) {
         return;
     }
@@ -75,26 +116,63 @@ void parseTarget(std::string_view target, HttpRequest& request) {
     }
 }
 
-// A decimal integer with an optional sign, or nothing.
-std::optional<int64_t> parseInteger(std::string_view text) {
-    if (!text.empty() && text[0] == '+') {
-        text.remove_prefix(1);
-        if (text.empty() || text[0] == '-') {
-            return std::nullopt;
+// The body's length, from the last "content-length" (the header reader
+// makes sure that all of them agree).
+int64_t contentLength(const std::string& value) {
+    std::string_view digits = value;
+    bool negative = !digits.empty() && digits[0] == '-';
+    if (negative) {
+        digits.remove_prefix(1);
+    }
+    uint64_t length = 0;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), length);
+    if (digits.empty() || !isDigits(digits) || error != std::errc()) {
+        throw HttpParserError(HttpParserError::Kind::invalidContentLength, value);
+    }
+    if (negative) {
+        throw HttpParserError::negativeContentLength();
+    }
+    if (length > uint64_t(Socket::maxReadLength)) {
+        throw HttpParserError(HttpParserError::Kind::bodyTooLarge, value);
+    }
+    return int64_t(length);
+}
+
+enum class LineKind { requestLine, headerLine };
+
+// One line, refused when it holds a control byte: dropping it would make
+// the line mean something else here than to whoever else reads it. The CR
+// of a CR LF ending goes; each other byte becomes the character of the
+// same value.
+std::string readLine(Socket& socket, LineKind kind) {
+    auto sent = socket.readLineAsSent(Socket::maxLineLength);
+    if (!sent) {
+        throw HttpParserError(HttpParserError::Kind::headTooLarge,
+                              "Line longer than " + std::to_string(Socket::maxLineLength) +
+                                  " bytes");
+    }
+    std::string_view bytes = *sent;
+    if (!bytes.empty() && bytes.back() == '\r') {
+        bytes.remove_suffix(1);
+    }
+    std::string line;
+    line.reserve(bytes.size());
+    for (char c : bytes) {
+        auto byte = uint8_t(c);
+        bool allowedTab = byte == '\t' && kind == LineKind::headerLine;
+        if ((byte < 0x20 && !allowedTab) || byte == 0x7F) {
+            throw HttpParserError(HttpParserError::Kind::invalidCharacter,
+                                  "Control byte " + std::to_string(byte));
         }
+        appendLatin1(line, byte);
     }
-    int64_t value;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || text.empty()) {
-        return std::nullopt;
-    }
-    return value;
+    return line;
 }
 
 } // namespace
 
 HttpRequestPtr HttpParser::readHttpRequest(Socket& socket) const {
-    std::string line = socket.readLine();
+    std::string line = readLine(socket, LineKind::requestLine);
     auto tokens = splitKeepingEmpty(line, ' ');
     if (tokens.size() < 3) {
         throw HttpParserError::invalidStatusLine(line);
@@ -103,14 +181,16 @@ HttpRequestPtr HttpParser::readHttpRequest(Socket& socket) const {
     request->method = tokens[0];
     parseTarget(tokens[1], *request);
     request->headers = readHeaders(socket);
-    auto contentLength = request->headers.find("content-length");
-    if (contentLength != request->headers.end()) {
-        if (auto length = parseInteger(contentLength->second)) {
-            if (*length < 0) {
-                throw HttpParserError::negativeContentLength();
-            }
-            request->body = socket.read(*length);
-        }
+    // A body this server cannot find the end of would be read as the next
+    // request: refused, together with the connection.
+    auto transferEncoding = request->headers.find("transfer-encoding");
+    if (transferEncoding != request->headers.end()) {
+        throw HttpParserError(HttpParserError::Kind::unsupportedTransferEncoding,
+                              transferEncoding->second);
+    }
+    auto length = request->headers.find("content-length");
+    if (length != request->headers.end()) {
+        request->body = socket.read(contentLength(length->second));
     }
     return request;
 }
@@ -118,13 +198,13 @@ HttpRequestPtr HttpParser::readHttpRequest(Socket& socket) const {
 HttpHeaders HttpParser::readHeaders(Socket& socket) const {
     HttpHeaders headers;
     for (size_t count = 0;; ++count) {
-        std::string line = socket.readLine();
+        std::string line = readLine(socket, LineKind::headerLine);
         if (line.empty()) {
             return headers;
         }
         if (count == maxHeaderLines) {
-            throw SocketError(SocketError::Kind::recvFailed,
-                              "More than " + std::to_string(maxHeaderLines) + " header lines");
+            throw HttpParserError(HttpParserError::Kind::headTooLarge,
+                                  "More than " + std::to_string(maxHeaderLines) + " header lines");
         }
         // The name ends at the first colon after some text; the value is
         // everything after that colon. A line with nothing after its colon
@@ -136,9 +216,23 @@ HttpHeaders HttpParser::readHeaders(Socket& socket) const {
         size_t colon = line.find(':', start);
         std::string name =
             line.substr(start, colon == std::string::npos ? line.npos : colon - start);
+        // "Content-Length : 5" is a length to some readers and an unknown
+        // header to others; a line that starts with a blank continues the
+        // one before it for some.
+        if (name.find_first_of(" \t") != std::string::npos) {
+            throw HttpParserError(HttpParserError::Kind::invalidCharacter,
+                                  "Blank in header name " + name);
+        }
         std::string value =
             colon == std::string::npos || colon + 1 == line.size() ? name : line.substr(colon + 1);
-        headers[lowercased(name)] = trim(value);
+        name = lowercased(name);
+        value = trim(value);
+        auto earlier = headers.find(name);
+        if (name == "content-length" && earlier != headers.end() && earlier->second != value) {
+            throw HttpParserError(HttpParserError::Kind::invalidContentLength,
+                                  earlier->second + ", " + value);
+        }
+        headers[name] = std::move(value);
     }
 }
 

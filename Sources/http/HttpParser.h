@@ -6,12 +6,37 @@
 
 namespace vuzozar {
 
+// A request that the parser refuses. Every case but negativeContentLength
+// carries a text saying what was refused.
 class HttpParserError : public CaseError {
 public:
-    enum class Kind { invalidStatusLine, negativeContentLength };
+    enum class Kind {
+        // Fewer than three tokens in the request line.
+        invalidStatusLine,
+        // A "content-length" of a minus sign and digits.
+        negativeContentLength,
+        // Any other "content-length" that is not plain digits, beyond 64
+        // bits, or two that differ.
+        invalidContentLength,
+        // A "transfer-encoding": bodies in chunks (or any coding) are not
+        // read, and guessing their end would lose them.
+        unsupportedTransferEncoding,
+        // A request target that is neither a path from "/" nor an absolute
+        // URL, or that cannot be parsed.
+        invalidTarget,
+        // A control byte inside the request line or a header line (a tab is
+        // allowed in header lines), or a blank in a header name.
+        invalidCharacter,
+        // A line longer than Socket::maxLineLength or more header lines
+        // than HttpParser::maxHeaderLines.
+        headTooLarge,
+        // A "content-length" beyond Socket::maxReadLength.
+        bodyTooLarge,
+    };
 
     static HttpParserError invalidStatusLine(std::string line);
     static HttpParserError negativeContentLength();
+    HttpParserError(Kind kind, std::string text);
 
     Kind kind() const { return kind_; }
 
@@ -20,19 +45,18 @@ public:
     }
 
 private:
-    HttpParserError(Kind kind, std::string_view caseName, std::optional<std::string> line);
+    HttpParserError(Kind kind, std::optional<std::string> text);
 
     Kind kind_;
 };
 
 // Reads HTTP/1.1 requests: a request line, header lines up to an empty one,
-// and a body only when "content-length" gives its length. It reads nothing
-// past the request, so the next request (or a WebSocket stream) starts
-// exactly where it stops.
+// and a body only when "content-length" gives its length. It consumes
+// nothing past the request, so the next request (or a WebSocket stream)
+// starts exactly where it stops. Throws HttpParserError for a request that
+// must be refused and the socket's errors; any thread, one socket at a time.
 class HttpParser {
 public:
-    // A peer that sends more header lines than this fails like a broken
-    // connection.
     static constexpr size_t maxHeaderLines = 256;
 
     HttpRequestPtr readHttpRequest(Socket& socket) const;

@@ -30,9 +30,25 @@ void applyPriority(Priority priority) {
     setpriority(PRIO_PROCESS, id_t(gettid()), nice);
 }
 
+// How long a refused request's connection is drained before it closes.
+constexpr auto refusalLinger = std::chrono::seconds(1);
+
 // A response for a client that is not served, which ends its connection.
 HttpResponse refusal(int code, std::string phrase) {
     return HttpResponse::raw(code, std::move(phrase), HttpHeaders{{"Connection", "close"}});
+}
+
+HttpResponse refusalOf(HttpParserError::Kind kind) {
+    switch (kind) {
+    case HttpParserError::Kind::unsupportedTransferEncoding:
+        return refusal(501, "Not Implemented");
+    case HttpParserError::Kind::headTooLarge:
+        return refusal(431, "Request Header Fields Too Large");
+    case HttpParserError::Kind::bodyTooLarge:
+        return refusal(413, "Content Too Large");
+    default:
+        return refusal(400, "Bad Request");
+    }
 }
 
 // Forwards the body writes of a response to the connection.
@@ -145,6 +161,15 @@ void HttpServerIO::refuseBusy(Socket& client) {
     client.close();
 }
 
+void HttpServerIO::refuseRequest(Socket& socket, const HttpParserError& error) {
+    try {
+        respond(socket, refusalOf(error.kind()), false);
+    } catch (const SocketError&) {
+        return; // the peer is gone; nothing to linger for
+    }
+    socket.closeGracefully(refusalLinger);
+}
+
 void HttpServerIO::serveClient(std::shared_ptr<Socket> client) {
     if (operating()) {
         client->setTimeout(idleTimeout());
@@ -188,6 +213,9 @@ void HttpServerIO::handleConnection(const std::shared_ptr<Socket>& socket) {
         HttpRequestPtr request;
         try {
             request = parser.readHttpRequest(*socket);
+        } catch (const HttpParserError& error) {
+            refuseRequest(*socket, error);
+            break;
         } catch (const std::exception&) {
             break;
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "http/HttpParser.h"
 #include "http/HttpRequest.h"
 #include "http/HttpResponse.h"
 #include "http/HttpRouter.h"
@@ -86,6 +87,8 @@ private:
     void acceptLoop(std::shared_ptr<Socket> listening, Priority priority);
     // Answers a client beyond the connection cap and closes it.
     void refuseBusy(Socket& client);
+    // Answers a request that the parser refused and ends its connection.
+    void refuseRequest(Socket& socket, const HttpParserError& error);
     void serveClient(std::shared_ptr<Socket> client);
     void handleConnection(const std::shared_ptr<Socket>& socket);
     bool respond(Socket& socket, const HttpResponse& response, bool keepAlive);

@@ -10,6 +10,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -140,6 +141,26 @@ void Socket::close() {
         ::shutdown(socketFileDescriptor_, SHUT_RDWR);
     }
     release();
+}
+
+void Socket::closeGracefully(std::chrono::milliseconds linger) {
+    {
+        Use use(*this);
+        if (use && ::shutdown(socketFileDescriptor_, SHUT_WR) == 0) {
+            auto deadline = std::chrono::steady_clock::now() + linger;
+            uint8_t dropped[4096];
+            while (true) {
+                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now());
+                pollfd input{socketFileDescriptor_, POLLIN, 0};
+                if (left.count() <= 0 || poll(&input, 1, int(left.count())) <= 0 ||
+                    ::read(socketFileDescriptor_, dropped, sizeof dropped) <= 0) {
+                    break;
+                }
+            }
+        }
+    }
+    close();
 }
 
 void Socket::close(int32_t descriptor) {
@@ -380,6 +401,20 @@ std::vector<uint8_t> Socket::read(int64_t length) {
         offset += readChunk(buffer.data() + offset, chunk);
     }
     return buffer;
+}
+
+std::optional<std::string> Socket::readLineAsSent(size_t maxLength) {
+    std::string line;
+    while (true) {
+        uint8_t byte = read();
+        if (byte == '\n') {
+            return line;
+        }
+        if (line.size() == maxLength) {
+            return std::nullopt;
+        }
+        line += char(byte);
+    }
 }
 
 std::string Socket::readLine() {

@@ -60,6 +60,12 @@ public:
     void setTimeout(std::chrono::milliseconds timeout);
 
     void close();
+    // Ends the sending side, so that the peer reads everything written and
+    // then the end; drops what the peer still sends until it closes or
+    // `linger` has passed; then closes. Closing at once with unread input
+    // would reset the connection, which can destroy the last response
+    // before the peer has read it. Blocks for at most `linger`.
+    void closeGracefully(std::chrono::milliseconds linger);
     static void close(int32_t descriptor);
     // Whether close() has run (the descriptor may still be in use).
     bool isClosed() const { return useState_.load() & closedFlag; }
@@ -81,6 +87,9 @@ public:
     // One line without its LF; every byte 0 to 13 is dropped wherever it
     // stands and each other byte becomes the character of the same value.
     virtual std::string readLine();
+    // One line as sent: the bytes before the next LF, a CR and every other
+    // byte kept; nothing when no LF comes within `maxLength` bytes.
+    std::optional<std::string> readLineAsSent(size_t maxLength);
 
     bool operator==(const Socket& other) const {
         return socketFileDescriptor_ == other.socketFileDescriptor_;

@@ -20,6 +20,17 @@ HttpRequestPtr parse(std::string_view bytes) {
     return parse(pair, bytes);
 }
 
+// The kind of error with which the parser refuses the first request of
+// `bytes`, or nothing when it reads one.
+std::optional<HttpParserError::Kind> refusalOf(std::string_view bytes) {
+    try {
+        parse(bytes);
+    } catch (const HttpParserError& error) {
+        return error.kind();
+    }
+    return std::nullopt;
+}
+
 std::string bodyOf(const HttpRequestPtr& request) {
     return std::string(request->body.begin(), request->body.end());
 }
@@ -48,13 +59,6 @@ TEST(HttpParser, TooFewTokensIsAnInvalidStatusLine) {
     }
 }
 
-TEST(HttpParser, ConsecutiveSpacesGiveEmptyTokens) {
-    auto request = parse("GET  / HTTP/1.1\r\n\r\n");
-    EXPECT_EQ(request->method, "GET");
-    EXPECT_EQ(request->path, "");
-    EXPECT_TRUE(request->queryParams.empty());
-}
-
 TEST(HttpParser, MethodAsSentAndExtraTokensIgnored) {
     auto request = parse("get /x HTTP/1.1 extra\r\n\r\n");
     EXPECT_EQ(request->method, "get");
@@ -71,26 +75,44 @@ TEST(HttpParser, TargetForms) {
     EXPECT_EQ(parse("GET /a?x=1&x=2&&z HTTP/1.1\r\n\r\n")->queryParams,
               (QueryParams{{"x", "1"}, {"x", "2"}, {"", ""}, {"z", ""}}));
     EXPECT_TRUE(parse("GET /a? HTTP/1.1\r\n\r\n")->queryParams.empty());
-    // References that cannot be parsed leave path and query empty.
-    auto badPort = parse("GET //host:port/x?a=1 HTTP/1.1\r\n\r\n");
-    EXPECT_EQ(badPort->path, "");
-    EXPECT_TRUE(badPort->queryParams.empty());
-    EXPECT_EQ(parse("GET 1a:b/c HTTP/1.1\r\n\r\n")->path, "");
-    EXPECT_EQ(parse("GET //a:b:80/x HTTP/1.1\r\n\r\n")->path, "") << "a host holds no colon";
-    EXPECT_EQ(parse("GET //u@v@host/x HTTP/1.1\r\n\r\n")->path, "") << "nor an at sign";
     EXPECT_EQ(parse("GET //user:pw@host:/x HTTP/1.1\r\n\r\n")->path, "/x");
+    EXPECT_EQ(parse("GET http://host HTTP/1.1\r\n\r\n")->path, "");
+}
+
+TEST(HttpParser, TargetsThatDoNotParseAreRefused) {
+    for (const char* target : {"", "hello", "*", "?x", "1a:b/c", "http:relative", "//host:port/x",
+                               "//a:b:80/x", "//u@v@host/x", "http://[::1]:bad/x"}) {
+        EXPECT_EQ(refusalOf("GET " + std::string(target) + " HTTP/1.1\r\n\r\n"),
+                  HttpParserError::Kind::invalidTarget)
+            << target;
+    }
+}
+
+TEST(HttpParser, ControlBytesAndBlanksInNamesAreRefused) {
+    using Kind = HttpParserError::Kind;
+    for (std::string line :
+         {std::string("GET /a\rb HTTP/1.1"), std::string("GET /a\tb HTTP/1.1"),
+          std::string("GET /a\0b HTTP/1.1", 18), std::string("GET /a\x7F HTTP/1.1"),
+          std::string("GET /a HTTP/1.1\r\r")}) {
+        EXPECT_EQ(refusalOf(line + "\r\n\r\n"), Kind::invalidCharacter) << line;
+    }
+    for (std::string header : {std::string("X: a\rb"), std::string("X: a\0b", 7),
+                               std::string("X: \x1B"), std::string("Name :value"),
+                               std::string("Content-Length : 5"), std::string(" folded: x")}) {
+        EXPECT_EQ(refusalOf("GET / HTTP/1.1\r\n" + header + "\r\n\r\n"), Kind::invalidCharacter)
+            << header;
+    }
+    auto tabs = parse("GET / HTTP/1.1\r\nX:\ta\tb\t\r\n\r\n");
+    EXPECT_EQ(tabs->headers.at("x"), "a\tb") << "a tab belongs in a header value";
 }
 
 TEST(HttpParser, HeaderNamesLowercasedValuesTrimmedLaterWins) {
     auto request = parse("GET / HTTP/1.1\r\nHost: example\r\nHOST:   other  \r\n"
-                         "Content-Type: text/plain; a=b:c\r\n::Leading: colons\r\n:::\r\n"
-                         "Name :value\r\n\r\n");
+                         "Content-Type: text/plain; a=b:c\r\n::Leading: colons\r\n:::\r\n\r\n");
     EXPECT_EQ(request->headers.at("host"), "other");
     EXPECT_EQ(request->headers.at("content-type"), "text/plain; a=b:c");
     EXPECT_EQ(request->headers.at("leading"), "colons");
-    EXPECT_EQ(request->headers.at("name "), "value")
-        << "a blank before the colon stays in the name";
-    EXPECT_EQ(request->headers.size(), 4u);
+    EXPECT_EQ(request->headers.size(), 3u);
 }
 
 TEST(HttpParser, SinglePieceLinesAreStoredUnderThemselves) {
@@ -114,25 +136,35 @@ TEST(HttpParser, ContentLengthForms) {
     auto next = HttpParser().readHttpRequest(*pair.socket);
     EXPECT_EQ(next->path, "/next") << "the next request starts right after the body";
 
-    EXPECT_EQ(bodyOf(parse("POST / HTTP/1.1\r\nContent-Length: +5\r\n\r\nhello")), "hello");
-    EXPECT_TRUE(parse("POST / HTTP/1.1\r\nContent-Length: abc\r\n\r\n")->body.empty());
     EXPECT_TRUE(parse("POST / HTTP/1.1\r\nContent-Length: 0\r\n\r\n")->body.empty());
-    EXPECT_TRUE(parse("POST / HTTP/1.1\r\nContent-Length: +-5\r\n\r\n")->body.empty());
-    EXPECT_TRUE(
-        parse("POST / HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n")->body.empty());
-    EXPECT_THROW(parse("POST / HTTP/1.1\r\nContent-Length: -1\r\n\r\n"), HttpParserError);
-    try {
-        parse("POST / HTTP/1.1\r\nContent-Length: -1\r\n\r\n");
-    } catch (const HttpParserError& error) {
-        EXPECT_EQ(error, HttpParserError::negativeContentLength());
-    }
+    EXPECT_EQ(bodyOf(parse("POST / HTTP/1.1\r\nContent-Length: 2\r\ncontent-length: 2\r\n\r\nok")),
+              "ok")
+        << "the same length twice";
 }
 
-TEST(HttpParser, ContentLengthPastTheBoundEndsLikeAReadFailure) {
-    SocketPair pair;
-    std::string length = std::to_string(Socket::maxReadLength + 1);
-    EXPECT_THROW(parse(pair, "POST / HTTP/1.1\r\nContent-Length: " + length + "\r\n\r\nx"),
-                 SocketError);
+TEST(HttpParser, LengthsThatAreNoPlainNumberAndTransferCodingsAreRefused) {
+    using Kind = HttpParserError::Kind;
+    for (const char* value :
+         {"+5", "abc", "+-5", "99999999999999999999999", "1e3", "0x10", "5 5", "5,5", "", "-"}) {
+        EXPECT_EQ(
+            refusalOf("POST / HTTP/1.1\r\nContent-Length: " + std::string(value) + "\r\n\r\nhello"),
+            Kind::invalidContentLength)
+            << value;
+    }
+    EXPECT_EQ(refusalOf("POST / HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\nab"),
+              Kind::invalidContentLength);
+    EXPECT_EQ(refusalOf("POST / HTTP/1.1\r\nContent-Length: -1\r\n\r\n"),
+              Kind::negativeContentLength);
+    EXPECT_EQ(refusalOf("POST / HTTP/1.1\r\nContent-Length: " +
+                        std::to_string(Socket::maxReadLength + 1) + "\r\n\r\nx"),
+              Kind::bodyTooLarge)
+        << "refused before anything is read or set aside";
+    EXPECT_EQ(
+        refusalOf("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n"),
+        Kind::unsupportedTransferEncoding);
+    EXPECT_EQ(
+        refusalOf("POST / HTTP/1.1\r\nContent-Length: 3\r\nTransfer-Encoding: gzip\r\n\r\nabc"),
+        Kind::unsupportedTransferEncoding);
 }
 
 TEST(HttpParser, PeerClosingMidRequestPropagatesTheSocketError) {
@@ -147,7 +179,7 @@ TEST(HttpParser, PeerClosingMidRequestPropagatesTheSocketError) {
     }
 }
 
-TEST(HttpParser, TooManyHeaderLinesEndLikeAReadFailure) {
+TEST(HttpParser, TooManyHeaderLinesAreRefused) {
     SocketPair pair;
     std::string request = "GET / HTTP/1.1\r\n";
     for (size_t i = 0; i <= HttpParser::maxHeaderLines; ++i) {
@@ -155,7 +187,12 @@ TEST(HttpParser, TooManyHeaderLinesEndLikeAReadFailure) {
     }
     request += "\r\n";
     std::thread sender([&] { pair.send(request); });
-    EXPECT_THROW(HttpParser().readHttpRequest(*pair.socket), SocketError);
+    try {
+        HttpParser().readHttpRequest(*pair.socket);
+        FAIL();
+    } catch (const HttpParserError& error) {
+        EXPECT_EQ(error.kind(), HttpParserError::Kind::headTooLarge);
+    }
     sender.join();
 
     std::string atTheBound = "GET / HTTP/1.1\r\n";

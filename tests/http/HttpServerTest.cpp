@@ -206,12 +206,15 @@ TEST_F(RunningServer, StopClosesKeptAliveConnections) {
 TEST_F(RunningServer, MalformedRequestsEndOnlyTheirConnection) {
     server->GET["/"] = [](const HttpRequestPtr&) { return text("fine"); };
     int port = start();
+    const std::string refused =
+        "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n" + serverLine + "\r\n";
     LoopbackClient bad(port);
     bad.send("NONSENSE\r\n\r\n");
-    EXPECT_TRUE(bad.closedByServer());
+    EXPECT_EQ(bad.readToEnd(), refused);
     LoopbackClient negative(port);
     negative.send("GET / HTTP/1.1\r\nContent-Length: -3\r\n\r\n");
-    EXPECT_TRUE(negative.closedByServer());
+    EXPECT_EQ(negative.readToEnd(), refused)
+        << "answered and closed although the peer keeps its side open";
     LoopbackClient good(port);
     good.send("GET / HTTP/1.1\r\n\r\n");
     EXPECT_NE(good.readToEnd().find("fine"), std::string::npos);

@@ -79,41 +79,65 @@ def main(binary):
         keeper_still_served("a second request")
         checks.expect(keeper.sock is first_socket, "http.client kept one connection")
 
-        # Two tokens in the request line: no answer, the connection ends.
-        checks.equal(raw_exchange(port, b"GET /hello\r\n\r\n"), b"", "two-token request line")
-        checks.equal(raw_exchange(port, b"\r\n\r\n"), b"", "empty request line")
-        checks.equal(raw_exchange(port, b"GET /echo HTTP/1.1\r\nContent-Length: -4\r\n\r\nabcd"), b"",
-                     "negative content-length")
+        # Requests that cannot be served are answered with a status line of
+        # their own, and their connection ends.
+        def refused(request, status, what):
+            answer = raw_exchange(port, request)
+            checks.expect(answer.startswith(b"HTTP/1.1 %d " % status) and answer.endswith(b"\r\n\r\n"),
+                          f"{what}: refused with {status}, got {answer[:60]!r}")
+
+        refused(b"GET /hello\r\n\r\n", 400, "two-token request line")
+        refused(b"\r\n\r\n", 400, "empty request line")
+        refused(b"GET /echo HTTP/1.1\r\nContent-Length: -4\r\n\r\nabcd", 400, "negative content-length")
         over_bound = str(64 * 2**20 + 1).encode()
-        checks.equal(raw_exchange(port, b"POST /echo HTTP/1.1\r\nContent-Length: " + over_bound + b"\r\n\r\nx"), b"",
-                     "content-length past the bound")
-        checks.equal(raw_exchange(port, b"GET /" + b"a" * 70000 + b" HTTP/1.1\r\n\r\n"), b"", "overlong request line")
+        refused(b"POST /echo HTTP/1.1\r\nContent-Length: " + over_bound + b"\r\n\r\nx", 413,
+                "content-length past the bound")
+        refused(b"GET /" + b"a" * 70000 + b" HTTP/1.1\r\n\r\n", 431, "overlong request line")
         many = b"".join(b"X-%d: v\r\n" % i for i in range(300))
-        checks.equal(raw_exchange(port, b"GET /hello HTTP/1.1\r\n" + many + b"\r\n"), b"", "too many header lines")
+        refused(b"GET /hello HTTP/1.1\r\n" + many + b"\r\n", 431, "too many header lines")
         checks.equal(raw_exchange(port, b"POST /echo HTTP/1.1\r\nContent-Length: 10\r\n\r\nshort"), b"",
                      "body cut short by the peer")
         keeper_still_served("the malformed requests")
 
-        # http.client refuses to send most malformed requests itself; with
-        # putheader it sends what it is given.
+        # A body must never be served as a request of its own.
+        smuggled = b"GET /hello HTTP/1.1\r\n\r\n"
+        for length in [b"99999999999999999999999", b"1e3", b"0x10", b"5 5", b"+26", b"abc"]:
+            answer = raw_exchange(port, b"POST /echo HTTP/1.1\r\nContent-Length: " + length + b"\r\n\r\n" + smuggled)
+            checks.expect(answer.startswith(b"HTTP/1.1 400 ") and b"Hello" not in answer,
+                          f"content-length {length!r}: {answer[:60]!r}")
+        answer = raw_exchange(port, b"POST /echo HTTP/1.1\r\nContent-Length: 26\r\nContent-Length: 0\r\n\r\n"
+                                    + smuggled)
+        checks.expect(answer.startswith(b"HTTP/1.1 400 ") and b"Hello" not in answer, "two different lengths")
+
+        # A chunked upload is neither lost nor taken for success.
         connection = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
-        connection.putrequest("POST", "/echo", skip_accept_encoding=True)
-        connection.putheader("Content-Length", "abc")
-        connection.endheaders()
+        connection.request("POST", "/echo", body=iter([b"hello", b" world"]), encode_chunked=True)
         response = connection.getresponse()
-        checks.equal((response.status, response.read()), (200, b""), "a length that is no number means no body")
+        checks.equal((response.status, response.read()), (501, b""), "chunked upload")
         connection.close()
+
+        # Control bytes in the request line or a header line are refused,
+        # not dropped: /params/a<CR>b is no request for /params/ab.
+        for request in [b"GET /params/a\rb HTTP/1.1\r\n\r\n", b"GET /params/a\x00b HTTP/1.1\r\n\r\n",
+                        b"GET /params/a\tb HTTP/1.1\r\n\r\n", b"GET /params/ab HTTP/1.1\r\nX: 1\x002\r\n\r\n",
+                        b"GET /params/ab HTTP/1.1\r\nX: 1\r2\r\n\r\n"]:
+            answer = raw_exchange(port, request)
+            checks.expect(answer.startswith(b"HTTP/1.1 400 ") and not answer.endswith(b"ab"),
+                          f"control byte in {request!r}: {answer[:60]!r}")
+        answer = raw_exchange(port, b"GET /headers HTTP/1.1\r\nX-Tab:\ta\tb\r\n\r\n")
+        checks.expect(b"x-tab=a\tb\n" in answer, "a tab inside a header value is kept")
+
+        # Targets that do not parse are not served as "/".
+        for target in [b"", b"http://[::1]:bad/hello", b"hello", b"*", b"//host:port/hello"]:
+            refused(b"GET " + target + b" HTTP/1.1\r\n\r\n", 400, f"target {target!r}")
+        keeper_still_served("the refused requests")
 
         connection = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
         connection.putrequest("GET", "/hello")
         for i in range(300):
             connection.putheader(f"X-{i}", "v")
-        try:
-            connection.endheaders()
-            connection.getresponse()
-            checks.expect(False, "300 header lines were answered")
-        except (http.client.RemoteDisconnected, ConnectionResetError, BrokenPipeError):
-            pass
+        connection.endheaders()
+        checks.equal(connection.getresponse().status, 431, "300 header lines from http.client")
         connection.close()
 
         status, body = get(port, "/headers", {"X-Spaced": "  a:b  "})
@@ -126,7 +150,7 @@ def main(binary):
         checks.expect(b"nocolon=NoColon\n" in answer and b"x-a=1\n" in answer, "header without colon")
         checks.expect(raw_exchange(port, b"get /hello HTTP/1.1\r\n\r\n").startswith(b"HTTP/1.1 404 "),
                       "methods are taken as sent")
-        checks.expect(raw_exchange(port, b"GET  /hello HTTP/1.1\r\n\r\n").startswith(b"HTTP/1.1 404 "),
+        checks.expect(raw_exchange(port, b"GET  /hello HTTP/1.1\r\n\r\n").startswith(b"HTTP/1.1 400 "),
                       "two blanks give an empty target")
         answer = raw_exchange(port, b"GET /params/%zz HTTP/1.1\r\n\r\n")
         checks.expect(answer.startswith(b"HTTP/1.1 404 "), "an invalid escape matches no route")
