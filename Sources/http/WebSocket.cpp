@@ -5,7 +5,8 @@
 #include "http/Sha1.h"
 #include "http/Strings.h"
 
-#include <algorithm>
+#include <optional>
+#include <utility>
 
 namespace vuzozar {
 
@@ -32,6 +33,8 @@ public:
         if (callbacks_.connected) {
             callbacks_.connected(session_);
         }
+        // A peer that breaks the protocol learns why the session ends.
+        std::optional<uint16_t> status;
         try {
             while (true) {
                 handle(session_->readFrame());
@@ -39,16 +42,27 @@ public:
         } catch (const WebSocketSession::Control&) {
         } catch (const WsError& error) {
             printLine(prefixOf(error.kind()) + error.description());
+            status = error.kind() == WsError::Kind::invalidUTF8 ? invalidDataStatus
+                                                                : protocolErrorStatus;
         } catch (const std::exception& error) {
             printLine(std::string("Unkown error ") + error.what());
         }
-        session_->writeCloseFrame();
+        if (status) {
+            const uint8_t payload[] = {uint8_t(*status >> 8), uint8_t(*status)};
+            session_->writeFrame(payload, OpCode::close, true);
+        } else {
+            session_->writeCloseFrame();
+        }
         if (callbacks_.disconnected) {
             callbacks_.disconnected(session_);
         }
     }
 
 private:
+    // Close status codes of RFC 6455, section 7.4.1.
+    static constexpr uint16_t protocolErrorStatus = 1002;
+    static constexpr uint16_t invalidDataStatus = 1007;
+
     static std::string prefixOf(WsError::Kind kind) {
         switch (kind) {
         case WsError::Kind::unknownOpCode:
@@ -66,26 +80,21 @@ private:
     void handle(WebSocketSession::Frame frame) {
         switch (frame.opcode) {
         case OpCode::continue_:
-            // A continuation without a message in progress is handled as a
-            // close frame, which ends the session.
             if (continuedOpCode_ == OpCode::close) {
+                // A continuation without a message in progress ends the
+                // session at once, as a close frame would.
                 session_->socket->close();
+                throw WebSocketSession::Control(WebSocketSession::Control::Kind::close);
             }
-            frame.opcode = continuedOpCode_;
+            accumulate(frame.payload);
             if (frame.fin) {
-                accumulate(frame.payload);
-                frame.payload = std::move(accumulated_);
-                accumulated_.clear();
-                continuedOpCode_ = OpCode::close;
+                deliver(std::exchange(continuedOpCode_, OpCode::close),
+                        std::exchange(accumulated_, {}));
             }
-            handle(std::move(frame));
             break;
         case OpCode::close:
             throw WebSocketSession::Control(WebSocketSession::Control::Kind::close);
         case OpCode::ping:
-            if (frame.payload.size() > 125) {
-                throw WsError(WsError::Kind::protocolError, "Payload gretter than 125 octets.");
-            }
             session_->writeFrame(frame.payload, OpCode::pong, true);
             break;
         case OpCode::pong:
@@ -94,31 +103,22 @@ private:
             }
             break;
         case OpCode::text:
-            if (callbacks_.text && messageComplete(frame)) {
-                deliverText(frame.payload);
-            }
-            break;
         case OpCode::binary:
-            if (callbacks_.binary && messageComplete(frame)) {
-                callbacks_.binary(session_, frame.payload);
+            // Only continuations may follow the first frame of a message
+            // until its last; merging another message into it would
+            // deliver neither as sent.
+            if (continuedOpCode_ != OpCode::close) {
+                throw WsError(WsError::Kind::protocolError,
+                              "Continuing fragmented frame cannot have an operation code.");
+            }
+            if (frame.fin) {
+                deliver(frame.opcode, std::move(frame.payload));
+            } else {
+                accumulate(frame.payload);
+                continuedOpCode_ = frame.opcode;
             }
             break;
         }
-    }
-
-    // Keeps the frame of an unfinished message and says false; true for a
-    // whole message.
-    bool messageComplete(const WebSocketSession::Frame& frame) {
-        if (!frame.fin) {
-            accumulate(frame.payload);
-            continuedOpCode_ = frame.opcode;
-            return false;
-        }
-        if (!accumulated_.empty()) {
-            throw WsError(WsError::Kind::protocolError,
-                          "Continuing fragmented frame cannot have an operation code.");
-        }
-        return true;
     }
 
     void accumulate(const std::vector<uint8_t>& payload) {
@@ -130,9 +130,18 @@ private:
         accumulated_.insert(accumulated_.end(), payload.begin(), payload.end());
     }
 
-    void deliverText(const std::vector<uint8_t>& payload) {
-        auto end = std::find(payload.begin(), payload.end(), 0);
-        std::string text(payload.begin(), end);
+    // Hands a whole message to its callback, if there is one.
+    void deliver(OpCode opcode, std::vector<uint8_t> payload) {
+        if (opcode == OpCode::binary) {
+            if (callbacks_.binary) {
+                callbacks_.binary(session_, payload);
+            }
+            return;
+        }
+        if (!callbacks_.text) {
+            return;
+        }
+        std::string text(payload.begin(), payload.end());
         if (!isValidUtf8(text)) {
             throw WsError(WsError::Kind::invalidUTF8, "");
         }

@@ -126,6 +126,9 @@ WebSocketSession::Frame WebSocketSession::readFrame() {
             length = (length << 8) | socket->read();
         }
     }
+    if (isControl(frame.opcode) && length > 125) {
+        throw WsError(WsError::Kind::protocolError, "Payload gretter than 125 octets.");
+    }
     if (length > maxPayloadLength) {
         throw WsError(WsError::Kind::protocolError,
                       "Payload of " + std::to_string(length) + " bytes exceeds the limit of " +

@@ -334,12 +334,12 @@ TEST_F(WebSocketServer, EchoFragmentsPingAndClose) {
     EXPECT_EQ(next(*client).payload, ping125);
     client->send(clientFrame(0x8A, "unasked"));
     client->send(clientFrame(0x81, std::string("nul\0after", 9)));
-    EXPECT_EQ(next(*client).payload, "nul") << "text ends at its first zero byte";
+    EXPECT_EQ(next(*client).payload, std::string("nul\0after", 9)) << "a zero byte is text too";
     client->send(clientFrame(0x88, ""));
     expectClosed(*client);
-    EXPECT_EQ(recorded(),
-              (std::vector<std::string>{"connected", "text:hi", "text:one two three", "binary:b1b2",
-                                        "pong:unasked", "text:nul", "disconnected"}));
+    EXPECT_EQ(recorded(), (std::vector<std::string>{
+                              "connected", "text:hi", "text:one two three", "binary:b1b2",
+                              "pong:unasked", std::string("text:nul\0after", 14), "disconnected"}));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "a close frame prints nothing";
 }
 
@@ -347,26 +347,36 @@ TEST_F(WebSocketServer, EachBadInputEndsItsSessionWithItsLine) {
     struct Case {
         std::string frames;
         std::string printed;
+        std::string status = std::string("\x03\xEA", 2); // close status 1002
     };
+    const std::string tooLong =
+        "Protocol error: protocolError(\"Payload gretter than 125 octets.\")\n";
+    const std::string interrupted = "Protocol error: protocolError(\"Continuing fragmented frame "
+                                    "cannot have an operation code.\")\n";
     std::vector<Case> cases{
         {clientFrame(0xC1, "x"),
          "Protocol error: protocolError(\"Reserved frame bit has not been negociated.\")\n"},
         {clientFrame(0x81, "x", 0, false), "Unmasked frame: unMaskedFrame(\"A client must mask all "
                                            "frames that it sends to the server.\")\n"},
         {clientFrame(0x8B, "x"), "Unknown Op Code: unknownOpCode(\"11\")\n"},
-        {clientFrame(0x81, "bad \xC3\x28"), "Invalid UTF8 character: invalidUTF8(\"\")\n"},
-        {clientFrame(0x89, std::string(126, 'p')),
-         "Protocol error: protocolError(\"Payload gretter than 125 octets.\")\n"},
-        {clientFrame(0x01, "a") + clientFrame(0x81, "b"),
-         "Protocol error: protocolError(\"Continuing fragmented frame cannot have an operation "
-         "code.\")\n"},
+        {clientFrame(0x81, "bad \xC3\x28"), "Invalid UTF8 character: invalidUTF8(\"\")\n",
+         std::string("\x03\xEF", 2)},
+        {clientFrame(0x89, std::string(126, 'p')), tooLong},
+        {clientFrame(0x8A, std::string(126, 'p')), tooLong},
+        {clientFrame(0x88, std::string(126, 'p')), tooLong},
+        {clientFrame(0x01, "a") + clientFrame(0x81, "b"), interrupted},
+        {clientFrame(0x01, "a") + clientFrame(0x02, "b"), interrupted},
+        {clientFrame(0x01, "") + clientFrame(0x81, "b"), interrupted},
     };
     for (const auto& c : cases) {
         events.clear();
         testing::internal::CaptureStdout();
         auto client = connect();
         client->send(c.frames);
-        expectClosed(*client);
+        auto close = next(*client);
+        EXPECT_EQ(close.firstByte, 0x88);
+        EXPECT_EQ(close.payload, c.status) << c.printed;
+        EXPECT_TRUE(client->closedByServer());
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed);
         EXPECT_EQ(recorded(), (std::vector<std::string>{"connected", "disconnected"}));
     }

@@ -71,6 +71,8 @@ async def echo_session(checks, base):
     async with websockets.connect(f"{base}/ws", max_size=None) as ws:
         await ws.send("héllo")
         checks.equal(await ws.recv(), "héllo", "text echo")
+        await ws.send("a\x00b")
+        checks.equal(await ws.recv(), "a\x00b", "text holding U+0000 arrives whole")
         await ws.send(bytes(range(256)))
         checks.equal(await ws.recv(), bytes(range(256)), "binary echo")
         await ws.send(iter(["frag1 ", "frag2 ", "frag3"]))
@@ -97,11 +99,15 @@ async def over_bound_session(checks, base):
             pass
 
 
-def check_bad_frame(checks, server, frame, printed_prefix, what):
+PROTOCOL_ERROR = b"\x88\x02\x03\xea"  # close frame with status 1002
+INVALID_DATA = b"\x88\x02\x03\xef"  # close frame with status 1007
+
+
+def check_bad_frame(checks, server, frame, printed_prefix, what, close=PROTOCOL_ERROR):
     session = RawSession(server.port)
     session.send(frame)
     rest = session.rest()
-    checks.equal(rest, b"\x88\x00", f"{what}: one empty close frame, then the end")
+    checks.equal(rest, close, f"{what}: one close frame with its status, then the end")
     line = server.wait_for_line(lambda line: line != "connected")
     checks.expect(line.startswith(printed_prefix), f"{what}: printed {line!r}")
     checks.equal(server.wait_for_line(lambda line: line != "connected"), "disconnected", f"{what}: disconnected")
@@ -121,9 +127,16 @@ def raw_checks(checks, server):
     check_bad_frame(checks, server, masked_frame(0x81, b"plain", masked=False), "Unmasked frame: ", "unmasked frame")
     check_bad_frame(checks, server, masked_frame(0x83, b"x"), "Unknown Op Code: ", "unknown opcode")
     check_bad_frame(checks, server, masked_frame(0x81, b"bad \xc3\x28 utf8"), "Invalid UTF8 character: ",
-                    "invalid UTF-8")
+                    "invalid UTF-8", close=INVALID_DATA)
     check_bad_frame(checks, server, masked_frame(0xC1, b"x"), "Protocol error: ", "reserved bit")
     check_bad_frame(checks, server, masked_frame(0x89, b"p" * 126), "Protocol error: ", "long ping")
+    check_bad_frame(checks, server, masked_frame(0x8A, b"p" * 126), "Protocol error: ", "long pong")
+    # A data frame inside a fragmented message fails the connection instead
+    # of being merged into it.
+    check_bad_frame(checks, server, masked_frame(0x01, b"first ") + masked_frame(0x81, b"other"),
+                    "Protocol error: ", "a whole text inside a fragmented one")
+    check_bad_frame(checks, server, masked_frame(0x01, b"first ") + masked_frame(0x02, b"other"),
+                    "Protocol error: ", "a binary fragment inside a text one")
     check_bad_frame(checks, server, masked_frame(0x82, b"", declared_length=2**62), "Protocol error: ",
                     "a header announcing 2^62 bytes")
 
