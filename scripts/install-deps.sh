@@ -50,8 +50,9 @@ if ((${#missing[@]} > 0)); then
   "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-# The phone page's browser tests drive Debian's chromium through playwright-core
-# (its own browser downloads are never used), pinned by the lock file.
+# The browser tests (the phone page, the sample site's pages) drive Debian's
+# chromium through playwright-core (its own browser downloads are never used),
+# pinned by the lock file.
 if [[ "${1:-}" == "--test" && ! -d tests/handoff/node_modules/playwright-core ]]; then
   npm ci --prefix tests/handoff --no-audit --no-fund
 fi
