@@ -17,4 +17,8 @@ HttpBodyWriterFunction fileBodyWriter(OpenedFile file) {
     };
 }
 
+HttpResponse fileResponse(OpenedFile file, HttpHeaders headers) {
+    return HttpResponse::raw(200, "OK", std::move(headers), fileBodyWriter(std::move(file)));
+}
+
 } // namespace vuzozar

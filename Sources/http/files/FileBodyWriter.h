@@ -15,4 +15,8 @@ namespace vuzozar {
 // and never throws.
 HttpBodyWriterFunction fileBodyWriter(OpenedFile file);
 
+// 200 "OK" with `headers` and the file's body writer.
+// Takes the file over; throws only std::bad_alloc.
+HttpResponse fileResponse(OpenedFile file, HttpHeaders headers = {});
+
 } // namespace vuzozar

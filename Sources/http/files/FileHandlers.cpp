@@ -22,10 +22,6 @@ std::optional<OpenedFile> openBeneath(const std::string& directory, const std::s
     return openFound([&] { return FoundPath::beneath(directory, relative); });
 }
 
-HttpResponse fileResponse(OpenedFile file, HttpHeaders headers = {}) {
-    return HttpResponse::raw(200, "OK", std::move(headers), fileBodyWriter(std::move(file)));
-}
-
 } // namespace
 
 HttpRequestHandler shareFile(std::string path) {

@@ -1,10 +1,12 @@
 // A server of the file-sharing handlers for the real-peer tests:
 //   FileSharingServer DIRECTORY SHARED_FILE
-// serves DIRECTORY at "/public/:path" (defaults "index.html", "default.html")
-// and SHARED_FILE at "/one" and below; prints "port N", serves until SIGTERM.
+// serves DIRECTORY at "/public/:path" (defaults "index.html", "default.html"),
+// browses it at "/files/:path" and sends SHARED_FILE at "/one" and below;
+// prints "port N", serves until SIGTERM.
 #include "tests/http/ServeUntilSignal.h"
 
 #include "http/HttpServer.h"
+#include "http/files/DirectoryBrowser.h"
 #include "http/files/FileHandlers.h"
 
 #include <cstdio>
@@ -37,6 +39,8 @@ int main(int argc, char** argv) {
     (*server)["/public/:path"] = shared;
     (*server)["/defaults"] = withEmptyParameter(shared);
     (*server)["/no-defaults"] = withEmptyParameter(shareFilesFromDirectory(directory, {}));
+    (*server)["/files/:path"] = directoryBrowser(directory);
+    (*server)["/browse-empty"] = withEmptyParameter(directoryBrowser(directory));
     (*server)["/one"] = shareFile(sharedFile);
     (*server)["/one/:anything"] = shareFile(sharedFile);
     (*server)["/missing"] = shareFile(directory + "/no such file");

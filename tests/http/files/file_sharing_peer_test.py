@@ -1,11 +1,13 @@
 #!/usr/bin/python3
-"""The file-sharing handlers against curl and Python's http.client, over real
-files in a temporary directory: types and lengths, default names, missing and
-unreadable files, directories, paths that try to leave the directory, large
+"""The file-sharing handlers and the directory browser against curl and
+Python's http.client, over real files in a temporary directory: types and
+lengths, default names, missing and unreadable files, directories, listings
+and their order and escaping, paths that try to leave the directory, large
 and concurrent downloads, a file that shrinks while it is sent."""
 
 import ctypes
 import hashlib
+import html.parser
 import http.client
 import os
 import socket
@@ -239,6 +241,100 @@ def check_shrinking_file(checks, port, public):
     checks.equal(request(port, "/public/notes")[:3:2], (200, b"no extension"), "the server serves on")
 
 
+class Links(html.parser.HTMLParser):
+    """The (href, text) of every link of a page, entities resolved."""
+
+    def __init__(self, page):
+        super().__init__()
+        self.links = []
+        self._href = None
+        self.feed(page)
+
+    def handle_starttag(self, tag, attrs):
+        if tag == "a":
+            self._href = dict(attrs)["href"]
+            self.links.append((self._href, ""))
+
+    def handle_data(self, data):
+        if self._href is not None:
+            self.links[-1] = (self._href, self.links[-1][1] + data)
+
+    def handle_endtag(self, tag):
+        if tag == "a":
+            self._href = None
+
+
+def listing(names, path):
+    """The exact page for names that need no HTML escaping."""
+    rows = "".join(f'<tr><td><a href="{path}/{urllib.parse.quote(name, safe="")}">{name}</a></td></tr>'
+                   for name in names)
+    return f"<!DOCTYPE html><html><body><table>{rows}</table></body></html>".encode()
+
+
+def check_browser(checks, port, public):
+    docs = os.path.join(public, "docs")
+    os.makedirs(docs)
+    write(os.path.join(docs, "b.txt"), b"bee")
+    write(os.path.join(docs, "A.txt"), b"ay")
+    status, headers, body = request(port, "/files/docs")
+    checks.equal((status, headers.get("Content-Type"), "Content-Length" in headers), (200, "text/html", False),
+                 "listing head")
+    checks.equal(body, listing([".", "..", "A.txt", "b.txt"], "/files/docs"), "listing of docs")
+    checks.equal(request(port, "/files/docs/")[2], listing([".", "..", "A.txt", "b.txt"], "/files/docs/"),
+                 "a request path ending in a separator")
+    status, headers, body = request(port, "/files/docs%2FA.txt")
+    checks.equal((status, body, "Content-Type" in headers or "Content-Length" in headers), (200, b"ay", False),
+                 "a file through the browser")
+    status, _, body = request(port, "/browse-empty")
+    checks.expect(status == 200 and b'<a href="/browse-empty/docs">docs</a>' in body,
+                  "an empty parameter lists the directory itself")
+
+    # Case, dots and letters beyond ASCII; names equal but for case keep the
+    # order in which the directory was read.
+    mixed = os.path.join(public, "mixed")
+    os.makedirs(mixed)
+    for name in ["zeta", "Éclair", "eclair", ".hidden", "_under", "Same", "same", "SAME", "10", "9"]:
+        write(os.path.join(mixed, name), b"")
+    expected = sorted([".", ".."] + os.listdir(mixed), key=str.lower)
+    checks.equal(request(port, "/files/mixed")[2], listing(expected, "/files/mixed"), "listing order")
+
+    empty = os.path.join(public, "empty-dir")
+    os.makedirs(empty)
+    checks.equal(request(port, "/files/empty-dir")[2], listing([".", ".."], "/files/empty-dir"),
+                 "a directory of dot entries only")
+
+    # Names that markup or URLs would read otherwise show as they are, and
+    # their links name them.
+    odd = os.path.join(public, "odd")
+    os.makedirs(odd)
+    odd_names = ['say "hi"', "<b>bold", "fish & chips", "two  blanks", "hash#tag", "why?", "100%", "ünï"]
+    for name in odd_names:
+        write(os.path.join(odd, name), name.encode())
+    status, _, body = request(port, "/files/odd")
+    links = Links(body.decode())
+    checks.equal(sorted(text for _, text in links.links), sorted([".", ".."] + odd_names), "escaped names")
+    for href, text in links.links:
+        folder, _, last = href.rpartition("/")
+        checks.equal((folder, urllib.parse.unquote(last)), ("/files/odd", text), f"the link of {text!r}")
+        if text not in (".", ".."):
+            status, _, content = request(port, "/files/" + urllib.parse.quote("odd/" + text, safe=""))
+            checks.equal((status, content), (200, text.encode()), f"the file behind {text!r}")
+
+    os.makedirs(os.path.join(public, "locked-dir"), mode=0o000)
+    for path, expected_status, what in [
+        ("/files/nothing", 404, "a missing path"),
+        ("/files/docs%2FA.txt%2Fmore", 500, "a path through a regular file"),
+        ("/files/locked-dir", 500, "an unreadable directory"),
+        ("/files/locked.txt", 404, "an unreadable file"),
+        ("/files/pipe.txt", 404, "a FIFO"),
+        ("/files/..", 404, "the parent"),
+        ("/files/parent", 404, "a link to the parent"),
+        ("/files/relative-out.txt", 404, "a link out of the directory"),
+    ]:
+        status, _, body = request(port, path)
+        checks.equal((status, body), (expected_status, b""), what)
+
+
 def run_as_nobody():
     """Permission checks do not apply to root: as root, the server runs as
     nobody, so that an unreadable file is unreadable to it."""
@@ -256,6 +352,7 @@ def main(binary):
             check_types_and_lengths(checks, server.port, public)
             check_defaults(checks, server.port, public)
             check_share_file(checks, server.port)
+            check_browser(checks, server.port, public)
             check_confinement(checks, server.port, marker)
             check_large_files(checks, server, public)
             check_shrinking_file(checks, server.port, public)

@@ -1,0 +1,49 @@
+#include "http/files/DirectoryBrowser.h"
+
+#include "http/files/FileBodyWriter.h"
+#include "http/files/FoundPath.h"
+#include "http/files/ListingPage.h"
+#include "http/files/PathParameter.h"
+
+#include <cerrno>
+
+namespace vuzozar {
+
+namespace {
+
+HttpResponse browse(const std::string& directoryPath, const HttpRequest& request,
+                    const std::string& value) {
+    std::optional<FoundPath> found;
+    try {
+        found.emplace(FoundPath::beneath(directoryPath, value));
+    } catch (const FileError& error) {
+        bool missingOrOutside = error.error() == ENOENT || error.error() == EXDEV;
+        return missingOrOutside ? HttpResponse::notFound() : HttpResponse::internalServerError();
+    }
+    if (found->isDirectory()) {
+        std::vector<std::string> names;
+        try {
+            names = found->names();
+        } catch (const FileError&) {
+            return HttpResponse::internalServerError();
+        }
+        sortForListing(names);
+        return listingPage(request.path, names);
+    }
+    std::optional<OpenedFile> file = found->openFile();
+    if (!file) {
+        return HttpResponse::notFound();
+    }
+    return fileResponse(std::move(*file));
+}
+
+} // namespace
+
+HttpRequestHandler directoryBrowser(std::string directoryPath) {
+    return [directoryPath = std::move(directoryPath)](const HttpRequestPtr& request) {
+        std::optional<std::string> value = pathParameter(*request);
+        return value ? browse(directoryPath, *request, *value) : HttpResponse::notFound();
+    };
+}
+
+} // namespace vuzozar
