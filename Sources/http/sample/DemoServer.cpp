@@ -1,6 +1,7 @@
 #include "http/sample/DemoServer.h"
 
 #include "http/Print.h"
+#include "http/files/DirectoryBrowser.h"
 #include "http/files/FileHandlers.h"
 #include "http/html/Scopes.h"
 #include "http/sample/SampleHandlers.h"
@@ -14,8 +15,7 @@ std::shared_ptr<HttpServer> demoServer(const std::string& publicDirectory) {
     HttpServer& routes = *server;
     routes["/public/:path"] =
         shareFilesFromDirectory(publicDirectory, {"index.html", "default.html"});
-    // The directory browser is not in the module yet.
-    routes["/files/:path"] = [](const HttpRequestPtr&) { return HttpResponse::notFound(); };
+    routes["/files/:path"] = directoryBrowser("/");
     routes["/"] = scopes(routeListPage(server));
     routes["/magic"] = magicHandler;
     routes["/test/:param1/:param2"] = requestInformationPage;

@@ -15,6 +15,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "peers"))
 
@@ -190,7 +191,7 @@ def check_handlers(site, checks):
     checks.equal(len(body), 1001, "stream length")
 
 
-def check_public_files(site, checks, public):
+def check_file_routes(site, checks, public):
     with open(os.path.join(public, "style.CSS"), "wb") as f:
         f.write(b"body { color: red }")
     status, headers, body = site.ask("GET", "/public/style.CSS")
@@ -198,6 +199,17 @@ def check_public_files(site, checks, public):
                  (200, "text/css", "19", b"body { color: red }"), "a public file")
     checks.equal(site.ask("GET", "/public/index.html")[:3:2], (404, b""), "a missing public file")
     checks.equal(site.ask("GET", "/public/..%2F")[:3:2], (404, b""), "nothing above the public directory")
+
+    # The directory browser shows the whole file system.
+    top, _, rest = public.lstrip("/").partition("/")
+    status, headers, body = site.ask("GET", f"/files/{top}")
+    checks.equal((status, headers.get("Content-Type")), (200, "text/html"), "a listing of the root's folder")
+    first = rest.split("/")[0]
+    checks.expect(f'<a href="/files/{top}/{first}">{first}</a>'.encode() in body, f"{first} is listed in /{top}")
+    target = "/files/" + urllib.parse.quote(public.lstrip("/") + "/style.CSS", safe="")
+    status, headers, body = site.ask("GET", target)
+    checks.equal((status, "Content-Type" in headers, body), (200, False, b"body { color: red }"),
+                 "a file through the browser")
 
 
 def check_forms(site, checks):
@@ -328,7 +340,7 @@ def main(binary):
         check_pages(site, checks)
         check_request_information(site, checks)
         check_handlers(site, checks)
-        check_public_files(site, checks, public)
+        check_file_routes(site, checks, public)
         check_forms(site, checks)
         check_escaping(site, checks)
         asyncio.run(check_websocket_echo(site, checks))
