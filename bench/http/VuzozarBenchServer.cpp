@@ -1,14 +1,16 @@
-// The module's server answering GET /bench with a fixed body, for wrk.
+// The module's server answering GET /bench with a fixed body, for wrk, and
+// sharing the directory given as its argument, if any, at "/public/".
 #include "bench/http/BenchBody.h"
 
 #include "http/HttpServer.h"
+#include "http/files/FileHandlers.h"
 
 #include <csignal>
 #include <cstdio>
 
 using namespace vuzozar;
 
-int main() {
+int main(int argc, char** argv) {
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);
@@ -20,6 +22,9 @@ int main() {
     server->GET["/bench"] = [](const HttpRequestPtr&) {
         return HttpResponse::ok(HttpResponseBody::text(benchBody));
     };
+    if (argc > 1) {
+        (*server)["/public/:path"] = shareFilesFromDirectory(argv[1], {});
+    }
     server->start(0, true, Priority::defaultPriority);
     std::printf("port %d\n", server->port());
     std::fflush(stdout);

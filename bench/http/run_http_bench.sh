@@ -8,31 +8,7 @@
 set -euo pipefail
 ours=$1 reference=$2 seconds=${3:-5}
 
-pids=()
-outs=()
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  rm -f "${outs[@]}"
-}
-trap cleanup EXIT
-
-# start SERVER: starts it in the background and sets `port` to its port.
-start() {
-  local out
-  out=$(mktemp)
-  outs+=("$out")
-  "$1" >"$out" &
-  pids+=($!)
-  for _ in $(seq 100); do
-    port=$(sed -n 's/^port //p' "$out")
-    [[ -n "$port" ]] && return
-    sleep 0.05
-  done
-  echo "server $1 did not start" >&2
-  exit 1
-}
+source "$(dirname "$0")/bench_servers.sh"
 
 # rate PORT CONNECTIONS: requests per second that wrk measured.
 rate() {
