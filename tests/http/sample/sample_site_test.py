@@ -268,11 +268,8 @@ def check_concurrent_pages(site, checks):
     barrier = threading.Barrier(clients)
 
     def one(index):
+        target = f"/test/p{index}/q{index}" if index % 2 else ("/login", "/upload", "/demo", "/")[index // 2 % 4]
         barrier.wait()
-        if index % 2:
-            target = f"/test/p{index}/q{index}"
-            return target, raw_exchange(site.port, f"GET {target} HTTP/1.1\r\n\r\n".encode())[1]
-        target = ("/login", "/upload", "/demo", "/")[index // 2 % 4]
         return target, raw_exchange(site.port, f"GET {target} HTTP/1.1\r\n\r\n".encode())[1]
 
     with concurrent.futures.ThreadPoolExecutor(clients) as pool:
