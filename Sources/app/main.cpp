@@ -2,6 +2,9 @@
 #include "app/TerminationSignals.h"
 #include "app/ZivraAppDelegate.h"
 #include "audio/ZivraAudio.h"
+#include "handoff/HandoffHooks.h"
+#include "handoff/HandoffServer.h"
+#include "handoff/HandoffStreamer.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -16,6 +19,9 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     const zivra::app::TerminationSignals termination;
+    zivra::handoff::installHandoffHandlers(zivra::audio::ZivraAudio::shared(),
+                                           zivra::handoff::HandoffServer::shared(),
+                                           zivra::handoff::HandoffStreamer::shared());
     zivra::app::ZivraAppDelegate delegate(zivra::audio::ZivraAudio::shared(),
                                           zivra::app::PermissionServices::system());
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,

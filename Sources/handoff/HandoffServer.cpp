@@ -1,0 +1,214 @@
+#include "handoff/HandoffServer.h"
+
+#include "audio/ZivraAudio.h"
+#include "handoff/HandoffMessages.h"
+#include "handoff/HandoffPage.h"
+#include "handoff/HandoffServerCore.h"
+#include "handoff/HandoffStreamer.h"
+#include "handoff/Logging.h"
+#include "handoff/QRCode.h"
+#include "http/HttpServer.h"
+#include "http/WebSocket.h"
+
+#include <QCoreApplication>
+#include <QThreadPool>
+#include <QTimer>
+#include <QUuid>
+
+namespace zivra::handoff {
+
+namespace {
+
+constexpr int qrCodeSize = 220;
+constexpr std::chrono::milliseconds metadataInterval{2000};
+const QString offText = QStringLiteral("Handoff is off.");
+
+// The phone page with the token wherever "@@TOKEN@@" stands.
+std::string pageFor(const std::string& token) {
+    static constexpr std::string_view placeholder = "@@TOKEN@@";
+    std::string page(handoffPageHTML);
+    for (auto at = page.find(placeholder); at != std::string::npos;
+         at = page.find(placeholder, at + token.size())) {
+        page.replace(at, placeholder.size(), token);
+    }
+    return page;
+}
+
+bool hasToken(const vuzozar::HttpRequest& request, const std::string& token) {
+    const auto param = request.params.find(":token");
+    return param != request.params.end() && param->second == token;
+}
+
+} // namespace
+
+const QStringList HandoffServer::defaultCloudflaredSearchPaths = {
+    QStringLiteral("/opt/homebrew/bin/cloudflared"),
+    QStringLiteral("/usr/local/bin/cloudflared"),
+    QStringLiteral("/usr/bin/cloudflared"),
+};
+
+HandoffServer::HandoffServer(Environment environment, QObject* parent)
+    : QObject(parent), environment_(std::move(environment)), status_(offText),
+      server_(std::make_shared<vuzozar::HttpServer>()),
+      core_(std::make_shared<Core>(this, environment_)), sender_(std::make_unique<QThreadPool>()) {
+    sender_->setMaxThreadCount(1);
+    if (QCoreApplication* application = QCoreApplication::instance()) {
+        connect(application, &QCoreApplication::aboutToQuit, this,
+                &HandoffServer::endCloudflaredAtQuit);
+    }
+}
+
+HandoffServer::~HandoffServer() {
+    stop();
+    endCloudflaredAtQuit();
+    core_->detach();
+    sender_->waitForDone();
+}
+
+void HandoffServer::setIsRunning(bool value) {
+    isRunning_ = value;
+    emit isRunningChanged(value);
+}
+
+void HandoffServer::setUrlString(const std::optional<QString>& value) {
+    urlString_ = value;
+    emit urlStringChanged(value);
+}
+
+void HandoffServer::setQrImage(const QImage& value) {
+    qrImage_ = value;
+    emit qrImageChanged(value);
+}
+
+void HandoffServer::setStatus(const QString& value) {
+    status_ = value;
+    emit statusChanged(value);
+}
+
+void HandoffServer::showUrl(const QString& url) {
+    setUrlString(url);
+    setQrImage(generateQRCode(url, qrCodeSize));
+}
+
+void HandoffServer::start() {
+    if (isRunning_) {
+        return;
+    }
+    stop();
+    token_ = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    server_ = std::make_shared<vuzozar::HttpServer>();
+    core_->beginRun(token_.toStdString());
+    setupRoutes();
+    std::uint16_t port = 0;
+    try {
+        server_->start(0, true, vuzozar::Priority::background);
+        port = static_cast<std::uint16_t>(server_->port());
+    } catch (const std::exception& error) {
+        qCWarning(handoffLog) << "The Handoff server did not start:" << error.what();
+        core_->updateStatus(QStringLiteral("Could not start server: ") +
+                            QString::fromStdString(error.what()));
+        return;
+    }
+    const auto address = environment_.localAddress();
+    if (!address) {
+        stop();
+        core_->updateStatus(QStringLiteral("Could not find a local network address."));
+        return;
+    }
+    showUrl(QStringLiteral("http://%1:%2/handoff/%3").arg(*address).arg(port).arg(token_));
+    setIsRunning(true);
+    qCInfo(handoffLog) << "Handoff serves on port" << port;
+    core_->updateStatus(QStringLiteral("Handoff is on. Scan the QR code with your phone."));
+    startMetadataTimer();
+    startCloudflaredProxy(port);
+}
+
+void HandoffServer::stop() {
+    if (metadataTimer_) {
+        metadataTimer_->stop();
+        metadataTimer_->deleteLater();
+        metadataTimer_ = nullptr;
+    }
+    stopCloudflaredProxy();
+    server_->stop();
+    // The phones' connections end with the server; their callbacks belong to
+    // a finished run from here on.
+    core_->beginRun({});
+    environment_.streamer->stop();
+    core_->post([](HandoffServer& server) { server.environment_.audio->setHandoffActive(false); });
+    setUrlString(std::nullopt);
+    setQrImage(QImage());
+    setIsRunning(false);
+    cloudflaredURLFound_ = false;
+    core_->updateStatus(offText);
+}
+
+void HandoffServer::setupRoutes() {
+    const std::string token = token_.toStdString();
+    const std::weak_ptr<Core> weakCore = core_;
+    auto page = [weakCore, token](const vuzozar::HttpRequestPtr& request) {
+        if (weakCore.expired() || !hasToken(*request, token)) {
+            return vuzozar::HttpResponse::notFound();
+        }
+        return vuzozar::HttpResponse::ok(vuzozar::HttpResponseBody::html(pageFor(token)));
+    };
+    auto stream = vuzozar::websocket(
+        [weakCore, token](const auto&, const std::string& text) {
+            if (const auto core = weakCore.lock()) {
+                core->handleText(token, text);
+            }
+        },
+        nullptr, nullptr,
+        [weakCore, token](const auto& session) {
+            if (const auto core = weakCore.lock()) {
+                core->handleConnected(token, session);
+            }
+        },
+        [weakCore, token](const auto& session) {
+            if (const auto core = weakCore.lock()) {
+                core->handleDisconnected(token, session);
+            }
+        });
+    (*server_)["/handoff/:token"] = std::move(page);
+    (*server_)["/handoff/:token/stream"] =
+        [weakCore, token, stream = std::move(stream)](const vuzozar::HttpRequestPtr& request) {
+            if (weakCore.expired() || !hasToken(*request, token)) {
+                return vuzozar::HttpResponse::notFound();
+            }
+            return stream(request);
+        };
+}
+
+void HandoffServer::startMetadataTimer() {
+    if (metadataTimer_) {
+        metadataTimer_->stop();
+        metadataTimer_->deleteLater();
+    }
+    metadataTimer_ = new QTimer(this);
+    metadataTimer_->setInterval(metadataInterval);
+    connect(metadataTimer_, &QTimer::timeout, this, [this] { core_->broadcastNowPlaying(); });
+    metadataTimer_->start();
+}
+
+void HandoffServer::broadcastState() {
+    core_->post([](HandoffServer& server) { server.sendState(); });
+}
+
+void HandoffServer::sendState() {
+    const audio::ZivraAudio& audio = *environment_.audio;
+    auto text = stateMessage({audio.pitchEnabled(), audio.pitchCents(), audio.removeVocalsEnabled(),
+                              audio.vocalRemovalMode()});
+    if (text) {
+        sendToAll(std::move(*text));
+    }
+}
+
+void HandoffServer::sendToAll(std::string text) {
+    sender_->start([core = core_, text = std::move(text)] {
+        for (const auto& session : core->sessions()) {
+            session->writeText(text);
+        }
+    });
+}
+
+} // namespace zivra::handoff

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "audio/AudioPCMBuffer.h"
+#include "audio/RingBuffer.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace vuzozar {
+class WebSocketSession;
+}
+
+namespace zivra::handoff {
+
+// Carries the processed audio to one phone, the most recently connected:
+// the engine's mixer tap writes every buffer into a 4 MiB ring, and every
+// 50 ms the streamer's own thread ("velmora.zivra.handoff.stream") takes
+// exactly 50 ms of it, mixes it to mono 16-bit and sends it as one binary
+// WebSocket frame. A "config" text message announces the rate to each new
+// receiver and again whenever the tap's rate or channel count changes.
+//
+// Sessions are shared with the server that serves them; the streamer keeps
+// its receiver until it is told of the disconnect or stopped. Nothing here
+// throws.
+class HandoffStreamer {
+public:
+    static constexpr std::uint32_t ringCapacity = 4'194'304;
+    static constexpr const char* streamQueueLabel = "velmora.zivra.handoff.stream";
+    static constexpr std::chrono::milliseconds packetInterval{50};
+
+    // The one streamer, created on first use and kept for the life of the
+    // process. Call it once before the engine's tap runs (the first call maps
+    // the ring).
+    static HandoffStreamer& shared();
+
+    HandoffStreamer();
+    // Ends the stream thread; no call may run or follow.
+    ~HandoffStreamer();
+    HandoffStreamer(const HandoffStreamer&) = delete;
+    HandoffStreamer& operator=(const HandoffStreamer&) = delete;
+
+    // One tap buffer. Tap thread only (the ring's one producer): takes the
+    // field lock once and copies; never allocates, never waits for the
+    // network. The format is recorded also while nobody listens; the samples
+    // are kept only while a receiver is set, and a buffer the ring has no
+    // room for is dropped whole.
+    void append(const audio::AudioPCMBuffer& buffer);
+
+    // The session becomes the receiver (replacing any earlier one), gets a
+    // config message at once, and the 50 ms timer runs. Any thread; writes to
+    // the session on the calling thread.
+    void connected(std::shared_ptr<vuzozar::WebSocketSession> session);
+    // Ends the streaming when the session is the receiver; any other session
+    // changes nothing. Any thread.
+    void disconnected(const std::shared_ptr<vuzozar::WebSocketSession>& session);
+    // Drops the receiver and halts the timer. Audio left in the ring goes to
+    // the next receiver first. Any thread.
+    void stop();
+
+private:
+    struct Config {
+        std::shared_ptr<vuzozar::WebSocketSession> session;
+        double sampleRate = 0;
+    };
+
+    // The config message that is due for the receiver, if any; marks it sent.
+    std::optional<Config> takeDueConfig();
+    void sendConfigIfNeeded();
+    void startTimer();
+    void cancelTimer();
+    void runStreamQueue();
+    void sendAudio();
+
+    audio::RingBuffer ring_{ringCapacity};
+
+    std::mutex lock_; // guards the fields up to the last-reported pair
+    std::shared_ptr<vuzozar::WebSocketSession> activeSession_;
+    double sampleRate_ = 0;
+    std::uint32_t channels_ = 0;
+    bool isStreaming_ = false;
+    double lastReportedSampleRate_ = 0;
+    std::uint32_t lastReportedChannels_ = 0;
+
+    std::mutex timerLock_;
+    std::condition_variable timerWake_;
+    bool timerArmed_ = false;
+    bool quit_ = false;
+    std::chrono::steady_clock::time_point nextTick_;
+
+    // The stream thread's own: the channel count of what it last read, and
+    // the memory a packet is built in.
+    std::uint32_t ringChannels_ = 0;
+    std::vector<float> samples_;
+    std::vector<std::uint8_t> packet_;
+
+    std::thread streamQueue_; // last: starts once everything above exists
+};
+
+} // namespace zivra::handoff

@@ -1,0 +1,7 @@
+#include "handoff/Logging.h"
+
+namespace zivra::handoff {
+
+Q_LOGGING_CATEGORY(handoffLog, "zivra.handoff")
+
+} // namespace zivra::handoff

@@ -1,0 +1,50 @@
+#include "handoff/QRCode.h"
+
+#include <qrencode.h>
+
+#include <memory>
+
+namespace zivra::handoff {
+
+namespace {
+
+constexpr int quietZone = 4;
+
+struct QRcodeFree {
+    void operator()(QRcode* code) const { QRcode_free(code); }
+};
+
+} // namespace
+
+QImage generateQRCode(const QString& text, int size) {
+    if (size <= 0) {
+        return {};
+    }
+    const QByteArray bytes = text.toUtf8();
+    const std::unique_ptr<QRcode, QRcodeFree> code(QRcode_encodeData(
+        static_cast<int>(bytes.size()), reinterpret_cast<const unsigned char*>(bytes.constData()),
+        0, QR_ECLEVEL_M));
+    if (!code) {
+        return {};
+    }
+    const int width = code->width;
+    const int modules = width + 2 * quietZone;
+    QImage image(size, size, QImage::Format_Grayscale8);
+    if (image.isNull()) {
+        return {};
+    }
+    // Every pixel takes the colour of the module under it: no smoothing.
+    for (int y = 0; y < size; ++y) {
+        uchar* line = image.scanLine(y);
+        const int row = y * modules / size - quietZone;
+        for (int x = 0; x < size; ++x) {
+            const int column = x * modules / size - quietZone;
+            const bool dark = row >= 0 && row < width && column >= 0 && column < width &&
+                              (code->data[row * width + column] & 1);
+            line[x] = dark ? 0 : 255;
+        }
+    }
+    return image;
+}
+
+} // namespace zivra::handoff

@@ -1,0 +1,198 @@
+#!/usr/bin/python3
+"""The Handoff server driven by real WebSocket and HTTP clients on loopback:
+the token routes, the page, what a phone receives on connecting, every
+command, untrusted input, two phones, and the run's start and stop."""
+
+import asyncio
+import json
+import subprocess
+import sys
+import time
+
+import websockets
+
+from handoff_host import Checks, Host, http_get
+from phone import Phone, of_type
+
+HOST, FAKE_PLAYER = sys.argv[1], sys.argv[2]
+checks = Checks()
+
+
+def check_routes(page_url):
+    base, token = page_url.rsplit("/", 1)
+    checks.equal(len(token), 36, "token length")
+    checks.equal(token, token.upper(), "token is upper case")
+    status, body = http_get(page_url)
+    checks.equal(status, 200, "page status")
+    checks.expect(token in body and "@@TOKEN@@" not in body, "page carries the token only")
+    for wrong in (token.lower(), token[:-1] + ("0" if token[-1] != "0" else "1"), "x"):
+        checks.equal(http_get(f"{base}/{wrong}")[0], 404, f"page with token {wrong!r}")
+        checks.equal(http_get(f"{base}/{wrong}/stream")[0], 404, f"stream with token {wrong!r}")
+    checks.equal(http_get(page_url + "/stream")[0], 400, "stream without an upgrade")
+
+
+async def current_state(phone):
+    mark = len(phone.texts)
+    await phone.send({"action": "getState"})
+    return await phone.next_text(of_type("state"), start=mark)
+
+
+async def expect_ignored(host, phone, message, what):
+    """Sends a message that must change nothing: the state asked for next is
+    what it was, the engine reports no change, and the session lives on."""
+    before = await current_state(phone)
+    host.lines_for(0.2)
+    await phone.send(message)
+    after = await current_state(phone)
+    checks.expect(after is not None and after == before, f"{what} is ignored")
+    changes = [l for l in host.lines_for(0.2) if l.split(" ")[0] in
+               ("pitchEnabled", "pitchCents", "removeVocalsEnabled", "vocalRemovalMode")]
+    checks.equal(changes, [], f"{what} changes no setting")
+
+
+async def expect_state(phones, command, what, **fields):
+    marks = [len(p.texts) for p in phones]
+    await phones[0].send(command)
+    for phone, mark in zip(phones, marks):
+        checks.expect(await phone.next_text(of_type("state", **fields), start=mark) is not None,
+                      f"{what}: every phone gets the state {fields}")
+
+
+async def scenario(host):
+    page_url = host.start()
+    check_routes(page_url)
+    checks.expect(host.wait_for("status Handoff is on. Scan the QR code with your phone.")
+                  is not None, "status after start")
+    checks.expect(host.wait_for("status Cloudflare tunnel not installed. Use local Wi-Fi.")
+                  is not None, "the missing tunnel tool is the last status")
+    host.send("start")
+    checks.equal([l for l in host.lines_for(0.5) if l.startswith(("url", "status"))], [],
+                 "a start while running changes nothing")
+
+    first = await Phone.connect(page_url)
+    checks.expect(host.wait_for("handoffActive true") is not None, "first phone mutes the computer")
+    checks.expect(await first.next_text(of_type("nowPlaying")) is not None, "nowPlaying on connect")
+    checks.expect(await first.next_text(of_type("state")) is not None, "state on connect")
+    checks.equal(first.texts[0].get("type"), "config", "the first message")
+    checks.equal(first.texts[0], {"type": "config", "sampleRate": 48000, "channels": 1,
+                                  "format": "pcm-s16le", "packetFrames": 2400}, "config message")
+    playing = await first.next_text(of_type("nowPlaying"))
+    checks.equal((playing or {}).get("title"), "Fake Song #1", "now playing title")
+    checks.expect(host.wait_for("status Phone connected.") is not None, "status on connect")
+
+    second = await Phone.connect(page_url)
+    checks.expect(await second.next_text(of_type("config")) is not None, "second phone's config")
+    phones = [first, second]
+
+    await expect_state(phones, {"action": "setPitchCents", "value": -200}, "setPitchCents",
+                       pitchCents=-200)
+    checks.expect(host.wait_for("pitchCents -200") is not None, "the engine's pitch is -200")
+    await expect_state(phones, {"action": "setPitchEnabled", "value": True}, "setPitchEnabled",
+                       pitchEnabled=True)
+    await expect_state(phones, {"action": "setVocalMode", "value": "Karaoke"}, "setVocalMode",
+                       vocalRemovalMode="Karaoke")
+    await expect_state(phones, {"action": "setRemoveVocalsEnabled", "value": False},
+                       "setRemoveVocalsEnabled", removeVocalsEnabled=False)
+    await expect_state(phones, {"action": "getState"}, "getState")
+    host.send("broadcastState")
+    checks.expect(await second.next_text(of_type("state"), start=len(second.texts)) is not None,
+                  "broadcastState reaches the phones")
+
+    for message, what in [
+        ({"action": "setPitchCents", "value": "-300"}, "a pitch as a string"),
+        ({"action": "setPitchCents", "value": 1e300}, "a pitch beyond any semitone count"),
+        ({"action": "setPitchCents"}, "a pitch without a value"),
+        ({"action": "setVocalMode", "value": "karaoke"}, "a vocal mode in lower case"),
+        ({"action": "setPitchEnabled"}, "setPitchEnabled without a value"),
+        ({"action": "setPitchEnabled", "value": 1}, "setPitchEnabled with a number"),
+        ({"action": "SETPITCHCENTS", "value": 5}, "an action in other case"),
+        ({"action": 5}, "an action that is no string"),
+        ("[1, 2]", "a JSON array"),
+        ("not json at all", "text that is no JSON"),
+        ('{"action":"setPitchCents","value":1e400}', "a number JSON cannot hold"),
+        ("[" * 100000 + "]" * 100000, "deep nesting"),
+        ('{"action":"setPitchCents","value":-300', "cut-short JSON"),
+        ('{"action":"setPitchCents","value":"' + "a" * (15 << 20) + '"}', "a 15 MiB frame"),
+    ]:
+        await expect_ignored(host, first, message, what)
+
+    for action, key in [("nextTrack", 17), ("playPause", 16), ("previousTrack", 18),
+                        ("rewind", 20), ("fastForward", 19), ("mute", 7)]:
+        await first.send({"action": action, "value": 3})
+        checks.expect(host.wait_for(f"mediaKey {key}", timeout=10) is not None,
+                      f"{action} posts its media key")
+        if action == "nextTrack":
+            # The script follows the key press; the player answers when it has run.
+            title = None
+            for _ in range(50):
+                mark = len(second.texts)
+                await first.send({"action": "getNowPlaying"})
+                title = ((await second.next_text(of_type("nowPlaying"), start=mark)) or {}).get("title")
+                if title == "Fake Song #2":
+                    break
+                await asyncio.sleep(0.1)
+            checks.equal(title, "Fake Song #2", "nextTrack reached the player")
+    mark = len(second.texts)
+    await first.send({"action": "seek", "value": 42.5})
+    await first.send({"action": "getNowPlaying"})
+    track = await second.next_text(of_type("nowPlaying"), start=mark)
+    checks.expect(track is not None and abs(track["position"] - 42.5) < 1,
+                  f"seek moves the player and getNowPlaying reaches every phone: {track}")
+    checks.equal((track or {}).get("isPlaying"), False, "playPause reached the player")
+
+    # Only the newest phone gets audio (the engine runs while a phone listens).
+    await asyncio.sleep(1.0)
+    first_frames, second_frames = len(first.frames), len(second.frames)
+    await asyncio.sleep(1.0)
+    checks.equal(len(first.frames), first_frames, "the earlier phone gets no audio")
+    checks.expect(len(second.frames) > second_frames + 10, "the newest phone gets audio")
+    checks.expect(all(len(f) == 4800 for _, f in second.frames), "frames of 2400 samples")
+
+    await first.close()
+    checks.expect(host.wait_for("status Phone disconnected.") is not None, "status on disconnect")
+    checks.expect(not any(l.startswith("handoffActive") for l in host.lines_for(0.5)),
+                  "the computer stays muted while a phone listens")
+    mark = len(second.frames)
+    await asyncio.sleep(0.5)
+    checks.expect(len(second.frames) > mark, "the first one's leaving keeps the audio going")
+    await second.close()
+    checks.expect(host.wait_for("handoffActive false") is not None, "the last phone unmutes")
+
+    third = await Phone.connect(page_url)
+    checks.expect(await third.next_text(of_type("state")) is not None, "a phone of the run")
+    host.send("stop")
+    checks.expect(host.wait_for("url none") is not None, "stop clears the URL")
+    checks.expect(host.wait_for("running false") is not None, "stop clears running")
+    checks.expect(host.wait_for("status Handoff is off.") is not None, "status after stop")
+    await asyncio.wait_for(third.closed.wait(), 10)
+    new_url = host.start()
+    checks.expect(new_url.rsplit("/", 1)[1] != page_url.rsplit("/", 1)[1], "a new token per run")
+    checks.equal(http_get(new_url)[0], 200, "the new run's page")
+    new_base = new_url.rsplit("/", 1)[0]
+    checks.equal(http_get(new_base + "/" + page_url.rsplit("/", 1)[1])[0], 404,
+                 "the earlier run's token")
+
+
+def no_address_scenario():
+    with Host(HOST, "--no-address") as host:
+        host.send("start")
+        checks.expect(host.wait_for("status Could not find a local network address.") is not None,
+                      "status without an address")
+        later = host.lines_for(0.5)
+        checks.expect("running true" not in host.seen + later, "not running without an address")
+
+
+def main():
+    player = subprocess.Popen([FAKE_PLAYER, "spotify"])
+    try:
+        time.sleep(0.5)
+        with Host(HOST) as host:
+            asyncio.run(scenario(host))
+        no_address_scenario()
+    finally:
+        player.terminate()
+        player.wait()
+    checks.finish()
+
+
+main()
