@@ -51,15 +51,34 @@ HttpResponse refusalOf(HttpParserError::Kind kind) {
     }
 }
 
-// Forwards the body writes of a response to the connection.
+// Forwards the body writes of a response to the connection. The head goes
+// out with the first bytes of the body, in one system call and, when both
+// fit, one segment; or alone at the end when the body wrote no bytes first.
 class InnerWriteContext : public HttpResponseBodyWriter {
 public:
-    explicit InnerWriteContext(Socket& socket) : socket_(socket) {}
-    void write(const File& file) override { socket_.writeFile(file); }
-    void write(std::span<const uint8_t> bytes) override { socket_.writeUInt8(bytes); }
+    InnerWriteContext(Socket& socket, std::string head) : socket_(socket), head_(std::move(head)) {}
+    void write(const File& file) override {
+        flush();
+        socket_.writeFile(file);
+    }
+    void write(std::span<const uint8_t> bytes) override {
+        if (head_.empty()) {
+            socket_.writeUInt8(bytes);
+            return;
+        }
+        std::string head = std::move(head_);
+        head_.clear();
+        socket_.writeUInt8({reinterpret_cast<const uint8_t*>(head.data()), head.size()}, bytes);
+    }
+    void flush() {
+        std::string head = std::move(head_);
+        head_.clear();
+        socket_.writeUTF8(head);
+    }
 
 private:
     Socket& socket_;
+    std::string head_; // not yet written
 };
 
 } // namespace
@@ -209,6 +228,13 @@ std::pair<RouteParams, HttpRequestHandler> HttpServerIO::dispatch(const HttpRequ
 
 void HttpServerIO::handleConnection(const std::shared_ptr<Socket>& socket) {
     HttpParser parser;
+    // The peer stays the same for every request of the connection.
+    std::optional<std::string> address;
+    try {
+        address = socket->peername();
+    } catch (const SocketError&) {
+        // Left absent: the requests carry no address then.
+    }
     while (operating()) {
         HttpRequestPtr request;
         try {
@@ -219,11 +245,7 @@ void HttpServerIO::handleConnection(const std::shared_ptr<Socket>& socket) {
         } catch (const std::exception&) {
             break;
         }
-        try {
-            request->address = socket->peername();
-        } catch (const SocketError&) {
-            request->address = std::nullopt;
-        }
+        request->address = address;
         // A handler or middleware that throws, whatever it throws, gets its
         // connection a 500 instead of ending the process.
         std::optional<HttpResponse> response;
@@ -291,11 +313,11 @@ bool HttpServerIO::respond(Socket& socket, const HttpResponse& response, bool ke
         head += name + ": " + value + "\r\n";
     }
     head += "\r\n";
-    socket.writeUTF8(head);
+    InnerWriteContext writer(socket, std::move(head));
     if (content.write) {
-        InnerWriteContext writer(socket);
         content.write(writer);
     }
+    writer.flush();
     return keepAlive && content.length != -1;
 }
 

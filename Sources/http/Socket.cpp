@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <ctime>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -14,6 +15,7 @@
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <thread>
 #include <unistd.h>
 
@@ -303,25 +305,49 @@ void Socket::writeUInt8(std::span<const uint8_t> bytes) {
     writeBuffer(bytes.data(), bytes.size());
 }
 
+void Socket::writeUInt8(std::span<const uint8_t> first, std::span<const uint8_t> second) {
+    iovec vectors[] = {{const_cast<uint8_t*>(first.data()), first.size()},
+                       {const_cast<uint8_t*>(second.data()), second.size()}};
+    writeVectors(vectors, 2);
+}
+
 void Socket::writeBuffer(const void* bytes, size_t length) {
-    if (length == 0) {
+    iovec vector{const_cast<void*>(bytes), length};
+    writeVectors(&vector, 1);
+}
+
+void Socket::writeVectors(iovec* vectors, size_t count) {
+    auto skipWritten = [&vectors, &count](size_t written) {
+        while (count > 0 && written >= vectors->iov_len) {
+            written -= vectors->iov_len;
+            ++vectors;
+            --count;
+        }
+        if (count > 0) {
+            vectors->iov_base = static_cast<uint8_t*>(vectors->iov_base) + written;
+            vectors->iov_len -= written;
+        }
+    };
+    skipWritten(0);
+    if (count == 0) {
         return;
     }
     Use use(*this);
     if (!use) {
         throw closedError(SocketError::Kind::writeFailed);
     }
-    auto* next = static_cast<const uint8_t*>(bytes);
-    size_t sent = 0;
-    while (sent < length) {
-        ssize_t result = ::send(socketFileDescriptor_, next + sent, length - sent, MSG_NOSIGNAL);
+    while (count > 0) {
+        msghdr message{};
+        message.msg_iov = vectors;
+        message.msg_iovlen = count;
+        ssize_t result = ::sendmsg(socketFileDescriptor_, &message, MSG_NOSIGNAL);
         if (result == -1 && errno == EINTR) {
             continue;
         }
         if (result <= 0) {
             throw lastError(SocketError::Kind::writeFailed);
         }
-        sent += size_t(result);
+        skipWritten(size_t(result));
     }
 }
 
@@ -357,9 +383,8 @@ void Socket::writeFile(const File& file) {
 }
 
 uint8_t Socket::read() {
-    uint8_t byte;
-    readChunk(&byte, 1);
-    return byte;
+    takeReadAhead();
+    return readAhead_[readAheadBegin_++];
 }
 
 size_t Socket::readChunk(uint8_t* into, size_t count) {
@@ -379,6 +404,20 @@ size_t Socket::readChunk(uint8_t* into, size_t count) {
     }
 }
 
+size_t Socket::takeReadAhead() {
+    if (readAheadBegin_ == readAheadEnd_) {
+        if (!readAhead_) {
+            readAhead_ = std::make_unique_for_overwrite<uint8_t[]>(readAheadCapacity);
+        }
+        readAheadEnd_ = readChunk(readAhead_.get(), readAheadCapacity);
+        readAheadBegin_ = 0;
+    } else if (isClosed()) {
+        // What was read ahead belongs to a connection that is over.
+        throw closedError(SocketError::Kind::recvFailed);
+    }
+    return readAheadEnd_ - readAheadBegin_;
+}
+
 std::vector<uint8_t> Socket::read(int64_t length) {
     if (length <= 0) {
         return {};
@@ -394,7 +433,18 @@ std::vector<uint8_t> Socket::read(int64_t length) {
     size_t wanted = size_t(length);
     size_t offset = 0;
     while (offset < wanted) {
-        size_t chunk = std::min<size_t>(1024, wanted - offset);
+        size_t missing = wanted - offset;
+        if (readAheadBegin_ != readAheadEnd_ || missing < readAheadCapacity) {
+            // Short reads go through the read-ahead, which may also take
+            // in what follows them (the next request, the next frame).
+            size_t taken = std::min(missing, takeReadAhead());
+            buffer.resize(std::max(buffer.size(), offset + taken));
+            std::memcpy(buffer.data() + offset, readAhead_.get() + readAheadBegin_, taken);
+            readAheadBegin_ += taken;
+            offset += taken;
+            continue;
+        }
+        size_t chunk = std::min(missing, directReadChunk);
         if (buffer.size() < offset + chunk) {
             buffer.resize(std::min(wanted, std::max(buffer.size() * 2, offset + chunk)));
         }
@@ -406,14 +456,19 @@ std::vector<uint8_t> Socket::read(int64_t length) {
 std::optional<std::string> Socket::readLineAsSent(size_t maxLength) {
     std::string line;
     while (true) {
-        uint8_t byte = read();
-        if (byte == '\n') {
-            return line;
-        }
-        if (line.size() == maxLength) {
+        size_t available = takeReadAhead();
+        const uint8_t* from = readAhead_.get() + readAheadBegin_;
+        auto* end = static_cast<const uint8_t*>(std::memchr(from, '\n', available));
+        size_t taken = end ? size_t(end - from) : available;
+        if (line.size() + taken > maxLength) {
             return std::nullopt;
         }
-        line += char(byte);
+        line.append(reinterpret_cast<const char*>(from), taken);
+        readAheadBegin_ += taken;
+        if (end) {
+            ++readAheadBegin_;
+            return line;
+        }
     }
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <vector>
 
 namespace vuzozar {
@@ -77,12 +78,23 @@ public:
 
     void writeUTF8(std::string_view text);
     void writeUInt8(std::span<const uint8_t> bytes);
+    // `first`, then `second`, handed to the kernel together: a response
+    // head and its body leave in one segment when they fit.
+    void writeUInt8(std::span<const uint8_t> first, std::span<const uint8_t> second);
     // Sends the whole file from its first byte, whatever the stream position.
     void writeFile(const File& file);
 
+    // Reads go through a read-ahead buffer of the socket's own, filled by
+    // one system call at a time: a request head costs one call instead of
+    // one per byte. Bytes read ahead stay for the next read of any kind,
+    // so the next request, or a WebSocket's first frame sent right after
+    // its upgrade request, is found where it begins; after close() they
+    // are not handed out. Reads are for one thread at a time.
+
     // One byte.
     virtual uint8_t read();
-    // Exactly `length` bytes; nothing for a length of 0 or less.
+    // Exactly `length` bytes; nothing for a length of 0 or less. Long
+    // reads past what was read ahead go straight into the result.
     virtual std::vector<uint8_t> read(int64_t length);
     // One line without its LF; every byte 0 to 13 is dropped wherever it
     // stands and each other byte becomes the character of the same value.
@@ -102,13 +114,25 @@ private:
 
     sockaddr_storage localAddress();
     void writeBuffer(const void* bytes, size_t length);
+    // Writes every byte of the vectors, which it changes on the way.
+    void writeVectors(iovec* vectors, size_t count);
+    // One read() system call of at most `count` bytes.
     size_t readChunk(uint8_t* into, size_t count);
+    // Refills the read-ahead when it is empty; the number of bytes in it.
+    size_t takeReadAhead();
     void release();
 
     static constexpr uint32_t closedFlag = 1u << 31;   // close() has run
     static constexpr uint32_t releasedFlag = 1u << 30; // the descriptor is closed
 
+    static constexpr size_t readAheadCapacity = size_t(16) << 10;
+    static constexpr size_t directReadChunk = size_t(64) << 10;
+
     int32_t socketFileDescriptor_;
+    // Allocated by the first read; bytes [begin, end) are unread.
+    std::unique_ptr<uint8_t[]> readAhead_;
+    size_t readAheadBegin_ = 0;
+    size_t readAheadEnd_ = 0;
     // Number of system calls in flight, plus the two flags above.
     std::atomic<uint32_t> useState_{0};
 };

@@ -108,6 +108,31 @@ TEST(SocketRead, LargeReadAtTheBoundSucceeds) {
     EXPECT_EQ(bytes.back(), 'z');
 }
 
+TEST(SocketRead, BytesReadAheadServeEveryKindOfReadInOrderAndNothingAfterClose) {
+    SocketPair pair;
+    std::string large(40000, 'x');
+    large.back() = 'y';
+    pair.send("GET / HTTP/1.1\r\nab\ncdef" + large + "tail");
+    EXPECT_EQ(pair.socket->readLineAsSent(100), "GET / HTTP/1.1\r");
+    EXPECT_EQ(pair.socket->readLine(), "ab");
+    EXPECT_EQ(pair.socket->read(), 'c');
+    auto bytes = pair.socket->read(3);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "def");
+    bytes = pair.socket->read(int64_t(large.size())); // past the read-ahead, straight in
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), large);
+    EXPECT_EQ(pair.socket->read(), 't');
+    EXPECT_EQ(pair.socket->readLineAsSent(2), std::nullopt) << "no line feed within 2 bytes";
+    bytes = pair.socket->read(3);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "ail");
+    pair.send("12345");
+    EXPECT_EQ(pair.socket->read(), '1');
+    pair.socket->close();
+    EXPECT_EQ(socketErrorOf([&] { pair.socket->read(); }), Kind::recvFailed)
+        << "bytes read ahead are not handed out after close()";
+    EXPECT_EQ(socketErrorOf([&] { pair.socket->read(2); }), Kind::recvFailed);
+    EXPECT_EQ(socketErrorOf([&] { pair.socket->readLineAsSent(10); }), Kind::recvFailed);
+}
+
 TEST(SocketReadLine, LineEndingsAndControlBytes) {
     SocketPair pair;
     pair.send("GET / HTTP/1.1\r\n");

@@ -343,6 +343,16 @@ TEST_F(WebSocketServer, EchoFragmentsPingAndClose) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "a close frame prints nothing";
 }
 
+TEST_F(WebSocketServer, FramesSentWithTheUpgradeRequestAreNotLost) {
+    LoopbackClient client(server->port());
+    client.send("GET /ws HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n" +
+                clientFrame(0x81, "first") + clientFrame(0x82, "second"));
+    EXPECT_EQ(client.readHead().find("HTTP/1.1 101 Switching Protocols\r\n"), 0u);
+    EXPECT_EQ(next(client).payload, "first");
+    EXPECT_EQ(next(client).payload, "second");
+}
+
 TEST_F(WebSocketServer, EachBadInputEndsItsSessionWithItsLine) {
     struct Case {
         std::string frames;
