@@ -12,9 +12,14 @@ namespace vuzozar {
 
 namespace {
 
-// openat2, which the C library does not wrap; throws on failure.
+// openat2, which the C library does not wrap; throws on failure. A path
+// holding a zero byte (a decoded "%00") names nothing: the system would
+// read it only up to that byte, another file than the one asked for.
 Descriptor openUnder(int directory, const std::string& path, unsigned long long flags,
                      unsigned long long resolve) {
+    if (path.find('\0') != std::string::npos) {
+        throw FileError(ENOENT);
+    }
     open_how how{};
     how.flags = flags | O_CLOEXEC;
     how.resolve = resolve;
@@ -41,8 +46,7 @@ struct stat statusOf(const Descriptor& descriptor) {
 FoundPath::FoundPath(Descriptor directory, std::string relative, unsigned long long resolve)
     : directory_(std::move(directory)), relative_(relative.empty() ? "." : std::move(relative)),
       resolve_(resolve) {
-    int from = directory_ ? directory_.get() : AT_FDCWD;
-    found_ = openUnder(from, relative_, O_PATH, resolve_);
+    found_ = openUnder(from(), relative_, O_PATH, resolve_);
     status_ = statusOf(found_);
 }
 
@@ -57,9 +61,12 @@ FoundPath FoundPath::at(const std::string& path) {
     return FoundPath(Descriptor(), path, 0);
 }
 
+int FoundPath::from() const {
+    return directory_ ? directory_.get() : AT_FDCWD;
+}
+
 Descriptor FoundPath::reopen(unsigned long long flags) const {
-    int from = directory_ ? directory_.get() : AT_FDCWD;
-    Descriptor opened = openUnder(from, relative_, flags, resolve_);
+    Descriptor opened = openUnder(from(), relative_, flags, resolve_);
     struct stat status = statusOf(opened);
     if (status.st_dev != status_.st_dev || status.st_ino != status_.st_ino) {
         throw FileError(ESTALE);

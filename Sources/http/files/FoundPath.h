@@ -19,6 +19,7 @@ namespace vuzozar {
 class FoundPath {
 public:
     // `relative` under the directory `directory`, symbolic links followed.
+    // A path holding a zero byte fails with ENOENT.
     // A path that leaves the directory fails with EXDEV: ".." above it, an
     // absolute path, and a symbolic link whose target is absolute or leads
     // above it. An empty `relative` names the directory itself.
@@ -43,6 +44,8 @@ public:
 
 private:
     FoundPath(Descriptor directory, std::string relative, unsigned long long resolve);
+    // Where relative_ is looked up from.
+    int from() const;
     // The path opened again with `flags`, checked to be the object found
     // (ESTALE when another one took its place).
     Descriptor reopen(unsigned long long flags) const;
