@@ -16,7 +16,7 @@ test_pkgs=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   pipewire pipewire-bin pipewire-pulse wireplumber dbus pulseaudio-utils pulseaudio
   sox xvfb xauth xdotool trayer imagemagick x11-utils
-  curl python3 python3-websockets wrk libcpp-httplib-dev
+  curl python3 python3-websockets wrk libcpp-httplib-dev bc
   mpv mpv-mpris playerctl
   clang libclang-rt-14-dev
   chromium nodejs zbar-tools
