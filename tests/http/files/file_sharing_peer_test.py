@@ -293,12 +293,15 @@ def check_browser(checks, port, public):
                   "an empty parameter lists the directory itself")
 
     # Case, dots and letters beyond ASCII; names equal but for case keep the
-    # order in which the directory was read.
+    # order in which the directory was read; a name that is no UTF-8 is left
+    # out.
     mixed = os.path.join(public, "mixed")
     os.makedirs(mixed)
     for name in ["zeta", "Éclair", "eclair", ".hidden", "_under", "Same", "same", "SAME", "10", "9"]:
         write(os.path.join(mixed, name), b"")
-    expected = sorted([".", ".."] + os.listdir(mixed), key=str.lower)
+    write(os.path.join(os.fsencode(mixed), b"not utf-8 \xff"), b"")
+    readable = [name for name in os.listdir(mixed) if name.isprintable()]
+    expected = sorted([".", ".."] + readable, key=str.lower)
     checks.equal(request(port, "/files/mixed")[2], listing(expected, "/files/mixed"), "listing order")
 
     empty = os.path.join(public, "empty-dir")
