@@ -101,6 +101,7 @@ def make_tree(top):
     os.symlink("../marker.txt", os.path.join(public, "relative-out.txt"))
     os.symlink(marker, os.path.join(public, "absolute-out.txt"))
     os.symlink("..", os.path.join(public, "parent"))
+    os.symlink(os.path.join(public, "notes"), os.path.join(public, "absolute-in"))
     os.mkfifo(os.path.join(public, "pipe.txt"))
     return public, marker
 
@@ -134,7 +135,8 @@ def check_types_and_lengths(checks, port, public):
     checks.equal(body, b"no extension", "curl body")
 
     for path, what in [("/public/nothing.txt", "a missing file"), ("/public/sub", "a directory"),
-                       ("/public/pipe.txt", "a FIFO (no blocking open)"), ("/public/locked.txt", "an unreadable file")]:
+                       ("/public/pipe.txt", "a FIFO (no blocking open)"), ("/public/locked.txt", "an unreadable file"),
+                       ("/public/absolute-in", "an absolute link, even to a file inside")]:
         status, headers, body = request(port, path)
         checks.equal((status, body, "Content-Length" in headers), (404, b"", False), what)
 
