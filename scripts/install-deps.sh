@@ -18,7 +18,7 @@ test_pkgs=(
   sox xvfb xauth xdotool trayer imagemagick x11-utils
   curl python3 python3-websockets wrk libcpp-httplib-dev bc
   mpv mpv-mpris playerctl
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-tidy clang-format
   chromium nodejs zbar-tools
 )
 

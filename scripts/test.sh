@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Zivra and runs every test:
+# Installs what is missing, builds Zivra, checks the house style and runs every
+# test:
+#   0. the lint step (scripts/lint.sh: braces, clang-format); a finding fails
+#      the run
 #   1. all tests (unit, sound server, X11/tray, GUI, real peers)
 #   2. the non-GUI tests again in an AddressSanitizer + UBSan build
 #   3. the fuzz targets for a bounded time (clang, libFuzzer)
@@ -34,6 +37,8 @@ run_ctest() {
 
 echo "== build"
 ./scripts/build.sh build -DZIVRA_TESTS=ON -DZIVRA_BENCH=ON || exit 1
+echo "== lint"
+./scripts/lint.sh build || status=1
 echo "== tests"
 run_ctest build
 

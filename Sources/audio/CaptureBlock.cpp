@@ -15,8 +15,9 @@ constexpr std::uint32_t frameBytes = 8;
 float* reserve(MirrorBuffer& ring, std::uint32_t frames) {
     std::uint32_t space = 0;
     void* destination = MirrorBufferGetWritePointer(&ring, &space);
-    if (!destination || space < std::uint64_t{frames} * frameBytes)
+    if (!destination || space < std::uint64_t{frames} * frameBytes) {
         return nullptr;
+    }
     return static_cast<float*>(destination);
 }
 
@@ -24,8 +25,9 @@ float* reserve(MirrorBuffer& ring, std::uint32_t frames) {
 void writeFrames(MirrorBuffer& ring, const float* __restrict left, const float* __restrict right,
                  std::uint32_t stride, std::uint32_t frames) {
     float* __restrict out = reserve(ring, frames);
-    if (!out)
+    if (!out) {
         return;
+    }
     for (std::uint32_t i = 0; i < frames; ++i) {
         out[2 * i] = left[i * stride];
         out[2 * i + 1] = right[i * stride];
@@ -36,28 +38,32 @@ void writeFrames(MirrorBuffer& ring, const float* __restrict left, const float* 
 } // namespace
 
 void captureIntoRing(MirrorBuffer& ring, std::span<const AudioBuffer> input) {
-    if (input.empty())
+    if (input.empty()) {
         return;
+    }
     if (input.size() == 1) {
         const AudioBuffer& buffer = input[0];
         const std::uint32_t channels = buffer.numberChannels;
-        if (channels == 0 || !buffer.data)
+        if (channels == 0 || !buffer.data) {
             return;
+        }
         const auto* samples = static_cast<const float*>(buffer.data);
-        if (channels == 1)
+        if (channels == 1) {
             writeFrames(ring, samples, samples, 1, buffer.dataByteSize / 4);
-        else
+        } else {
             // In 64 bits: a channel count from 2^30 on must not wrap to a tiny
             // (or zero) frame size and send the reads past the buffer.
             writeFrames(
                 ring, samples, samples + 1, channels,
                 static_cast<std::uint32_t>(buffer.dataByteSize / (std::uint64_t{channels} * 4)));
+        }
         return;
     }
     const AudioBuffer& left = input[0];
     const AudioBuffer& right = input[1];
-    if (!left.data || !right.data)
+    if (!left.data || !right.data) {
         return;
+    }
     const std::uint32_t frames = std::min(left.dataByteSize / 4, right.dataByteSize / 4);
     writeFrames(ring, static_cast<const float*>(left.data), static_cast<const float*>(right.data),
                 1, frames);

@@ -12,8 +12,9 @@ namespace zivra::audio {
 template <typename Mode, std::size_t N>
 std::optional<Mode> modeFromRaw(const std::array<Mode, N>& all, const QString& raw) {
     for (Mode mode : all) {
-        if (rawValue(mode) == raw)
+        if (rawValue(mode) == raw) {
             return mode;
+        }
     }
     return std::nullopt;
 }

@@ -43,8 +43,9 @@ void renderFromRing(MirrorBuffer& ring, const AudioParameters& parameters, bool&
                     std::uint32_t frameCount, std::span<AudioBuffer> output) {
     const std::uint32_t channelBytes = frameCount * 4;
     for (AudioBuffer& buffer : output) {
-        if (buffer.data)
+        if (buffer.data) {
             std::memset(buffer.data, 0, std::min(channelBytes, buffer.dataByteSize));
+        }
     }
     std::uint32_t stored = 0;
     const void* source = MirrorBufferGetReadPointer(&ring, &stored);
@@ -64,12 +65,13 @@ void renderFromRing(MirrorBuffer& ring, const AudioParameters& parameters, bool&
     const auto* in = static_cast<const float*>(source);
     auto* left = static_cast<float*>(output[0].data);
     auto* right = static_cast<float*>(output[1].data);
-    if (passThrough)
+    if (passThrough) {
         values.dualMonoOutput ? mix<true, true>(in, left, right, frameCount, blend)
                               : mix<true, false>(in, left, right, frameCount, blend);
-    else
+    } else {
         values.dualMonoOutput ? mix<false, true>(in, left, right, frameCount, blend)
                               : mix<false, false>(in, left, right, frameCount, blend);
+    }
 
     MirrorBufferConsume(&ring, frameCount * frameBytes);
     isSilence = false;

@@ -16,8 +16,9 @@ RingBuffer::~RingBuffer() {
 std::uint32_t RingBuffer::read(void* destination, std::uint32_t length) {
     std::uint32_t available = 0;
     const void* source = MirrorBufferGetReadPointer(&buffer_, &available);
-    if (!source)
+    if (!source) {
         return 0;
+    }
     const std::uint32_t count = std::min(available, length);
     std::memcpy(destination, source, count);
     MirrorBufferConsume(&buffer_, count);

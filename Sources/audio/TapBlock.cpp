@@ -12,11 +12,13 @@ MeterReading measureTapBuffer(const AudioPCMBuffer& buffer) {
     const std::uint32_t step =
         n < MeterReading::waveformPoints ? 1 : n / MeterReading::waveformPoints;
     MeterReading reading;
-    for (std::uint32_t k = 0; k < MeterReading::waveformPoints; ++k)
+    for (std::uint32_t k = 0; k < MeterReading::waveformPoints; ++k) {
         reading.waveform[k] = std::fabs(samples[std::min(k * step, n - 1)]);
+    }
     float sumOfSquares = 0;
-    for (std::uint32_t i = 0; i < n; ++i)
+    for (std::uint32_t i = 0; i < n; ++i) {
         sumOfSquares += samples[i] * samples[i];
+    }
     reading.level = std::sqrt(sumOfSquares / float(std::max<std::uint32_t>(n, 1)));
     return reading;
 }
@@ -26,13 +28,16 @@ platform::sound::TapBlock makeTapBlock(std::weak_ptr<const void> engine,
                                        std::function<void(const MeterReading&)> publish) {
     return [engine = std::move(engine), append = std::move(append),
             publish = std::move(publish)](const AudioPCMBuffer& buffer) {
-        if (append)
+        if (append) {
             append(buffer);
-        if (engine.expired())
+        }
+        if (engine.expired()) {
             return;
+        }
         if (!buffer.channels || buffer.channelCount == 0 || !buffer.channels[0] ||
-            buffer.frameLength == 0)
+            buffer.frameLength == 0) {
             return;
+        }
         publish(measureTapBuffer(buffer));
     };
 }

@@ -10,10 +10,11 @@ namespace zivra::audio {
 namespace {
 
 ZivraAudioEnvironment withDefaults(ZivraAudioEnvironment environment) {
-    if (!environment.sleep)
+    if (!environment.sleep) {
         environment.sleep = [](std::chrono::milliseconds delay, std::function<void()> then) {
             QTimer::singleShot(delay, std::move(then));
         };
+    }
     return environment;
 }
 
@@ -70,17 +71,20 @@ void ZivraAudio::setWaveformSamples(const QList<float>& value) {
 }
 
 void ZivraAudio::setHandoffActive(bool active) {
-    if (active == handoffActive_)
+    if (active == handoffActive_) {
         return;
+    }
     publish(handoffActive_, active, &ZivraAudio::handoffActiveChanged);
-    if (objects_->graph)
+    if (objects_->graph) {
         objects_->graph->setVolume(handoffActive_ ? 0.0f : 1.0f);
+    }
     updateEngine();
 }
 
 void ZivraAudio::broadcastState() {
-    if (broadcastStateHandler)
+    if (broadcastStateHandler) {
         broadcastStateHandler();
+    }
 }
 
 } // namespace zivra::audio

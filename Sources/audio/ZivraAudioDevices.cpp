@@ -27,8 +27,9 @@ void ZivraAudio::refreshOutputDevices() {
     const std::optional<std::vector<SinkInfo>> sinks = objects_->environment.sound->sinks();
     QList<OutputDevice> devices;
     for (const SinkInfo& sink : sinks.value_or(std::vector<SinkInfo>{})) {
-        if (sink.outputChannels == 0)
+        if (sink.outputChannels == 0) {
             continue;
+        }
         devices.append(OutputDevice{sink.index, orUnknown(sink.name), orUnknown(sink.description)});
     }
     setOutputDevices(devices);
@@ -51,23 +52,28 @@ bool ZivraAudio::isVirtual(const QString& name) const {
                                                    "blackhole", "loopback"};
     const QString lowered = QLocale().toLower(name);
     for (const QString& marker : markers) {
-        if (lowered.contains(marker))
+        if (lowered.contains(marker)) {
             return true;
+        }
     }
     return false;
 }
 
 std::uint32_t ZivraAudio::physicalOutputDeviceID() {
-    if (selectedOutputID_ && !isVirtual(deviceName(*selectedOutputID_)))
+    if (selectedOutputID_ && !isVirtual(deviceName(*selectedOutputID_))) {
         return *selectedOutputID_;
+    }
     const std::optional<std::uint32_t> fallback = objects_->environment.sound->defaultSink();
-    if (!fallback)
+    if (!fallback) {
         throw EngineError("No default output device");
-    if (!isVirtual(deviceName(*fallback)))
+    }
+    if (!isVirtual(deviceName(*fallback))) {
         return *fallback;
+    }
     for (const OutputDevice& device : outputDevices_) {
-        if (device.audioID != *fallback && !isVirtual(device.name))
+        if (device.audioID != *fallback && !isVirtual(device.name)) {
             return device.audioID;
+        }
     }
     return *fallback;
 }
@@ -75,13 +81,15 @@ std::uint32_t ZivraAudio::physicalOutputDeviceID() {
 void ZivraAudio::setSelectedOutputID(std::optional<std::uint32_t> value) {
     const bool changed = value != selectedOutputID_;
     publish(selectedOutputID_, value, &ZivraAudio::selectedOutputIDChanged);
-    if (changed)
+    if (changed) {
         applySelectedOutput();
+    }
 }
 
 void ZivraAudio::applySelectedOutput() {
-    if (!selectedOutputID_)
+    if (!selectedOutputID_) {
         return;
+    }
     const int status = objects_->environment.sound->setDefaultSink(*selectedOutputID_);
     if (status != 0) {
         setStatusText(QStringLiteral("Could not set output (%1)").arg(status));
@@ -92,17 +100,20 @@ void ZivraAudio::applySelectedOutput() {
 
 void ZivraAudio::startListeningForDeviceChanges() {
     EngineObjects& o = *objects_;
-    if (o.deviceListener != 0 || o.defaultOutputListener != 0)
+    if (o.deviceListener != 0 || o.defaultOutputListener != 0) {
         return;
+    }
     // Each notification is answered in a task of its own on the main thread,
     // and only while the engine exists.
     const auto later = [guard = QPointer(this)](void (ZivraAudio::*work)()) {
         return [guard, work] {
-            if (!guard)
+            if (!guard) {
                 return;
+            }
             QTimer::singleShot(0, guard.data(), [guard, work] {
-                if (guard)
+                if (guard) {
                     (guard.data()->*work)();
+                }
             });
         };
     };
@@ -115,8 +126,9 @@ void ZivraAudio::startListeningForDeviceChanges() {
 void ZivraAudio::stopListeningForDeviceChanges() {
     EngineObjects& o = *objects_;
     for (platform::sound::ListenerId* id : {&o.deviceListener, &o.defaultOutputListener}) {
-        if (*id != 0)
+        if (*id != 0) {
             o.environment.sound->removeListener(*id);
+        }
         *id = 0;
     }
 }

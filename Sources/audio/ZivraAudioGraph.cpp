@@ -30,14 +30,16 @@ QString messageOf(const std::exception& error) {
 std::function<void(const MeterReading&)> meterPublisher(std::weak_ptr<EngineAnchor> anchor) {
     return [anchor = std::move(anchor)](const MeterReading& reading) {
         QCoreApplication* app = QCoreApplication::instance();
-        if (!app)
+        if (!app) {
             return;
+        }
         QMetaObject::invokeMethod(
             app,
             [anchor, reading] {
                 const std::shared_ptr<EngineAnchor> alive = anchor.lock();
-                if (!alive || !alive->engine)
+                if (!alive || !alive->engine) {
                     return;
+                }
                 alive->engine->setWaveformSamples(
                     QList<float>(reading.waveform.begin(), reading.waveform.end()));
                 alive->engine->setOutputLevel(reading.level);
@@ -73,14 +75,16 @@ void ZivraAudio::setupCapture() {
     EngineObjects& o = *objects_;
     startListeningForDeviceChanges();
     o.outputDevice = physicalOutputDeviceID();
-    if (deviceUID(o.outputDevice).isEmpty())
+    if (deviceUID(o.outputDevice).isEmpty()) {
         throw EngineError("Could not read output device UID");
+    }
 
     platform::sound::TapDescription description{"Zivra Tap", static_cast<long>(getpid())};
     o.tap = o.environment.sound->createTap(description);
     const std::optional<platform::sound::StreamFormat> format = o.tap->format();
-    if (!format || !(format->sampleRate > 0) || format->channels == 0)
+    if (!format || !(format->sampleRate > 0) || format->channels == 0) {
         throw EngineError("Could not read tap format");
+    }
     o.tapFormat = *format;
     o.captureDevice = o.environment.sound->createCaptureDevice(*o.tap, "Zivra Aggregate");
 }
@@ -94,12 +98,14 @@ void ZivraAudio::waitForAggregateDeviceAlive(int reads, SetupDone done) {
     const std::uint64_t generation = objects_->generation;
     objects_->environment.sleep(alivePollInterval, [guard = QPointer(this), generation, reads,
                                                     done = std::move(done)]() mutable {
-        if (!guard || guard->objects_->generation != generation)
+        if (!guard || guard->objects_->generation != generation) {
             return;
-        if (reads == maxAliveReads)
+        }
+        if (reads == maxAliveReads) {
             done(QStringLiteral("Audio aggregate device did not become alive"));
-        else
+        } else {
             guard->waitForAggregateDeviceAlive(reads, std::move(done));
+        }
     });
 }
 
@@ -108,12 +114,14 @@ void ZivraAudio::setupGraph() {
     EngineObjects& o = *objects_;
     const double nominalRate = o.captureDevice->nominalSampleRate().value_or(0);
     const double rate = nominalRate > 0 ? nominalRate : o.tapFormat.sampleRate;
-    if (!std::isfinite(rate))
+    if (!std::isfinite(rate)) {
         throw EngineError("Could not create audio format");
+    }
 
     o.graph = o.environment.sound->createOutputGraph(platform::sound::StreamFormat{rate, 2});
-    if (!o.graph)
+    if (!o.graph) {
         throw EngineError("Could not create engine");
+    }
     o.graph->setPitch(pitchEnabled_ ? pitchCents_ : 0.0f);
     o.graph->setBypass(!pitchEnabled_);
 
@@ -121,9 +129,10 @@ void ZivraAudio::setupGraph() {
     o.graph->setSource(makeRenderBlock(o.ring, audioParams_));
     o.graph->setOutputDevice(o.outputDevice);
 
-    if (o.graph->streamMixerChannelCount() > 0)
+    if (o.graph->streamMixerChannelCount() > 0) {
         o.graph->installTap(tapBufferFrames,
                             makeTapBlock(o.anchor, handoffAppendHandler, meterPublisher(o.anchor)));
+    }
     o.captureDevice->createIOProc(makeCaptureBlock(o.ring));
     o.ioProcInstalled = true;
 }

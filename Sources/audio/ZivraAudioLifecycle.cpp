@@ -17,24 +17,28 @@ void ZivraAudio::updateEngine() {
         return;
     }
     const bool wanted = engineWanted();
-    if (wanted == isEngineRunning_)
+    if (wanted == isEngineRunning_) {
         return;
+    }
     if (!wanted) {
         cleanup();
         setIsEngineRunning(false);
         setStatusText(QString());
         return;
     }
-    if (isRequestingPermission_)
+    if (isRequestingPermission_) {
         return;
+    }
     isRequestingPermission_ = true;
     QTimer::singleShot(0, this, [this] {
         ensureAudioCapturePermission([guard = QPointer(this)](bool granted) {
-            if (!guard)
+            if (!guard) {
                 return;
+            }
             guard->isRequestingPermission_ = false;
-            if (granted)
+            if (granted) {
                 guard->startEngine();
+            }
         });
     });
 }
@@ -46,16 +50,19 @@ void ZivraAudio::ensureAudioCapturePermission(std::function<void(bool)> done) {
         return;
     }
     setStatusText(QStringLiteral("Allow System Audio Recording to use Zivra"));
-    if (permissionPromptHandler)
+    if (permissionPromptHandler) {
         permissionPromptHandler();
+    }
     permission.requestAudioCapturePermission(
         [guard = QPointer(this), done = std::move(done)](bool granted) {
-            if (!guard)
+            if (!guard) {
                 return;
+            }
             if (granted) {
                 guard->setStatusText(QString());
-                if (guard->permissionGrantedHandler)
+                if (guard->permissionGrantedHandler) {
                     guard->permissionGrantedHandler();
+                }
             } else {
                 guard->setStatusText(QStringLiteral(
                     "Permission denied. Enable System Audio Recording for Zivra in System "
@@ -68,8 +75,9 @@ void ZivraAudio::ensureAudioCapturePermission(std::function<void(bool)> done) {
 
 void ZivraAudio::startEngine() {
     // A feature switched off while the permission was asked cancels the start.
-    if (!engineWanted() || isEngineRunning_)
+    if (!engineWanted() || isEngineRunning_) {
         return;
+    }
     if (objects_->isBuilding) {
         objects_->reevaluateAfterBuild = true;
         return;
@@ -81,15 +89,18 @@ void ZivraAudio::startEngine() {
 
 void ZivraAudio::finishStart(std::uint64_t generation, std::optional<QString> error) {
     // cleanup() took the half-built graph away while it was being built.
-    if (generation != objects_->generation)
+    if (generation != objects_->generation) {
         return;
+    }
     objects_->isBuilding = false;
     if (!error) {
         try {
-            if (objects_->ring)
+            if (objects_->ring) {
                 objects_->ring->clear();
-            if (objects_->ioProcInstalled && objects_->captureDevice)
+            }
+            if (objects_->ioProcInstalled && objects_->captureDevice) {
                 objects_->captureDevice->start();
+            }
             if (objects_->graph) {
                 objects_->graph->start();
                 objects_->graph->setVolume(handoffActive_ ? 0.0f : 1.0f);
@@ -120,8 +131,9 @@ void ZivraAudio::cleanup() {
     o.isBuilding = false;
     o.reevaluateAfterBuild = false;
     stopListeningForDeviceChanges();
-    if (o.graph)
+    if (o.graph) {
         o.graph->removeTap();
+    }
     if (o.ioProcInstalled && o.captureDevice) {
         o.captureDevice->stop();
         o.captureDevice->destroyIOProc();
@@ -129,23 +141,26 @@ void ZivraAudio::cleanup() {
     }
     o.captureDevice.reset();
     o.tap.reset();
-    if (o.graph)
+    if (o.graph) {
         o.graph->stop();
+    }
     o.graph.reset();
     o.ring.reset();
 }
 
 void ZivraAudio::restartIfRunning() {
-    if (!isEngineRunning_)
+    if (!isEngineRunning_) {
         return;
+    }
     cleanup();
     setIsEngineRunning(false);
     updateEngine();
 }
 
 void ZivraAudio::updatePitch() {
-    if (!objects_->graph)
+    if (!objects_->graph) {
         return;
+    }
     objects_->graph->setPitch(pitchEnabled_ ? pitchCents_ : 0.0f);
     objects_->graph->setBypass(!pitchEnabled_);
 }

@@ -10,12 +10,14 @@ namespace {
 // pitchCents / 100 rounded half away from zero, in single precision as the
 // controls compute it; nothing when the value cannot become semitones.
 std::optional<qint64> semitonesForCents(float cents) {
-    if (!std::isfinite(cents))
+    if (!std::isfinite(cents)) {
         return std::nullopt;
+    }
     const float rounded = std::round(cents / 100.0f);
     constexpr float limit = 9223372036854775808.0f; // 2^63
-    if (!(rounded >= -limit && rounded < limit))
+    if (!(rounded >= -limit && rounded < limit)) {
         return std::nullopt;
+    }
     return static_cast<qint64>(rounded);
 }
 
@@ -29,8 +31,9 @@ void ZivraAudio::setPitchEnabled(bool value) {
 }
 
 void ZivraAudio::setPitchCents(float value) {
-    if (!semitonesForCents(value))
+    if (!semitonesForCents(value)) {
         return;
+    }
     publish(pitchCents_, value, &ZivraAudio::pitchCentsChanged);
     updatePitch();
     syncSemitones();
@@ -39,8 +42,9 @@ void ZivraAudio::setPitchCents(float value) {
 
 void ZivraAudio::setPitchSemitones(qint64 value) {
     publish(pitchSemitones_, value, &ZivraAudio::pitchSemitonesChanged);
-    if (isSyncingPitch_ || pitchControlMode_ == PitchControlMode::cents)
+    if (isSyncingPitch_ || pitchControlMode_ == PitchControlMode::cents) {
         return;
+    }
     setPitchCents(static_cast<float>(value) * 100.0f);
 }
 
@@ -51,16 +55,18 @@ void ZivraAudio::setPitchControlMode(PitchControlMode value) {
 
 void ZivraAudio::syncSemitones() {
     const qint64 semitones = *semitonesForCents(pitchCents_);
-    if (isSyncingPitch_ || semitones == pitchSemitones_)
+    if (isSyncingPitch_ || semitones == pitchSemitones_) {
         return;
+    }
     isSyncingPitch_ = true;
     setPitchSemitones(semitones);
     isSyncingPitch_ = false;
 }
 
 void ZivraAudio::syncPitchForMode() {
-    if (pitchControlMode_ == PitchControlMode::cents)
+    if (pitchControlMode_ == PitchControlMode::cents) {
         return;
+    }
     setPitchSemitones(*semitonesForCents(pitchCents_));
 }
 

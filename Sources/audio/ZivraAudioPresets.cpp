@@ -28,19 +28,22 @@ void ZivraAudio::loadPresets() {
 
 void ZivraAudio::storePresets() {
     const std::optional<QByteArray> encoded = encodePresets(presets_);
-    if (!encoded)
+    if (!encoded) {
         return;
+    }
     QSettings settings = userSettings();
     const QVariant stored = settings.value(presetsKey);
     if (stored.isValid() && !decodePresets(stored.toByteArray()) &&
-        !settings.contains(unreadableKey))
+        !settings.contains(unreadableKey)) {
         settings.setValue(unreadableKey, stored);
+    }
     settings.setValue(presetsKey, *encoded);
 }
 
 void ZivraAudio::savePreset(const QString& name) {
-    if (name.isEmpty())
+    if (name.isEmpty()) {
         return;
+    }
     const SongPreset snapshot{QUuid::createUuid(),  name,          pitchEnabled_,
                               pitchSemitones_,      pitchCents_,   pitchControlMode_,
                               removeVocalsEnabled_, volume_,       vocalRemovalMode_,
@@ -48,10 +51,11 @@ void ZivraAudio::savePreset(const QString& name) {
     QList<SongPreset> updated = presets_;
     const auto same = std::find_if(updated.begin(), updated.end(),
                                    [&](const SongPreset& preset) { return preset.name == name; });
-    if (same != updated.end())
+    if (same != updated.end()) {
         *same = snapshot;
-    else
+    } else {
         updated.append(snapshot);
+    }
     setPresets(updated);
     storePresets();
 }
@@ -75,8 +79,9 @@ void ZivraAudio::deletePreset(const SongPreset& preset) {
     QList<SongPreset> remaining = presets_;
     remaining.removeIf([&](const SongPreset& entry) { return entry.id == id; });
     setPresets(remaining);
-    if (selectedPresetID_ == id)
+    if (selectedPresetID_ == id) {
         setSelectedPresetID(std::nullopt);
+    }
     storePresets();
 }
 

@@ -7,10 +7,11 @@ namespace zivra::audio {
 
 void ZivraAudio::setRemoveVocalsEnabled(bool value) {
     publish(removeVocalsEnabled_, value, &ZivraAudio::removeVocalsEnabledChanged);
-    if (!value)
+    if (!value) {
         setVocalRemovalMode(VocalRemovalMode::off);
-    else if (vocalRemovalMode_ == VocalRemovalMode::off)
+    } else if (vocalRemovalMode_ == VocalRemovalMode::off) {
         setVocalRemovalMode(VocalRemovalMode::karaoke);
+    }
     updateEngine();
     broadcastState();
 }
@@ -22,8 +23,9 @@ void ZivraAudio::setVolume(float value) {
 
 void ZivraAudio::setVocalRemovalMode(VocalRemovalMode value) {
     publish(vocalRemovalMode_, value, &ZivraAudio::vocalRemovalModeChanged);
-    if (isUpdatingVocalBlend_)
+    if (isUpdatingVocalBlend_) {
         return;
+    }
     applyVocalRemovalMode(value);
     broadcastState();
 }
@@ -44,8 +46,9 @@ void ZivraAudio::setDualMonoOutput(bool value) {
 }
 
 void ZivraAudio::onVocalBlendChanged() {
-    if (isUpdatingVocalBlend_)
+    if (isUpdatingVocalBlend_) {
         return;
+    }
     copyBlendToParameters();
     markVocalRemovalModeCustomIfNeeded();
 }
@@ -84,11 +87,14 @@ void ZivraAudio::applyVocalRemovalMode(VocalRemovalMode mode) {
 }
 
 void ZivraAudio::markVocalRemovalModeCustomIfNeeded() {
-    if (vocalRemovalMode_ == VocalRemovalMode::custom || vocalRemovalMode_ == VocalRemovalMode::off)
+    if (vocalRemovalMode_ == VocalRemovalMode::custom ||
+        vocalRemovalMode_ == VocalRemovalMode::off) {
         return;
+    }
     const auto [mono, karaoke] = blendForMode(vocalRemovalMode_);
-    if (std::fabs(vocalMono_ - mono) <= 0.01f && std::fabs(vocalKaraoke_ - karaoke) <= 0.01f)
+    if (std::fabs(vocalMono_ - mono) <= 0.01f && std::fabs(vocalKaraoke_ - karaoke) <= 0.01f) {
         return;
+    }
     setVocalRemovalMode(VocalRemovalMode::custom);
 }
 

@@ -49,8 +49,9 @@ int main() {
     RingBuffer ring(0x400000);
     MirrorBuffer& buffer = ring.buffer();
     std::vector<float> source(2 * sampleRate);
-    for (std::size_t i = 0; i < source.size(); ++i)
+    for (std::size_t i = 0; i < source.size(); ++i) {
         source[i] = static_cast<float>((i * 7919) % 2000) / 1000.0f - 1.0f;
+    }
     std::uint32_t space = 0;
     std::memcpy(MirrorBufferGetWritePointer(&buffer, &space), source.data(), source.size() * 4);
 

@@ -33,10 +33,13 @@ constexpr float threshold = 0.05f;
 void writeClicks(const std::string& path) {
     const int frames = rate * 120;
     std::vector<float> data(static_cast<std::size_t>(frames) * 2, 0.0f);
-    for (int start = rate / 10; start + 48 < frames; start += static_cast<int>(clickPeriod * rate))
-        for (int i = 0; i < 48; ++i) // 1 ms at full scale, both channels
+    for (int start = rate / 10; start + 48 < frames;
+         start += static_cast<int>(clickPeriod * rate)) {
+        for (int i = 0; i < 48; ++i) { // 1 ms at full scale, both channels
             data[2 * static_cast<std::size_t>(start + i)] =
                 data[2 * static_cast<std::size_t>(start + i) + 1] = (i % 2) ? -0.8f : 0.8f;
+        }
+    }
     std::ofstream out(path, std::ios::binary);
     auto put32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
     auto put16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
@@ -58,8 +61,9 @@ void writeClicks(const std::string& path) {
 
 void spin(int milliseconds) {
     QDeadlineTimer timer(milliseconds);
-    while (!timer.hasExpired())
+    while (!timer.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
 }
 
 bool link(const QStringList& arguments) {
@@ -76,8 +80,9 @@ std::vector<std::size_t> onsets(const std::vector<float>& samples, int channel) 
             ++quiet;
             continue;
         }
-        if (quiet >= gap)
+        if (quiet >= gap) {
             result.push_back(i);
+        }
         quiet = 0;
     }
     return result;
@@ -95,8 +100,9 @@ double medianDelay() {
                  "--rate=48000", "--channels=2", "--raw", "--latency-msec=5"});
     spin(500);
     link({"-d", "speakers:monitor_FR", "latencyprobe:input_FR"});
-    if (!link({"zivra_tap:monitor_FR", "latencyprobe:input_FR"}))
+    if (!link({"zivra_tap:monitor_FR", "latencyprobe:input_FR"})) {
         return -1;
+    }
     probe.readAllStandardOutput();
     QByteArray bytes;
     QDeadlineTimer timer(8000);
@@ -114,11 +120,13 @@ double medianDelay() {
     std::vector<double> delays;
     for (const std::size_t start : in) {
         const auto end = std::lower_bound(out.begin(), out.end(), start);
-        if (end != out.end() && *end - start < clickPeriod * 0.9 * rate)
+        if (end != out.end() && *end - start < clickPeriod * 0.9 * rate) {
             delays.push_back(static_cast<double>(*end - start) / rate);
+        }
     }
-    if (delays.empty())
+    if (delays.empty()) {
         return -1;
+    }
     std::nth_element(delays.begin(),
                      delays.begin() + static_cast<std::ptrdiff_t>(delays.size() / 2), delays.end());
     return delays[delays.size() / 2];

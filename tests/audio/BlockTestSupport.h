@@ -25,8 +25,9 @@ inline std::vector<float> storedFrames(RingBuffer& ring) {
     std::uint32_t available = 0;
     const void* in = MirrorBufferGetReadPointer(&ring.buffer(), &available);
     std::vector<float> frames(available / sizeof(float));
-    if (in)
+    if (in) {
         std::memcpy(frames.data(), in, available);
+    }
     return frames;
 }
 

@@ -18,8 +18,9 @@ AudioBuffer bufferOf(std::vector<float>& samples, std::uint32_t channels) {
 
 std::vector<float> ramp(std::size_t count, float start) {
     std::vector<float> samples(count);
-    for (std::size_t i = 0; i < count; ++i)
+    for (std::size_t i = 0; i < count; ++i) {
         samples[i] = start + static_cast<float>(i);
+    }
     return samples;
 }
 

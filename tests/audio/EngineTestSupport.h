@@ -58,8 +58,9 @@ protected:
             QCoreApplication::sendPostedEvents();
             if (pendingSleeps.empty()) {
                 QCoreApplication::processEvents();
-                if (pendingSleeps.empty())
+                if (pendingSleeps.empty()) {
                     return;
+                }
             }
             while (!pendingSleeps.empty()) {
                 auto next = std::move(pendingSleeps.front());

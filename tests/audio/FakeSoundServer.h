@@ -71,20 +71,25 @@ public:
         return live("tap") == 0 && live("capture") == 0 && live("graph") == 0 && !capture;
     }
     void notify(zivra::platform::sound::DeviceChange change) {
-        for (auto& [id, listener] : std::map(listeners))
-            if (listener.first == change)
+        for (auto& [id, listener] : std::map(listeners)) {
+            if (listener.first == change) {
                 listener.second();
+            }
+        }
     }
 
     std::optional<std::vector<zivra::platform::sound::SinkInfo>> sinks() override {
-        if (!sinkListReadable)
+        if (!sinkListReadable) {
             return std::nullopt;
+        }
         return sinkList;
     }
     std::optional<zivra::platform::sound::SinkInfo> sink(std::uint32_t index) override {
-        for (const auto& s : sinkList)
-            if (s.index == index)
+        for (const auto& s : sinkList) {
+            if (s.index == index) {
                 return s;
+            }
+        }
         return std::nullopt;
     }
     std::optional<std::uint32_t> defaultSink() override {
@@ -93,8 +98,9 @@ public:
     }
     int setDefaultSink(std::uint32_t index) override {
         log.push_back("setDefaultSink " + std::to_string(index));
-        if (setDefaultStatus == 0)
+        if (setDefaultStatus == 0) {
             defaultSinkIndex = index;
+        }
         return setDefaultStatus;
     }
     zivra::platform::sound::ListenerId addListener(zivra::platform::sound::DeviceChange change,
@@ -124,8 +130,9 @@ public:
     std::unique_ptr<zivra::platform::sound::OutputGraph>
     createOutputGraph(const zivra::platform::sound::StreamFormat& format) override {
         fail(Step::createGraph);
-        if (failAt == Step::graphIsNull)
+        if (failAt == Step::graphIsNull) {
             return nullptr;
+        }
         graph = std::make_shared<GraphState>();
         graph->format = format;
         return std::make_unique<Graph>(*this, graph);
@@ -136,16 +143,18 @@ public:
 
 private:
     void fail(Step step) {
-        if (failAt == step)
+        if (failAt == step) {
             throw zivra::platform::sound::SoundError(-3, "fake failure");
+        }
     }
 
     struct Tap : zivra::platform::sound::Tap {
         explicit Tap(FakeSoundServer& s) : server(s) { server.log.push_back("create tap"); }
         ~Tap() override { server.log.push_back("destroy tap"); }
         std::optional<zivra::platform::sound::StreamFormat> format() override {
-            if (server.failAt == Step::tapFormat)
+            if (server.failAt == Step::tapFormat) {
                 return std::nullopt;
+            }
             return server.tapFormat;
         }
         std::string sourceName() const override { return "tap.monitor"; }
@@ -160,8 +169,9 @@ private:
             return server.aliveOnRead != 0 && server.aliveReads >= server.aliveOnRead;
         }
         std::optional<double> nominalSampleRate() override {
-            if (server.nominalRate == 0)
+            if (server.nominalRate == 0) {
                 return std::nullopt;
+            }
             return server.nominalRate;
         }
         void createIOProc(zivra::platform::sound::CaptureBlock block) override {

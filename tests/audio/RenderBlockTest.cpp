@@ -64,8 +64,9 @@ TEST_F(RenderBlockTest, OffPassesInputThroughExactly) {
     std::vector<float> frames(2 * 301);
     std::mt19937 random(7);
     std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
-    for (float& f : frames)
+    for (float& f : frames) {
         f = sample(random);
+    }
     storeFrames(ring, frames);
     Output out(301);
     EXPECT_FALSE(render(out));
@@ -139,8 +140,9 @@ TEST_F(RenderBlockTest, BlockResultsEqualFrameByFrameResults) {
         parameters.setVolume(0.8f);
         for (std::uint32_t frames : {1u, 3u, 4u, 7u, 1023u}) {
             std::vector<float> input(2 * frames);
-            for (float& f : input)
+            for (float& f : input) {
                 f = sample(random);
+            }
             storeFrames(ring, input);
             Output block(frames);
             EXPECT_FALSE(render(block));

@@ -24,8 +24,9 @@ TEST(RingBuffer, ReadCopiesWhatIsStoredUpToTheLength) {
     RingBuffer ring(4194304);
     EXPECT_EQ(ring.buffer().length, 4194304u);
     unsigned char data[40];
-    for (int i = 0; i < 40; ++i)
+    for (int i = 0; i < 40; ++i) {
         data[i] = static_cast<unsigned char>(200 - i);
+    }
     produce(ring, data, sizeof data);
 
     unsigned char out[100] = {};

@@ -26,22 +26,26 @@ AudioPCMBuffer view(const float* const* channels, std::uint32_t frames) {
 
 TEST(TapBlock, ShortBufferRepeatsItsLastSample) {
     std::vector<float> samples(10);
-    for (int i = 0; i < 10; ++i)
+    for (int i = 0; i < 10; ++i) {
         samples[i] = -0.1f * static_cast<float>(i + 1);
+    }
     const float* channels[] = {samples.data(), samples.data()};
     const MeterReading reading = measureTapBuffer(view(channels, 10));
-    for (int k = 0; k < 28; ++k)
+    for (int k = 0; k < 28; ++k) {
         EXPECT_EQ(reading.waveform[k], std::fabs(samples[std::min(k, 9)])) << k;
+    }
 }
 
 TEST(TapBlock, FullBufferIsSampledEvery36Frames) {
     std::vector<float> samples(1024);
-    for (int i = 0; i < 1024; ++i)
+    for (int i = 0; i < 1024; ++i) {
         samples[i] = static_cast<float>(i) / -1024.0f;
+    }
     const float* channels[] = {samples.data(), samples.data()};
     const MeterReading reading = measureTapBuffer(view(channels, 1024));
-    for (int k = 0; k < 28; ++k)
+    for (int k = 0; k < 28; ++k) {
         EXPECT_EQ(reading.waveform[k], static_cast<float>(36 * k) / 1024.0f) << k;
+    }
 }
 
 TEST(TapBlock, LevelIsTheRmsOfChannelZero) {
@@ -50,8 +54,9 @@ TEST(TapBlock, LevelIsTheRmsOfChannelZero) {
     const float* channels[] = {half.data(), loud.data()};
     EXPECT_FLOAT_EQ(measureTapBuffer(view(channels, 1024)).level, 0.5f);
     std::vector<float> square(1000);
-    for (int i = 0; i < 1000; ++i)
+    for (int i = 0; i < 1000; ++i) {
         square[i] = i % 2 ? 0.3f : -0.3f;
+    }
     const float* squareChannels[] = {square.data(), loud.data()};
     EXPECT_NEAR(measureTapBuffer(view(squareChannels, 1000)).level, 0.3f, 1e-5f);
 }

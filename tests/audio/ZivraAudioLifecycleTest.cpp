@@ -34,9 +34,11 @@ TEST_F(LifecycleTest, PitchOnBuildsAndStartsOneGraph) {
                                             "pitch",         "install tap",    "create ioproc",
                                             "start capture", "start graph"};
     std::vector<std::string> made;
-    for (const std::string& entry : server->log)
-        if (entry != "add listener" && entry != "remove listener")
+    for (const std::string& entry : server->log) {
+        if (entry != "add listener" && entry != "remove listener") {
             made.push_back(entry);
+        }
+    }
     EXPECT_EQ(made, expected);
 }
 

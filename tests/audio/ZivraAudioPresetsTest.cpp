@@ -34,8 +34,9 @@ QJsonObject record(const QString& name) {
 
 QByteArray arrayOf(std::initializer_list<QJsonObject> records) {
     QJsonArray array;
-    for (const QJsonObject& r : records)
+    for (const QJsonObject& r : records) {
         array.append(r);
+    }
     return QJsonDocument(array).toJson(QJsonDocument::Compact);
 }
 

@@ -219,8 +219,9 @@ TEST_F(SettingsTest, HandoffActiveTwiceActsOnce) {
 }
 
 TEST_F(SettingsTest, ModesReadAndWriteTheirRawStrings) {
-    for (VocalRemovalMode mode : allVocalRemovalModes)
+    for (VocalRemovalMode mode : allVocalRemovalModes) {
         EXPECT_EQ(vocalRemovalModeFromRaw(rawValue(mode)), mode);
+    }
     EXPECT_EQ(rawValue(VocalRemovalMode::aggressive), "Aggressive");
     EXPECT_FALSE(vocalRemovalModeFromRaw("karaoke"));
     EXPECT_FALSE(vocalRemovalModeFromRaw(""));

@@ -72,9 +72,11 @@ protected:
     }
 
     std::uint32_t deviceNamed(const QString& uid) const {
-        for (const auto& device : engine->outputDevices())
-            if (device.uid == uid)
+        for (const auto& device : engine->outputDevices()) {
+            if (device.uid == uid) {
                 return device.audioID;
+            }
+        }
         ADD_FAILURE() << "no output device " << uid.toStdString();
         return 0;
     }

@@ -60,8 +60,9 @@ TEST_F(MirrorBufferTest, BlockAcrossTheWrapReadsBackInOneCopy) {
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(space, ring.length);
     unsigned char block[16];
-    for (int i = 0; i < 16; ++i)
+    for (int i = 0; i < 16; ++i) {
         block[i] = static_cast<unsigned char>(i + 1);
+    }
     std::memcpy(out, block, sizeof block);
     MirrorBufferProduce(&ring, sizeof block);
     EXPECT_EQ(ring.head, 8u);

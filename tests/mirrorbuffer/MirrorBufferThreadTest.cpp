@@ -27,8 +27,9 @@ TEST(MirrorBufferThreads, NumberedStreamArrivesIntact) {
                 std::this_thread::yield();
                 continue;
             }
-            for (std::uint32_t i = 0; i < size; ++i)
+            for (std::uint32_t i = 0; i < size; ++i) {
                 out[i] = static_cast<unsigned char>((sent + i) * 131 >> 3);
+            }
             MirrorBufferProduce(&ring, size);
             sent += size;
         }
@@ -47,8 +48,9 @@ TEST(MirrorBufferThreads, NumberedStreamArrivesIntact) {
             continue;
         }
         const std::uint32_t size = std::min(available, want);
-        for (std::uint32_t i = 0; i < size; ++i)
+        for (std::uint32_t i = 0; i < size; ++i) {
             mismatches += in[i] != static_cast<unsigned char>((received + i) * 131 >> 3);
+        }
         MirrorBufferConsume(&ring, size);
         received += size;
     }

@@ -54,10 +54,12 @@ static void* mapMirrored(uint32_t length, const char** operation, int* error, in
     return base;
 
 fail:
-    if (base != MAP_FAILED)
+    if (base != MAP_FAILED) {
         currentMapping.unmap(base, 2 * size);
-    if (fd >= 0)
+    }
+    if (fd >= 0) {
         close(fd);
+    }
     return NULL;
 }
 
@@ -90,13 +92,15 @@ bool _MirrorBufferInit(MirrorBuffer* buffer, uint32_t length, size_t size) {
 }
 
 void MirrorBufferCleanup(MirrorBuffer* buffer) {
-    if (buffer->buffer)
+    if (buffer->buffer) {
         currentMapping.unmap(buffer->buffer, 2 * (size_t)buffer->length);
+    }
     memset(buffer, 0, sizeof *buffer);
 }
 
 void MirrorBufferClear(MirrorBuffer* buffer) {
     const uint32_t stored = MirrorBufferFillCount(buffer);
-    if (stored > 0 && buffer->buffer)
+    if (stored > 0 && buffer->buffer) {
         MirrorBufferConsume(buffer, stored);
+    }
 }

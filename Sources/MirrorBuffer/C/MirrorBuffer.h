@@ -56,8 +56,9 @@ static inline uint32_t MirrorBufferFillCount(const MirrorBuffer* buffer) {
 static inline void* MirrorBufferGetReadPointer(const MirrorBuffer* buffer,
                                                uint32_t* availableBytes) {
     *availableBytes = MirrorBufferFillCount(buffer);
-    if (*availableBytes == 0 || !buffer->buffer)
+    if (*availableBytes == 0 || !buffer->buffer) {
         return NULL;
+    }
     return (char*)buffer->buffer + buffer->tail;
 }
 
@@ -72,8 +73,9 @@ static inline void MirrorBufferConsume(MirrorBuffer* buffer, uint32_t amount) {
 static inline void* MirrorBufferGetWritePointer(const MirrorBuffer* buffer,
                                                 uint32_t* availableBytes) {
     *availableBytes = buffer->length - MirrorBufferFillCount(buffer);
-    if (*availableBytes == 0 || !buffer->buffer)
+    if (*availableBytes == 0 || !buffer->buffer) {
         return NULL;
+    }
     return (char*)buffer->buffer + buffer->head;
 }
 

@@ -27,8 +27,9 @@ PulseCaptureDevice::PulseCaptureDevice(const std::string& source, const std::str
 
     PulseLoop::Lock lock(loop_);
     stream_ = pa_stream_new(loop_.context(), streamName.c_str(), &spec, &map);
-    if (!stream_)
+    if (!stream_) {
         throw SoundError(loop_.lastError(), loop_.describe(loop_.lastError()));
+    }
     pa_stream_set_read_callback(stream_, &PulseCaptureDevice::onRead, this);
     pa_stream_set_state_callback(stream_, &PulseCaptureDevice::onStateChanged, this);
     pa_buffer_attr attr;
@@ -61,15 +62,17 @@ bool PulseCaptureDevice::isAlive() {
 
 std::optional<double> PulseCaptureDevice::nominalSampleRate() {
     PulseLoop::Lock lock(loop_);
-    if (pa_stream_get_state(stream_) != PA_STREAM_READY)
+    if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
         return std::nullopt;
+    }
     return pa_stream_get_sample_spec(stream_)->rate;
 }
 
 void PulseCaptureDevice::createIOProc(CaptureBlock block) {
     PulseLoop::Lock lock(loop_);
-    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)))
+    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) {
         throw SoundError(PA_ERR_BADSTATE, loop_.describe(PA_ERR_BADSTATE));
+    }
     block_ = std::move(block);
 }
 
@@ -81,8 +84,9 @@ void PulseCaptureDevice::destroyIOProc() {
 
 void PulseCaptureDevice::start() {
     PulseLoop::Lock lock(loop_);
-    if (const int status = setCorked(false))
+    if (const int status = setCorked(false)) {
         throw SoundError(status, loop_.describe(status));
+    }
     running_ = true;
 }
 
@@ -95,8 +99,9 @@ void PulseCaptureDevice::stop() {
 }
 
 int PulseCaptureDevice::setCorked(bool corked) {
-    if (pa_stream_get_state(stream_) != PA_STREAM_READY)
+    if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
         return PA_ERR_BADSTATE;
+    }
     struct Request {
         PulseLoop* loop;
         int status = 0;
@@ -107,8 +112,9 @@ int PulseCaptureDevice::setCorked(bool corked) {
         request->loop->signal();
     };
     pa_operation* op = pa_stream_cork(stream_, corked ? 1 : 0, onDone, &request);
-    if (!op)
+    if (!op) {
         return loop_.lastError();
+    }
     loop_.await(op);
     return request.status;
 }
@@ -118,8 +124,9 @@ void PulseCaptureDevice::onRead(pa_stream* stream, std::size_t, void* self) {
     const void* data = nullptr;
     std::size_t bytes = 0;
     while (pa_stream_readable_size(stream) > 0) {
-        if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
+        if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) {
             return;
+        }
         // A hole (no data) carries nothing to capture; it is dropped like data.
         if (data && device->running_ && device->block_) {
             const AudioBuffer buffer{2, static_cast<std::uint32_t>(bytes), const_cast<void*>(data)};

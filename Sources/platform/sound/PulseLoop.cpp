@@ -9,8 +9,9 @@ namespace zivra::platform::sound {
 
 PulseLoop::PulseLoop(const std::string& threadName) {
     mainloop_ = pa_threaded_mainloop_new();
-    if (!mainloop_)
+    if (!mainloop_) {
         throw SoundError(PA_ERR_INTERNAL, pa_strerror(PA_ERR_INTERNAL));
+    }
     pa_threaded_mainloop_set_name(mainloop_, threadName.c_str());
     pa_proplist* props = pa_proplist_new();
     pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Zivra");
@@ -33,8 +34,9 @@ PulseLoop::PulseLoop(const std::string& threadName) {
         Lock lock(*this);
         for (;;) {
             const pa_context_state_t state = pa_context_get_state(context_);
-            if (state == PA_CONTEXT_READY)
+            if (state == PA_CONTEXT_READY) {
                 break;
+            }
             if (!PA_CONTEXT_IS_GOOD(state)) {
                 error = pa_context_errno(context_);
                 break;
@@ -76,10 +78,12 @@ std::string PulseLoop::describe(int error) const {
 }
 
 void PulseLoop::await(pa_operation* op) {
-    if (!op)
+    if (!op) {
         return;
-    while (pa_operation_get_state(op) == PA_OPERATION_RUNNING)
+    }
+    while (pa_operation_get_state(op) == PA_OPERATION_RUNNING) {
         pa_threaded_mainloop_wait(mainloop_);
+    }
     pa_operation_unref(op);
 }
 
@@ -111,8 +115,9 @@ void PulseLoop::onStateChanged(pa_context*, void* self) {
 
 void PulseLoop::onSubscription(pa_context*, pa_subscription_event_type_t type, std::uint32_t index,
                                void* self) {
-    for (const auto& [id, subscriber] : static_cast<PulseLoop*>(self)->subscribers_)
+    for (const auto& [id, subscriber] : static_cast<PulseLoop*>(self)->subscribers_) {
         subscriber(type, index);
+    }
 }
 
 } // namespace zivra::platform::sound

@@ -19,8 +19,9 @@ constexpr pa_usec_t requestTime = 10 * PA_USEC_PER_MSEC;
 // Refused before anything is built on it: the render graph and the stream
 // need a stereo format with a real rate.
 const StreamFormat& playable(const StreamFormat& format) {
-    if (format.channels != 2 || !(format.sampleRate > 0) || format.sampleRate > PA_RATE_MAX)
+    if (format.channels != 2 || !(format.sampleRate > 0) || format.sampleRate > PA_RATE_MAX) {
         throw SoundError(PA_ERR_NOTSUPPORTED, pa_strerror(PA_ERR_NOTSUPPORTED));
+    }
     return format;
 }
 
@@ -80,8 +81,9 @@ float PulseOutputGraph::volume() const {
 
 void PulseOutputGraph::start() {
     PulseLoop::Lock lock(loop_);
-    if (stream_)
+    if (stream_) {
         return;
+    }
     pa_sample_spec spec{};
     spec.format = PA_SAMPLE_FLOAT32NE;
     spec.rate = static_cast<std::uint32_t>(format_.sampleRate);
@@ -89,8 +91,9 @@ void PulseOutputGraph::start() {
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
     stream_ = pa_stream_new(loop_.context(), streamName, &spec, &map);
-    if (!stream_)
+    if (!stream_) {
         throw SoundError(loop_.lastError(), loop_.describe(loop_.lastError()));
+    }
     pa_stream_set_write_callback(stream_, &PulseOutputGraph::onWrite, this);
     pa_stream_set_state_callback(stream_, &PulseOutputGraph::onStateChanged, this);
     pa_buffer_attr attr;
@@ -108,8 +111,9 @@ void PulseOutputGraph::start() {
     } else {
         for (;;) {
             const pa_stream_state_t state = pa_stream_get_state(stream_);
-            if (state == PA_STREAM_READY)
+            if (state == PA_STREAM_READY) {
                 return;
+            }
             if (!PA_STREAM_IS_GOOD(state)) {
                 error = loop_.lastError();
                 break;
@@ -129,8 +133,9 @@ void PulseOutputGraph::stop() {
     // Write requests run with the loop locked: once it is held here no render
     // cycle runs, and after the disconnect none is requested any more.
     PulseLoop::Lock lock(loop_);
-    if (!stream_)
+    if (!stream_) {
         return;
+    }
     pa_stream_set_write_callback(stream_, nullptr, nullptr);
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_disconnect(stream_);
@@ -144,12 +149,14 @@ void PulseOutputGraph::onWrite(pa_stream* stream, std::size_t bytes, void* self)
     while (bytes >= frameBytes) {
         void* data = nullptr;
         std::size_t size = bytes;
-        if (pa_stream_begin_write(stream, &data, &size) < 0 || !data || size < frameBytes)
+        if (pa_stream_begin_write(stream, &data, &size) < 0 || !data || size < frameBytes) {
             return;
+        }
         const std::size_t frames = size / frameBytes;
         graph.render(static_cast<float*>(data), static_cast<std::uint32_t>(frames));
-        if (pa_stream_write(stream, data, frames * frameBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+        if (pa_stream_write(stream, data, frames * frameBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
             return;
+        }
         bytes -= std::min(bytes, frames * frameBytes);
     }
 }

@@ -31,16 +31,19 @@ SinkRecord toRecord(const pa_sink_info& sink) {
 
 template <typename Result> void onSink(pa_context*, const pa_sink_info* sink, int eol, void* data) {
     auto* request = static_cast<Request<Result>*>(data);
-    if (eol < 0)
+    if (eol < 0) {
         request->failed = true;
-    if (sink) {
-        if constexpr (std::is_same_v<Result, std::vector<SinkRecord>>)
-            request->result.push_back(toRecord(*sink));
-        else
-            request->result = toRecord(*sink);
     }
-    if (eol != 0)
+    if (sink) {
+        if constexpr (std::is_same_v<Result, std::vector<SinkRecord>>) {
+            request->result.push_back(toRecord(*sink));
+        } else {
+            request->result = toRecord(*sink);
+        }
+    }
+    if (eol != 0) {
         request->loop->signal();
+    }
 }
 
 void onSuccess(pa_context* context, int success, void* data) {
@@ -50,8 +53,9 @@ void onSuccess(pa_context* context, int success, void* data) {
 }
 
 int awaitSuccess(PulseLoop& loop, Request<int>& request, pa_operation* op) {
-    if (!op)
+    if (!op) {
         return loop.lastError();
+    }
     loop.await(op);
     return request.result;
 }
@@ -60,13 +64,15 @@ int awaitSuccess(PulseLoop& loop, Request<int>& request, pa_operation* op) {
 
 std::optional<long> processIdOf(const pa_proplist* properties) {
     const char* text = pa_proplist_gets(properties, PA_PROP_APPLICATION_PROCESS_ID);
-    if (!text)
+    if (!text) {
         return std::nullopt;
+    }
     long pid = 0;
     const char* end = text + std::strlen(text);
     const auto [last, error] = std::from_chars(text, end, pid);
-    if (error != std::errc() || last != end)
+    if (error != std::errc() || last != end) {
         return std::nullopt;
+    }
     return pid;
 }
 
@@ -74,11 +80,13 @@ std::optional<std::vector<SinkRecord>> listSinks(PulseLoop& loop) {
     Request<std::vector<SinkRecord>> request{&loop};
     pa_operation* op =
         pa_context_get_sink_info_list(loop.context(), &onSink<std::vector<SinkRecord>>, &request);
-    if (!op)
+    if (!op) {
         return std::nullopt;
+    }
     loop.await(op);
-    if (request.failed)
+    if (request.failed) {
         return std::nullopt;
+    }
     return request.result;
 }
 
@@ -100,8 +108,9 @@ std::optional<std::string> defaultSinkName(PulseLoop& loop) {
     Request<std::optional<std::string>> request{&loop};
     auto onServer = [](pa_context*, const pa_server_info* info, void* data) {
         auto* request = static_cast<Request<std::optional<std::string>>*>(data);
-        if (info && info->default_sink_name && *info->default_sink_name)
+        if (info && info->default_sink_name && *info->default_sink_name) {
             request->result = info->default_sink_name;
+        }
         request->loop->signal();
     };
     loop.await(pa_context_get_server_info(loop.context(), onServer, &request));
@@ -112,10 +121,12 @@ std::vector<SinkInputRecord> listSinkInputs(PulseLoop& loop) {
     Request<std::vector<SinkInputRecord>> request{&loop};
     auto onInput = [](pa_context*, const pa_sink_input_info* input, int eol, void* data) {
         auto* request = static_cast<Request<std::vector<SinkInputRecord>>*>(data);
-        if (input)
+        if (input) {
             request->result.push_back({input->index, input->sink, processIdOf(input->proplist)});
-        if (eol != 0)
+        }
+        if (eol != 0) {
             request->loop->signal();
+        }
     };
     loop.await(pa_context_get_sink_input_info_list(loop.context(), onInput, &request));
     return request.result;
@@ -125,11 +136,13 @@ std::vector<ModuleRecord> listModules(PulseLoop& loop) {
     Request<std::vector<ModuleRecord>> request{&loop};
     auto onModule = [](pa_context*, const pa_module_info* module, int eol, void* data) {
         auto* request = static_cast<Request<std::vector<ModuleRecord>>*>(data);
-        if (module)
+        if (module) {
             request->result.push_back({module->index, module->name ? module->name : "",
                                        module->argument ? module->argument : ""});
-        if (eol != 0)
+        }
+        if (eol != 0) {
             request->loop->signal();
+        }
     };
     loop.await(pa_context_get_module_info_list(loop.context(), onModule, &request));
     return request.result;
@@ -152,11 +165,13 @@ int loadModule(PulseLoop& loop, const std::string& name, const std::string& argu
     };
     pa_operation* op =
         pa_context_load_module(loop.context(), name.c_str(), argument.c_str(), onLoaded, &request);
-    if (!op)
+    if (!op) {
         return loop.lastError();
+    }
     loop.await(op);
-    if (request.result == PA_INVALID_INDEX)
+    if (request.result == PA_INVALID_INDEX) {
         return loop.lastError() ? loop.lastError() : PA_ERR_MODINITFAILED;
+    }
     index = request.result;
     return 0;
 }

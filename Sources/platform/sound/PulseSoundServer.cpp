@@ -33,8 +33,9 @@ PulseSoundServer::~PulseSoundServer() {
 }
 
 void PulseSoundServer::disconnect() {
-    if (!loop_)
+    if (!loop_) {
         return;
+    }
     {
         // Taps may keep the connection alive: nothing of it may call back
         // into this object any more.
@@ -58,8 +59,9 @@ std::shared_ptr<PulseLoop> PulseSoundServer::connection() {
 }
 
 std::shared_ptr<PulseLoop> PulseSoundServer::connectOrThrow() {
-    if (loop_ && loop_->isConnected())
+    if (loop_ && loop_->isConnected()) {
         return loop_;
+    }
     disconnect();
     auto loop = std::make_shared<PulseLoop>("zivra.sound");
     PulseLoop::Lock lock(*loop);
@@ -76,10 +78,11 @@ std::shared_ptr<PulseLoop> PulseSoundServer::connectOrThrow() {
 void PulseSoundServer::onEvent(PulseLoop& loop, pa_subscription_event_type_t type) {
     const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
     const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
-    if (facility == PA_SUBSCRIPTION_EVENT_SINK && kind != PA_SUBSCRIPTION_EVENT_CHANGE)
+    if (facility == PA_SUBSCRIPTION_EVENT_SINK && kind != PA_SUBSCRIPTION_EVENT_CHANGE) {
         notify(DeviceChange::SinkList);
-    else if (facility == PA_SUBSCRIPTION_EVENT_SERVER)
+    } else if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
         checkDefaultSink(loop.context());
+    }
 }
 
 void PulseSoundServer::checkDefaultSink(pa_context* context) {
@@ -108,25 +111,30 @@ void PulseSoundServer::onServerInfo(pa_context* context, const pa_server_info* i
 
 void PulseSoundServer::notify(DeviceChange change) {
     QCoreApplication* app = QCoreApplication::instance();
-    if (!app)
+    if (!app) {
         return;
+    }
     std::weak_ptr<PulseSoundServer> self = weak_from_this();
     QMetaObject::invokeMethod(
         app,
         [self, change] {
             auto server = self.lock();
-            if (!server)
+            if (!server) {
                 return;
+            }
             // A callback may remove listeners (a restart does), so each one is
             // looked up again right before it is called.
             std::vector<ListenerId> ids;
-            for (const auto& [id, listener] : server->listeners_)
-                if (listener.change == change)
+            for (const auto& [id, listener] : server->listeners_) {
+                if (listener.change == change) {
                     ids.push_back(id);
+                }
+            }
             for (ListenerId id : ids) {
                 auto found = server->listeners_.find(id);
-                if (found == server->listeners_.end())
+                if (found == server->listeners_.end()) {
                     continue;
+                }
                 auto callback = found->second.callback;
                 callback();
             }
@@ -136,27 +144,32 @@ void PulseSoundServer::notify(DeviceChange change) {
 
 std::optional<std::vector<SinkInfo>> PulseSoundServer::sinks() {
     auto loop = connection();
-    if (!loop)
+    if (!loop) {
         return std::nullopt;
+    }
     PulseLoop::Lock lock(*loop);
     auto records = pulse::listSinks(*loop);
-    if (!records)
+    if (!records) {
         return std::nullopt;
+    }
     std::vector<SinkInfo> result;
     result.reserve(records->size());
-    for (auto& record : *records)
+    for (auto& record : *records) {
         result.push_back(std::move(record.info));
+    }
     return result;
 }
 
 std::optional<SinkInfo> PulseSoundServer::sink(std::uint32_t index) {
     auto loop = connection();
-    if (!loop)
+    if (!loop) {
         return std::nullopt;
+    }
     PulseLoop::Lock lock(*loop);
     auto record = pulse::sinkByIndex(*loop, index);
-    if (!record)
+    if (!record) {
         return std::nullopt;
+    }
     return record->info;
 }
 
@@ -164,11 +177,13 @@ std::optional<std::uint32_t> PulseSoundServer::defaultSink() {
     auto loop = connectOrThrow();
     PulseLoop::Lock lock(*loop);
     const auto name = pulse::defaultSinkName(*loop);
-    if (!name)
+    if (!name) {
         return std::nullopt;
+    }
     const auto record = pulse::sinkByName(*loop, *name);
-    if (!record)
+    if (!record) {
         return std::nullopt;
+    }
     return record->info.index;
 }
 
@@ -181,13 +196,16 @@ int PulseSoundServer::setDefaultSink(std::uint32_t index) {
     }
     PulseLoop::Lock lock(*loop);
     const auto record = pulse::sinkByIndex(*loop, index);
-    if (!record)
+    if (!record) {
         return PA_ERR_NOENTITY;
-    if (const int status = pulse::setDefaultSink(*loop, record->info.name))
+    }
+    if (const int status = pulse::setDefaultSink(*loop, record->info.name)) {
         return status;
+    }
     for (int step = 0; step < defaultSettleSteps; ++step) {
-        if (pulse::defaultSinkName(*loop) == record->info.name)
+        if (pulse::defaultSinkName(*loop) == record->info.name) {
             break;
+        }
         pa_threaded_mainloop_unlock(loop->mainloop());
         std::this_thread::sleep_for(defaultSettleStep);
         pa_threaded_mainloop_lock(loop->mainloop());
@@ -196,8 +214,9 @@ int PulseSoundServer::setDefaultSink(std::uint32_t index) {
 }
 
 ListenerId PulseSoundServer::addListener(DeviceChange change, std::function<void()> callback) {
-    if (!connection())
+    if (!connection()) {
         return 0;
+    }
     const ListenerId id = nextListener_++;
     listeners_.emplace(id, Listener{change, std::move(callback)});
     return id;
@@ -217,11 +236,13 @@ std::unique_ptr<CaptureDevice> PulseSoundServer::createCaptureDevice(const Tap& 
     std::optional<StreamFormat> format;
     {
         PulseLoop::Lock lock(*loop);
-        if (auto record = pulse::sinkByName(*loop, PulseTap::sinkName))
+        if (auto record = pulse::sinkByName(*loop, PulseTap::sinkName)) {
             format = record->format;
+        }
     }
-    if (!format)
+    if (!format) {
         throw SoundError(PA_ERR_NOENTITY, loop->describe(PA_ERR_NOENTITY));
+    }
     return std::make_unique<PulseCaptureDevice>(tap.sourceName(), name, format->sampleRate);
 }
 

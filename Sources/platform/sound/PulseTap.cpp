@@ -20,14 +20,17 @@ std::string quotedDescription(const std::string& name) {
 }
 
 bool isTapModule(const pulse::ModuleRecord& module) {
-    if (module.name != "module-null-sink")
+    if (module.name != "module-null-sink") {
         return false;
+    }
     std::istringstream words(module.argument);
     std::string word;
     const std::string wanted = std::string("sink_name=") + PulseTap::sinkName;
-    while (words >> word)
-        if (word == wanted)
+    while (words >> word) {
+        if (word == wanted) {
             return true;
+        }
+    }
     return false;
 }
 
@@ -39,15 +42,19 @@ PulseTap::PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& descri
     removeLeftovers();
 
     double rate = fallbackRate;
-    if (auto name = pulse::defaultSinkName(*loop_))
-        if (auto sink = pulse::sinkByName(*loop_, *name); sink && sink->format.sampleRate > 0)
+    if (auto name = pulse::defaultSinkName(*loop_)) {
+        if (auto sink = pulse::sinkByName(*loop_, *name); sink && sink->format.sampleRate > 0) {
             rate = sink->format.sampleRate;
+        }
+    }
     std::ostringstream arguments;
     arguments << "sink_name=" << sinkName << " rate=" << static_cast<long>(rate)
               << " channels=2 channel_map=front-left,front-right sink_properties="
               << quotedDescription(description.name);
-    if (const int status = pulse::loadModule(*loop_, "module-null-sink", arguments.str(), module_))
+    if (const int status =
+            pulse::loadModule(*loop_, "module-null-sink", arguments.str(), module_)) {
         throw SoundError(status, loop_->describe(status));
+    }
     const auto sink = pulse::sinkByName(*loop_, sinkName);
     if (!sink) {
         pulse::unloadModule(*loop_, module_);
@@ -60,8 +67,9 @@ PulseTap::PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& descri
     subscriber_ =
         loop_->addSubscriber([this](pa_subscription_event_type_t type, std::uint32_t index) {
             if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SINK_INPUT &&
-                (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_NEW)
+                (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_NEW) {
                 onSinkInputAdded(index);
+            }
         });
     captureExisting();
 }
@@ -80,42 +88,50 @@ PulseTap::~PulseTap() {
 void PulseTap::removeLeftovers() {
     // A run that ended without removing its tap (killed, crashed) left the
     // sink loaded and the user's streams on it: silent until it goes.
-    for (const auto& module : pulse::listModules(*loop_))
-        if (isTapModule(module))
+    for (const auto& module : pulse::listModules(*loop_)) {
+        if (isTapModule(module)) {
             pulse::unloadModule(*loop_, module.index);
+        }
+    }
 }
 
 void PulseTap::captureExisting() {
-    for (const auto& input : pulse::listSinkInputs(*loop_))
+    for (const auto& input : pulse::listSinkInputs(*loop_)) {
         capture(input.index, input.sink, input.processId);
+    }
 }
 
 void PulseTap::onSinkInputAdded(std::uint32_t index) {
     forgetFinishedQueries();
     if (pa_operation* query = pa_context_get_sink_input_info(loop_->context(), index,
-                                                             &PulseTap::onSinkInputInfo, this))
+                                                             &PulseTap::onSinkInputInfo, this)) {
         queries_.push_back(query);
+    }
 }
 
 void PulseTap::onSinkInputInfo(pa_context*, const pa_sink_input_info* input, int, void* self) {
-    if (input)
+    if (input) {
         static_cast<PulseTap*>(self)->capture(input->index, input->sink,
                                               pulse::processIdOf(input->proplist));
+    }
 }
 
 void PulseTap::capture(std::uint32_t input, std::uint32_t sink, std::optional<long> processId) {
-    if (sink == sink_ || (processId && processId == excludedProcessId_))
+    if (sink == sink_ || (processId && processId == excludedProcessId_)) {
         return;
+    }
     // Streams that refuse to move (our own output among them) stay where they are.
     if (pa_operation* move =
-            pa_context_move_sink_input_by_index(loop_->context(), input, sink_, nullptr, nullptr))
+            pa_context_move_sink_input_by_index(loop_->context(), input, sink_, nullptr, nullptr)) {
         pa_operation_unref(move);
+    }
 }
 
 void PulseTap::forgetFinishedQueries() {
     std::erase_if(queries_, [](pa_operation* query) {
-        if (pa_operation_get_state(query) == PA_OPERATION_RUNNING)
+        if (pa_operation_get_state(query) == PA_OPERATION_RUNNING) {
             return false;
+        }
         pa_operation_unref(query);
         return true;
     });
@@ -124,8 +140,9 @@ void PulseTap::forgetFinishedQueries() {
 std::optional<StreamFormat> PulseTap::format() {
     PulseLoop::Lock lock(*loop_);
     const auto sink = pulse::sinkByIndex(*loop_, sink_);
-    if (!sink || sink->format.sampleRate <= 0 || sink->format.channels == 0)
+    if (!sink || sink->format.sampleRate <= 0 || sink->format.channels == 0) {
         return std::nullopt;
+    }
     return sink->format;
 }
 

@@ -23,10 +23,12 @@ public:
     bool push(std::span<const T> items) {
         const std::size_t written = written_.load(std::memory_order_relaxed);
         const std::size_t read = read_.load(std::memory_order_acquire);
-        if (buffer_.size() - (written - read) < items.size())
+        if (buffer_.size() - (written - read) < items.size()) {
             return false;
-        for (std::size_t i = 0; i < items.size(); ++i)
+        }
+        for (std::size_t i = 0; i < items.size(); ++i) {
             buffer_[(written + i) % buffer_.size()] = items[i];
+        }
         written_.store(written + items.size(), std::memory_order_release);
         return true;
     }
@@ -35,10 +37,12 @@ public:
     bool pop(std::span<T> items) {
         const std::size_t read = read_.load(std::memory_order_relaxed);
         const std::size_t written = written_.load(std::memory_order_acquire);
-        if (written - read < items.size())
+        if (written - read < items.size()) {
             return false;
-        for (std::size_t i = 0; i < items.size(); ++i)
+        }
+        for (std::size_t i = 0; i < items.size(); ++i) {
             items[i] = buffer_[(read + i) % buffer_.size()];
+        }
         read_.store(read + items.size(), std::memory_order_release);
         return true;
     }

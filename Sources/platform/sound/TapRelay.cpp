@@ -36,8 +36,9 @@ void TapRelay::install(std::uint32_t bufferFrames, TapBlock block) {
 
 void TapRelay::remove() {
     active_ = false;
-    if (!thread_.joinable())
+    if (!thread_.joinable()) {
         return;
+    }
     stopping_ = true;
     wake_.release();
     thread_.join();
@@ -45,8 +46,9 @@ void TapRelay::remove() {
 }
 
 void TapRelay::push(const float* left, const float* right, std::uint32_t frames) {
-    if (!active_.load(std::memory_order_acquire))
+    if (!active_.load(std::memory_order_acquire)) {
         return;
+    }
     while (frames > 0) {
         const std::uint32_t n = std::min<std::uint32_t>(frames, stagingFrames);
         for (std::uint32_t i = 0; i < n; ++i) {
@@ -67,16 +69,18 @@ void TapRelay::run() {
     const PcmBufferView view{channels, 2, bufferFrames_, sampleRate_};
     for (;;) {
         wake_.acquire();
-        if (stopping_)
+        if (stopping_) {
             return;
+        }
         while (ring_.pop(interleaved_)) {
             for (std::uint32_t i = 0; i < bufferFrames_; ++i) {
                 channels_[0][i] = interleaved_[2 * i];
                 channels_[1][i] = interleaved_[2 * i + 1];
             }
             block_(view);
-            if (stopping_)
+            if (stopping_) {
                 return;
+            }
         }
     }
 }

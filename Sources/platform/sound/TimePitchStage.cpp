@@ -18,10 +18,12 @@ TimePitchStage::TimePitchStage(double sampleRate, std::uint32_t maxBlockFrames)
     : stretcher_(static_cast<std::size_t>(sampleRate), 2, options, 1.0, 1.0) {
     stretcher_.setMaxProcessSize(maxBlockFrames);
 
-    for (auto& channel : fifo_)
+    for (auto& channel : fifo_) {
         channel.assign(fifoFrames, 0.0f);
-    for (auto& channel : scratch_)
+    }
+    for (auto& channel : scratch_) {
         channel.assign(fifoFrames, 0.0f);
+    }
     silence_.assign(maxBlockFrames, 0.0f);
 
     // Rubber Band sizes its resampler the first time it shifts, and grows it
@@ -31,15 +33,17 @@ TimePitchStage::TimePitchStage(double sampleRate, std::uint32_t maxBlockFrames)
     // never resets the stretcher.
     for (const float cents : {centsLimit, -centsLimit, centsLimit, -centsLimit}) {
         stretcher_.setPitchScale(ratioForCents(cents));
-        for (int block = 0; block < warmUpBlocks; ++block)
+        for (int block = 0; block < warmUpBlocks; ++block) {
             feedSilence();
+        }
     }
     stretcher_.setPitchScale(ratioForCents(cents_));
 }
 
 double TimePitchStage::ratioForCents(float cents) {
-    if (!std::isfinite(cents))
+    if (!std::isfinite(cents)) {
         cents = 0.0f;
+    }
     return std::exp2(std::clamp(cents, -centsLimit, centsLimit) / 1200.0);
 }
 
@@ -84,9 +88,11 @@ void TimePitchStage::feedSilence() {
     const float* input[2] = {silence_.data(), silence_.data()};
     float* scratch[2] = {scratch_[0].data(), scratch_[1].data()};
     stretcher_.process(input, silence_.size(), false);
-    for (int available = stretcher_.available(); available > 0; available = stretcher_.available())
+    for (int available = stretcher_.available(); available > 0;
+         available = stretcher_.available()) {
         stretcher_.retrieve(scratch,
                             std::min<std::size_t>(static_cast<std::size_t>(available), fifoFrames));
+    }
 }
 
 void TimePitchStage::process(const float* const* input, std::uint32_t frames) {
@@ -106,8 +112,9 @@ void TimePitchStage::collect() {
     for (;;) {
         const int available = stretcher_.available();
         const std::uint32_t room = fifoFrames - fifoFill_;
-        if (available <= 0 || room == 0)
+        if (available <= 0 || room == 0) {
             return;
+        }
         const auto n = std::min<std::uint32_t>(static_cast<std::uint32_t>(available), room);
         float* scratch[2] = {scratch_[0].data(), scratch_[1].data()};
         const auto got = static_cast<std::uint32_t>(stretcher_.retrieve(scratch, n));
@@ -121,8 +128,9 @@ void TimePitchStage::collect() {
             fifo_[1][at] = scratch_[1][i];
         }
         fifoFill_ += got - skip;
-        if (got == 0)
+        if (got == 0) {
             return;
+        }
     }
 }
 

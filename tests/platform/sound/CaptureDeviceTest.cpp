@@ -30,8 +30,9 @@ struct Captured {
     char threadName[16] = {};
 
     void add(std::span<const AudioBuffer> input) {
-        if (input.empty())
+        if (input.empty()) {
             return;
+        }
         channels = input[0].numberChannels;
         pthread_getname_np(pthread_self(), threadName, sizeof threadName);
         const std::size_t have = count.load();

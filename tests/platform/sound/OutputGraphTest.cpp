@@ -71,9 +71,11 @@ TEST_F(OutputGraphTest, PlaysOnTheChosenSinkAndStaysThere) {
     // The tap takes every foreign stream, but never Zivra's own output.
     auto tap = server->createTap({"Zivra Tap", std::nullopt});
     const auto ours = [] {
-        for (const auto& input : sinkInputs())
-            if (input.processId == getpid())
+        for (const auto& input : sinkInputs()) {
+            if (input.processId == getpid()) {
                 return std::optional(input.sink);
+            }
+        }
         return std::optional<std::uint32_t>();
     };
     EXPECT_FALSE(waitUntil([&] { return ours() != sinkIndex("headphones"); }, 500ms));
@@ -135,8 +137,10 @@ TEST_F(OutputGraphTest, TapGetsMixerBlocksOnItsOwnThread) {
     std::vector<float> firstBlock;
     char threadName[16] = {};
     graph->installTap(1024, [&](const PcmBufferView& buffer) {
-        if (buffer.frameLength != 1024 || buffer.channelCount != 2 || buffer.sampleRate != testRate)
+        if (buffer.frameLength != 1024 || buffer.channelCount != 2 ||
+            buffer.sampleRate != testRate) {
             wrongShape = true;
+        }
         if (blocks == 20) {
             firstBlock.assign(buffer.channels[0], buffer.channels[0] + buffer.frameLength);
             pthread_getname_np(pthread_self(), threadName, sizeof threadName);

@@ -27,8 +27,9 @@ thread_local bool counting = false;
 std::atomic<int> allocations{0};
 
 void count() {
-    if (counting)
+    if (counting) {
         allocations.fetch_add(1, std::memory_order_relaxed);
+    }
 }
 
 } // namespace
@@ -89,12 +90,15 @@ TEST(RenderAllocationTest, RenderingAllocatesNothing) {
     const float pitches[] = {700, -2400, 2400, -1200, 1, -1, 1200, 0};
     counting = true;
     for (int i = 0; i < 1000; ++i) {
-        if (i % 100 == 10)
+        if (i % 100 == 10) {
             graph.timePitch().setPitch(pitches[(i / 100) % std::size(pitches)]);
-        if (i % 250 == 5)
+        }
+        if (i % 250 == 5) {
             graph.timePitch().setBypass(false);
-        if (i % 250 == 125)
+        }
+        if (i % 250 == 125) {
             graph.timePitch().setBypass(true);
+        }
         graph.render(out.data(), 480);
     }
     counting = false;

@@ -127,8 +127,9 @@ TEST(RenderGraphTest, VolumeScalesTheOutputAndNotTheTap) {
     std::vector<float> tapped;
     graph.tap().install(1024, [&](const PcmBufferView& buffer) {
         std::lock_guard lock(mutex);
-        if (tapped.empty())
+        if (tapped.empty()) {
             tapped.assign(buffer.channels[1], buffer.channels[1] + buffer.frameLength);
+        }
     });
     const auto out = renderSeconds(graph, 0.1);
     // The tap thread takes its block in its own time.
@@ -154,17 +155,21 @@ TEST(RenderGraphTest, TapGetsEveryFrameInOrderOnItsOwnThread) {
     std::atomic<bool> onRenderThread{false};
     const pthread_t renderThread = pthread_self();
     graph.tap().install(1024, [&](const PcmBufferView& buffer) {
-        if (pthread_equal(pthread_self(), renderThread))
+        if (pthread_equal(pthread_self(), renderThread)) {
             onRenderThread = true;
-        for (std::uint32_t i = 0; i < buffer.frameLength; ++i)
-            if (buffer.channels[0][i] != static_cast<float>(frames + i) * 1e-6f)
+        }
+        for (std::uint32_t i = 0; i < buffer.frameLength; ++i) {
+            if (buffer.channels[0][i] != static_cast<float>(frames + i) * 1e-6f) {
                 outOfOrder = true;
+            }
+        }
         frames += buffer.frameLength;
     });
     // Less than the ring holds, in odd pieces: 10 whole blocks and a rest.
     renderSeconds(graph, 10.5 * 1024 / rate, 333);
-    while (frames < 10 * 1024)
+    while (frames < 10 * 1024) {
         std::this_thread::yield();
+    }
     graph.tap().remove();
 
     EXPECT_EQ(frames, 10u * 1024);

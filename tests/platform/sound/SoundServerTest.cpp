@@ -24,9 +24,11 @@ protected:
 };
 
 const SinkInfo* findSink(const std::vector<SinkInfo>& sinks, const std::string& name) {
-    for (const auto& sink : sinks)
-        if (sink.name == name)
+    for (const auto& sink : sinks) {
+        if (sink.name == name) {
             return &sink;
+        }
+    }
     return nullptr;
 }
 

@@ -11,6 +11,7 @@ int main() {
     auto tap = server->createTap({"Zivra Tap", getpid()});
     std::puts("ready");
     std::fflush(stdout);
-    for (;;)
+    for (;;) {
         pause();
+    }
 }

@@ -17,8 +17,9 @@ namespace {
 QByteArray run(const QString& program, const QStringList& arguments) {
     QProcess process;
     process.start(program, arguments);
-    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+    if (!process.waitForFinished(30000) || process.exitCode() != 0) {
         return {};
+    }
     return process.readAllStandardOutput();
 }
 
@@ -51,9 +52,11 @@ std::vector<SinkInputState> sinkInputs() {
 }
 
 std::optional<std::uint32_t> sinkIndex(const QString& name) {
-    for (const auto& value : pactlJson({"list", "short", "sinks"}))
-        if (value.toObject()["name"].toString() == name)
+    for (const auto& value : pactlJson({"list", "short", "sinks"})) {
+        if (value.toObject()["name"].toString() == name) {
             return static_cast<std::uint32_t>(value.toObject()["index"].toInteger());
+        }
+    }
     return std::nullopt;
 }
 
@@ -67,8 +70,9 @@ std::vector<std::uint32_t> modulesWith(const QString& text) {
     for (const QString& line : pactl({"list", "short", "modules"}).split('\n')) {
         bool number = false;
         const std::uint32_t index = line.section('\t', 0, 0).toUInt(&number);
-        if (number && line.section('\t', 2).contains(text))
+        if (number && line.section('\t', 2).contains(text)) {
             result.push_back(index);
+        }
     }
     return result;
 }
@@ -76,10 +80,12 @@ std::vector<std::uint32_t> modulesWith(const QString& text) {
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
     QDeadlineTimer timer(deadline);
     for (;;) {
-        if (condition())
+        if (condition()) {
             return true;
-        if (timer.hasExpired())
+        }
+        if (timer.hasExpired()) {
             return false;
+        }
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(20);
     }
@@ -114,8 +120,9 @@ void writeWave(const QString& path, double rate, double seconds,
         put(out, right);
     }
     QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
+    if (file.open(QIODevice::WriteOnly)) {
         file.write(out);
+    }
 }
 
 void writeCentreTone(const QString& path, double frequency, double amplitude, double seconds) {
@@ -128,8 +135,9 @@ void writeCentreTone(const QString& path, double frequency, double amplitude, do
 
 Player::Player(const QString& file, const QString& sink) {
     QStringList arguments;
-    if (!sink.isEmpty())
+    if (!sink.isEmpty()) {
         arguments << "--device=" + sink;
+    }
     arguments << file;
     process_.start("paplay", arguments);
     process_.waitForStarted();
@@ -145,9 +153,11 @@ long Player::processId() const {
 }
 
 std::optional<SinkInputState> Player::sinkInput() const {
-    for (const auto& input : sinkInputs())
-        if (input.processId == processId())
+    for (const auto& input : sinkInputs()) {
+        if (input.processId == processId()) {
             return input;
+        }
+    }
     return std::nullopt;
 }
 
@@ -155,8 +165,9 @@ std::vector<float> record(const QString& source, std::chrono::milliseconds durat
     QProcess parec;
     parec.start("parec", {"--device=" + source, "--format=float32le", "--rate=48000",
                           "--channels=2", "--raw", "--latency-msec=20"});
-    if (!parec.waitForStarted())
+    if (!parec.waitForStarted()) {
         return {};
+    }
     const qsizetype wanted =
         static_cast<qsizetype>(testRate * static_cast<double>(duration.count()) / 1000) * 8;
     QByteArray bytes;

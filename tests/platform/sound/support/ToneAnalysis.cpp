@@ -9,8 +9,9 @@ namespace {
 
 double amplitude(const std::vector<float>& samples, double rate, double frequency) {
     const std::size_t n = samples.size();
-    if (n < 2)
+    if (n < 2) {
         return 0;
+    }
     const double omega = 2 * std::numbers::pi * frequency / rate;
     const double coefficient = 2 * std::cos(omega);
     double s1 = 0, s2 = 0, windowSum = 0;
@@ -34,28 +35,32 @@ double toDb(double value) {
 
 std::vector<float> channel(const std::vector<float>& interleaved, int index) {
     std::vector<float> out(interleaved.size() / 2);
-    for (std::size_t i = 0; i < out.size(); ++i)
+    for (std::size_t i = 0; i < out.size(); ++i) {
         out[i] = interleaved[2 * i + index];
+    }
     return out;
 }
 
 std::vector<float> mid(const std::vector<float>& interleaved) {
     std::vector<float> out(interleaved.size() / 2);
-    for (std::size_t i = 0; i < out.size(); ++i)
+    for (std::size_t i = 0; i < out.size(); ++i) {
         out[i] = (interleaved[2 * i] + interleaved[2 * i + 1]) / 2;
+    }
     return out;
 }
 
 std::vector<float> side(const std::vector<float>& interleaved) {
     std::vector<float> out(interleaved.size() / 2);
-    for (std::size_t i = 0; i < out.size(); ++i)
+    for (std::size_t i = 0; i < out.size(); ++i) {
         out[i] = (interleaved[2 * i] - interleaved[2 * i + 1]) / 2;
+    }
     return out;
 }
 
 std::vector<float> tail(const std::vector<float>& samples, std::size_t frames) {
-    if (samples.size() <= frames)
+    if (samples.size() <= frames) {
         return samples;
+    }
     return std::vector<float>(samples.end() - static_cast<std::ptrdiff_t>(frames), samples.end());
 }
 
@@ -81,8 +86,9 @@ double centsBetween(double a, double b) {
 
 double rmsDb(const std::vector<float>& samples) {
     double sum = 0;
-    for (float s : samples)
+    for (float s : samples) {
         sum += double{s} * s;
+    }
     return toDb(std::sqrt(sum / std::max<std::size_t>(samples.size(), 1)));
 }
 
