@@ -169,8 +169,6 @@ void HandoffStreamer::runStreamQueue() {
 }
 
 void HandoffStreamer::sendAudio() {
-    // A change of rate or channel count reaches the receiver before the audio.
-    sendConfigIfNeeded();
     std::shared_ptr<vuzozar::WebSocketSession> session;
     double rate = 0;
     std::uint32_t channels = 0;
@@ -194,6 +192,8 @@ void HandoffStreamer::sendAudio() {
         }
         ringChannels_ = channels;
     }
+    // A change of rate or channel count reaches the receiver before the audio.
+    sendConfigIfNeeded();
     const std::uint32_t frames = packetFrames(rate);
     const std::uint64_t need = std::uint64_t(frames) * channels * sizeof(float);
     if (need < 1 || need > ring.length || MirrorBufferFillCount(&ring) < need) {

@@ -1,0 +1,153 @@
+// The streamer against real WebSocket sessions over socket pairs: what a
+// phone's end of the connection receives, frame by frame.
+#include "handoff/HandoffStreamer.h"
+
+#include "http/WebSocketSession.h"
+#include "tests/http/SocketPair.h"
+#include "tests/http/WebSocketFrames.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+
+#include <vector>
+
+namespace zivra::handoff {
+namespace {
+
+constexpr uint8_t textFrame = 0x81;
+constexpr uint8_t binaryFrame = 0x82;
+
+// One phone: the session the streamer writes to and the end it reads from.
+struct Phone {
+    SocketPair pair;
+    std::shared_ptr<vuzozar::WebSocketSession> session =
+        std::make_shared<vuzozar::WebSocketSession>(pair.socket);
+
+    // The next frame, or nothing when none comes within the time.
+    std::optional<ServerFrame> next(int milliseconds = 2000) {
+        pollfd ready{pair.peer, POLLIN, 0};
+        if (poll(&ready, 1, milliseconds) != 1) {
+            return std::nullopt;
+        }
+        return readServerFrame([this](size_t count) { return pair.receive(count); });
+    }
+
+    QJsonObject nextText() {
+        auto frame = next();
+        EXPECT_TRUE(frame && frame->firstByte == textFrame);
+        return QJsonDocument::fromJson(QByteArray::fromStdString(frame ? frame->payload : ""))
+            .object();
+    }
+
+    std::vector<int16_t> nextPacket() {
+        auto frame = next();
+        EXPECT_TRUE(frame && frame->firstByte == binaryFrame);
+        std::vector<int16_t> samples;
+        for (size_t i = 0; frame && i + 1 < frame->payload.size(); i += 2) {
+            samples.push_back(int16_t(uint8_t(frame->payload[i]) |
+                                      uint16_t(uint8_t(frame->payload[i + 1])) << 8));
+        }
+        return samples;
+    }
+};
+
+// Tap buffers of constant channel values, as the engine's tap hands them over.
+void feed(HandoffStreamer& streamer, std::vector<float> values, uint32_t frames, double rate,
+          int buffers = 1) {
+    std::vector<std::vector<float>> channels;
+    std::vector<const float*> pointers;
+    for (float value : values) {
+        channels.emplace_back(frames, value);
+    }
+    for (const auto& channel : channels) {
+        pointers.push_back(channel.data());
+    }
+    const audio::AudioPCMBuffer buffer{pointers.data(), uint32_t(values.size()), frames, rate};
+    for (int i = 0; i < buffers; ++i) {
+        streamer.append(buffer);
+    }
+}
+
+TEST(HandoffStreamerTest, SendsWholeMonoPacketsOfFiftyMilliseconds) {
+    HandoffStreamer streamer;
+    Phone phone;
+    streamer.connected(phone.session);
+    const QJsonObject config = phone.nextText();
+    EXPECT_EQ(config.value("sampleRate"), 48000);
+    EXPECT_EQ(config.value("packetFrames"), 2400);
+
+    // 1.5 packets: one goes out, the half waits for more.
+    feed(streamer, {0.5f, -0.49f}, 1200, 48000, 3);
+    EXPECT_EQ(phone.nextPacket(), std::vector<int16_t>(2400, 16383));
+    EXPECT_FALSE(phone.next(300));
+    feed(streamer, {0.3f, -0.3f}, 1200, 48000);
+    auto second = phone.nextPacket();
+    ASSERT_EQ(second.size(), 2400u);
+    EXPECT_EQ(second[0], 16383);
+    EXPECT_EQ(second[2399], 9830);
+
+    // A mono tap goes out as it is, after a config for the new layout; what
+    // was stored in the stereo layout is dropped, not read as mono.
+    feed(streamer, {0.5f, 0.5f}, 600, 48000);
+    feed(streamer, {-0.25f}, 600, 48000);
+    EXPECT_EQ(phone.nextText().value("packetFrames"), 2400);
+    feed(streamer, {-0.25f}, 2400, 48000);
+    EXPECT_EQ(phone.nextPacket(), std::vector<int16_t>(2400, -8191));
+    streamer.stop();
+}
+
+TEST(HandoffStreamerTest, ARateChangeIsAnnouncedOnceBeforeItsPackets) {
+    HandoffStreamer streamer;
+    Phone phone;
+    feed(streamer, {0.1f, 0.1f}, 1024, 48000);
+    streamer.connected(phone.session);
+    EXPECT_EQ(phone.nextText().value("sampleRate"), 48000);
+    feed(streamer, {0.1f, 0.1f}, 2400, 48000);
+    EXPECT_EQ(phone.nextPacket().size(), 2400u);
+
+    feed(streamer, {0.2f, 0.2f}, 2205, 44100, 3);
+    const QJsonObject config = phone.nextText();
+    EXPECT_EQ(config.value("sampleRate"), 44100);
+    EXPECT_EQ(config.value("packetFrames"), 2205);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(phone.nextPacket(), std::vector<int16_t>(2205, 6553));
+    }
+    EXPECT_FALSE(phone.next(300));
+    streamer.stop();
+}
+
+TEST(HandoffStreamerTest, OnlyTheNewestPhoneReceivesAudio) {
+    HandoffStreamer streamer;
+    Phone first;
+    Phone second;
+    streamer.connected(first.session);
+    first.nextText();
+    streamer.connected(second.session);
+    EXPECT_EQ(second.nextText().value("type"), "config");
+
+    feed(streamer, {0.5f, 0.5f}, 2400, 48000);
+    EXPECT_EQ(second.nextPacket().size(), 2400u);
+    EXPECT_FALSE(first.next(200));
+
+    // The earlier phone's leaving keeps the newer one's audio going.
+    streamer.disconnected(first.session);
+    feed(streamer, {0.5f, 0.5f}, 2400, 48000);
+    EXPECT_EQ(second.nextPacket().size(), 2400u);
+
+    // Nothing is stored or sent once the receiver has left.
+    streamer.disconnected(second.session);
+    feed(streamer, {0.5f, 0.5f}, 2400, 48000);
+    EXPECT_FALSE(second.next(200));
+    Phone third;
+    streamer.connected(third.session);
+    third.nextText();
+    EXPECT_FALSE(third.next(200));
+    streamer.stop();
+}
+
+} // namespace
+} // namespace zivra::handoff
