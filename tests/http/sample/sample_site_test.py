@@ -1,11 +1,10 @@
 #!/usr/bin/python3
 """The sample site program on loopback, driven by Python's http.client, curl,
 raw sockets and the python3-websockets client: every route, the not-found
-handler, the middleware's line per request, request text escaped on every page
-that shows it, and many clients building pages at the same time."""
+handler, the middleware's line per request, and request text escaped on every
+page that shows it."""
 
 import asyncio
-import concurrent.futures
 import http.client
 import os
 import queue
@@ -14,7 +13,6 @@ import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "peers"))
@@ -262,36 +260,6 @@ def check_escaping(site, checks):
                  html_body("Name: &lt;b&gt; File name: &lt;script&gt;.txt Size: 1<br>"), "upload answer escaped")
 
 
-def check_concurrent_pages(site, checks):
-    """64 clients at once, each on a page with attributes, each must get its own page whole."""
-    clients = 64
-    barrier = threading.Barrier(clients)
-
-    def one(index):
-        target = f"/test/p{index}/q{index}" if index % 2 else ("/login", "/upload", "/demo", "/")[index // 2 % 4]
-        barrier.wait()
-        return target, raw_exchange(site.port, f"GET {target} HTTP/1.1\r\n\r\n".encode())[1]
-
-    with concurrent.futures.ThreadPoolExecutor(clients) as pool:
-        results = list(pool.map(one, range(clients)))
-    lines = [site.server.wait_for_line(lambda text: text.startswith("Middleware: "), timeout=10)
-             for _ in range(clients)]
-    checks.equal(sorted(lines), sorted(f"Middleware: 127.0.0.1 -> GET -> {target}" for target, _ in results),
-                 "a middleware line per concurrent request")
-    fixed = {"/login": LOGIN_PAGE, "/upload": UPLOAD_PAGE, "/demo": DEMO_PAGE}
-    route_list = None
-    for index, (target, body) in enumerate(results):
-        if target in fixed:
-            checks.equal(body, fixed[target], f"concurrent {target}")
-        elif target == "/":
-            route_list = route_list or body
-            checks.equal(body, route_list, "concurrent route lists alike")
-        else:
-            checks.equal(body, information_page("GET", target, [], [],
-                                                [(":param1", f"p{index}"), (":param2", f"q{index}")]),
-                         f"concurrent {target}")
-
-
 async def check_websocket_echo(site, checks):
     async with websockets.connect(f"ws://127.0.0.1:{site.port}/websocket-echo") as ws:
         await ws.send("hello")
@@ -342,7 +310,6 @@ def main(binary):
         check_escaping(site, checks)
         asyncio.run(check_websocket_echo(site, checks))
         site.no_more_lines()
-        check_concurrent_pages(site, checks)
     checks.finish()
 
 
