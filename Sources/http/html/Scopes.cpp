@@ -61,7 +61,7 @@ MergedAttributes mergedAttributes(const ExplicitAttributes& explicitAttributes) 
     }
     for (const auto& [name, value] : explicitAttributes) {
         auto same = std::find_if(merged.begin(), merged.end(),
-                                 [&name](const auto& entry) { return entry.first == name; });
+                                 [&key = name](const auto& entry) { return entry.first == key; });
         if (same != merged.end()) {
             same->second = value;
         } else {
