@@ -1,9 +1,10 @@
 // The sample site as a program:
 //   vuzozar_sample DIRECTORY [PORT [ADDRESS]]
 // serves DIRECTORY under "/public/" and the rest of the sample site on PORT
-// (8080; 0 lets the system choose) of the IPv4 ADDRESS (every address when
-// none is given), prints "port N" once it listens, and runs until SIGTERM or
-// SIGINT.
+// (8080; 0 lets the system choose) of the IPv4 ADDRESS, prints "port N" once
+// it listens, and runs until SIGTERM or SIGINT. ADDRESS is 127.0.0.1 unless
+// given: the site's "/files/" browses the whole file system, so reaching it
+// from other machines is asked for, never a default.
 #include "http/Print.h"
 #include "http/sample/DemoServer.h"
 
@@ -44,9 +45,7 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     auto server = vuzozar::demoServer(argv[1]);
-    if (argc > 3) {
-        server->listenAddressIPv4 = argv[3];
-    }
+    server->listenAddressIPv4 = argc > 3 ? argv[3] : "127.0.0.1";
     try {
         server->start(*port, true, vuzozar::Priority::defaultPriority);
     } catch (const std::exception& error) {
