@@ -1,5 +1,6 @@
 #include "app/MenuView.h"
 
+#include "app/HandoffPanel.h"
 #include "app/PitchSection.h"
 #include "app/PresetsPanel.h"
 #include "app/QuitConfirmation.h"
@@ -8,6 +9,7 @@
 #include "app/VocalSection.h"
 #include "app/WaveformCard.h"
 #include "audio/ZivraAudio.h"
+#include "handoff/HandoffServer.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -40,7 +42,9 @@ QString menuButtonStyle() {
 } // namespace
 
 MenuView::MenuView(audio::ZivraAudio& audio, QWidget* parent)
-    : QWidget(parent), terminate([] { QCoreApplication::quit(); }), audio_(audio) {
+    : QWidget(parent), terminate([] { QCoreApplication::quit(); }),
+      handoffServer([]() -> handoff::HandoffServer& { return handoff::HandoffServer::shared(); }),
+      audio_(audio) {
     main_ = new QWidget(this);
     main_->setAutoFillBackground(true);
     auto* column = new QVBoxLayout(main_);
@@ -132,9 +136,8 @@ QWidget* MenuView::buildHeader() {
         sourceMenu->addMenu(symbolIcon(QStringLiteral("speaker.wave.2")), QStringLiteral("Output"));
     connect(output, &QMenu::aboutToShow, this, [this, output] { fillOutputMenu(output, audio_); });
     sourceMenu->addSeparator();
-    sourceMenu->addAction(
-        symbolIcon(QStringLiteral("qrcode")), QStringLiteral("Handoff to phone…"), this,
-        [this] { withPanelAnimation([this] { setShowing(Panel::handoff, true); }); });
+    sourceMenu->addAction(symbolIcon(QStringLiteral("qrcode")), QStringLiteral("Handoff to phone…"),
+                          this, &MenuView::openHandoffPanel);
     sourceButton_->setMenu(sourceMenu);
 
     tunerButton_ = headerButton(QStringLiteral("tuningfork"));
@@ -203,6 +206,19 @@ bool MenuView::isShowing(Panel panel) const {
 
 QWidget* MenuView::panel(Panel panel) const {
     return side(panel).widget;
+}
+
+void MenuView::openHandoffPanel() {
+    if (!handoffPanel()) {
+        installPanel(Panel::handoff, new HandoffPanel(handoffServer(), [this] {
+                         withPanelAnimation([this] { setShowing(Panel::handoff, false); });
+                     }));
+    }
+    withPanelAnimation([this] { setShowing(Panel::handoff, true); });
+}
+
+HandoffPanel* MenuView::handoffPanel() const {
+    return static_cast<HandoffPanel*>(panel(Panel::handoff));
 }
 
 QWidget* MenuView::panelRow(QWidget* label, QWidget* parent) {

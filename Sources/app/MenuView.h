@@ -13,8 +13,13 @@ namespace zivra::audio {
 class ZivraAudio;
 }
 
+namespace zivra::handoff {
+class HandoffServer;
+}
+
 namespace zivra::app {
 
+class HandoffPanel;
 class PitchSection;
 class PresetsPanel;
 class QuitConfirmation;
@@ -56,6 +61,14 @@ public:
 
     // What "Quit" in the confirmation does: ends the application unless replaced.
     std::function<void()> terminate;
+    // The Handoff that the Handoff panel drives: the shared one unless replaced before the
+    // panel is first opened. Called once, on the main thread; the server must outlive the view.
+    std::function<handoff::HandoffServer&()> handoffServer;
+
+    // "Handoff to phone…": builds the Handoff panel the first time and slides it in.
+    void openHandoffPanel();
+    // The Handoff panel, once it has been opened; null before.
+    HandoffPanel* handoffPanel() const;
 
     // The menus' output entries: "System default", a divider and one entry per device, the
     // selected one marked; rebuilt from the engine each time the menu opens.

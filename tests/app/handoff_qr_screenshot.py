@@ -1,0 +1,88 @@
+"""The Handoff panel in the real application on a private desktop: "Handoff to phone…" opens it,
+"Start Handoff" shows the QR code, and the code read back from a screenshot of the screen is the
+address of the phone page that Zivra serves.
+
+Runs inside tests/support/session.sh --tray --sound (registered as a test). Usage:
+  handoff_qr_screenshot.py ZIVRA_PROGRAM [SCREENSHOT]
+"""
+
+import os
+import re
+import subprocess
+import sys
+import time
+import urllib.request
+
+sys.dont_write_bytecode = True  # keep the source folder clean
+import desktop  # noqa: E402
+
+SOURCE_MENU = (216, 34)
+TEAL = (46, 163, 201)
+
+
+def rows_of(path, geometry):
+    """The pixels of a part of a screenshot, as rows of (r, g, b)."""
+    left, top, width, height = geometry
+    data = subprocess.run(["convert", path, "-crop", "%dx%d+%d+%d" % (width, height, left, top),
+                           "+repage", "-depth", "8", "ppm:-"], check=True,
+                          capture_output=True).stdout
+    header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", data)
+    body = data[header.end():]
+    return [[tuple(body[3 * (y * width + x):3 * (y * width + x) + 3]) for x in range(width)]
+            for y in range(height)]
+
+
+def main_button_centre(path, popover):
+    """The middle of the panel's filled teal button: the band of rows in the popover that are
+    teal nearly from edge to edge."""
+    left, top, width, _ = popover
+
+    def teal(p):
+        return all(abs(a - b) <= 24 for a, b in zip(p, TEAL))
+
+    band = [y for y, row in enumerate(rows_of(path, popover))
+            if sum(teal(p) for p in row) > width * 0.7]
+    assert band, "no filled teal button in the popover"
+    return left + width // 2, top + (band[0] + band[-1]) // 2
+
+
+def main(program, screenshot):
+    with desktop.Player(), desktop.Zivra(program) as zivra:
+        onboarding = desktop.onboarding_window()
+        desktop.allow_media_player(onboarding)
+        desktop.press_continue(onboarding)
+        popover = desktop.Popover()
+        popover.geometry()
+
+        # "Handoff to phone…" is the last entry of the audio-source menu.
+        popover.click(*SOURCE_MENU)
+        desktop.run("xdotool", "sleep", "0.4", "key", "Up", "sleep", "0.1", "key", "Return")
+        time.sleep(0.8)
+        desktop.screenshot(screenshot)
+        desktop.click(*main_button_centre(screenshot, popover.geometry()))
+
+        def decoded():
+            time.sleep(0.6)
+            desktop.screenshot(screenshot)
+            result = subprocess.run(["zbarimg", "--raw", "-q", screenshot],
+                                    capture_output=True, text=True)
+            return result.stdout.strip() if result.returncode == 0 else None
+
+        url = desktop.wait_until(decoded, "a QR code on the screen")
+        log = open(zivra.log.name).read()
+        port = re.search(r"Handoff serves on port (\d+)", log).group(1)
+        match = re.fullmatch(r"http://(\d+\.\d+\.\d+\.\d+):(\d+)/handoff/([0-9A-F-]{36})", url)
+        assert match, "the code holds the page's address: %r" % url
+        assert match.group(2) == port, "the address has the port Zivra serves on"
+        # Whatever interface the address names, the server listens on all of them.
+        local = "http://127.0.0.1:%s/handoff/%s" % (port, match.group(3))
+        with urllib.request.urlopen(local, timeout=10) as response:
+            page = response.read().decode()
+        assert 'const token = "%s";' % match.group(3) in page, "the page carries the code's token"
+        print("the QR code on the screen reads %s, whose page Zivra serves" % url)
+
+
+if __name__ == "__main__":
+    out = sys.argv[2] if len(sys.argv) > 2 else os.path.join(
+        os.environ["ZIVRA_SESSION_DIR"], "handoff.png")
+    main(sys.argv[1], out)
