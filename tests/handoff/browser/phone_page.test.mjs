@@ -1,0 +1,318 @@
+// The phone page in headless Chromium, served by Zivra's Handoff on loopback over the real engine,
+// with a fake MPRIS player as the computer's music player. Runs in a private test session.
+import { after, before, describe, test } from "node:test";
+import assert from "node:assert/strict";
+import { launchChromium, recordStatuses, startHost, startPlayer } from "./support.mjs";
+
+const hour = 3600;
+let host;
+let url;
+let player;
+let browser;
+
+before(async () => {
+  // Title "Night Drive #1", 61:05 long, at 3:07.
+  player = await startPlayer("spotify", ["--title", "Night Drive", "--length-us",
+    String((hour + 65) * 1e6), "--position-us", String(187 * 1e6)]);
+  ({ host, url } = await startHost());
+  browser = await launchChromium();
+});
+
+after(async () => {
+  await browser?.close();
+  await host?.stop();
+  await player?.stop();
+});
+
+// A page on the Handoff. The messages its first socket sends are recorded in `sent`; with
+// `inject`, the test hands the page messages of its own (text, or binary as a Buffer), and with
+// holdAudio the server's audio frames are held back; everything else passes through.
+async function openPage({ holdAudio = false } = {}) {
+  const page = await browser.newPage();
+  const errors = [];
+  page.on("pageerror", (error) => errors.push(error));
+  await recordStatuses(page);
+  const sent = [];
+  let toPage = null;
+  await page.routeWebSocket(/\/stream$/, (socket) => {
+    const server = socket.connectToServer();
+    if (toPage) {
+      // Another phone opened from this page: it talks to the server directly.
+      return;
+    }
+    toPage = socket;
+    socket.onMessage((message) => {
+      sent.push(JSON.parse(message));
+      server.send(message);
+    });
+    server.onMessage((message) => {
+      if (holdAudio && typeof message !== "string") {
+        return;
+      }
+      socket.send(message);
+    });
+  });
+  await page.goto(url);
+  return {
+    page,
+    errors,
+    sent,
+    inject: (message) => toPage.send(message),
+    text: (id) => page.locator("#" + id).textContent(),
+    visible: (id) => page.locator("#" + id).isVisible(),
+    waitText: (id, text) => page.waitForFunction(
+      ([i, t]) => document.getElementById(i).textContent === t, [id, text]),
+    waitSent: async (message) => {
+      const wanted = JSON.stringify(message);
+      for (let i = 0; i < 100 && !sent.some((m) => JSON.stringify(m) === wanted); i++) {
+        await page.waitForTimeout(50);
+      }
+      assert.ok(sent.some((m) => JSON.stringify(m) === wanted),
+        `the page sent ${wanted}; it sent ${JSON.stringify(sent)}`);
+    },
+  };
+}
+
+async function connect(view) {
+  await view.page.click("#connectBtn");
+  await view.page.waitForFunction(
+    () => document.getElementById("status").textContent.startsWith("Streaming"));
+}
+
+describe("phone page", () => {
+  test("the page carries the session's token and a stale token finds nothing", async () => {
+    const token = url.split("/").pop();
+    const page = await (await fetch(url)).text();
+    assert.ok(!page.includes("@@TOKEN@@"));
+    assert.ok(page.includes(`const token = "${token}";`));
+    assert.equal((await fetch(url.replace(token, token.toLowerCase()))).status, 404);
+  });
+
+  test("Connect starts audio, streams, and Disconnect tears it down", async () => {
+    const view = await openPage();
+    assert.equal(await view.text("status"), "Ready");
+    assert.equal(await view.text("connectBtn"), "Connect");
+    const since = host.mark();
+    await connect(view);
+    await host.waitFor("handoffActive true", { since });
+    assert.deepEqual(await view.page.evaluate(() => window.statusHistory),
+      ["Ready", "Starting audio…", "Connected. Waiting for audio…", "Streaming"]);
+    assert.equal(await view.text("connectBtn"), "Disconnect");
+    assert.ok(await view.page.locator("#statusDot.on").count());
+
+    // The Mac's state and track arrive without being asked for.
+    await view.waitText("trackTitle", "Night Drive #1");
+    assert.match(await view.text("trackArtist"), /Fake Artist/);
+
+    const left = host.mark();
+    await view.page.click("#connectBtn");
+    await view.waitText("status", "Disconnected. Tap Connect.");
+    await host.waitFor("handoffActive false", { since: left });
+    assert.equal(await view.text("connectBtn"), "Connect");
+    assert.equal(await view.page.locator("#statusDot.on").count(), 0);
+    assert.deepEqual(view.errors, []);
+    await view.page.close();
+  });
+
+  test("every control sends its command and the Mac's state answers", async () => {
+    const view = await openPage();
+    const { page } = view;
+    await connect(view);
+
+    let since = host.mark();
+    await page.click("#pitchToggle", { force: true });
+    await view.waitSent({ action: "setPitchEnabled", value: true });
+    await host.waitFor("pitchEnabled true", { since });
+    assert.ok(await view.visible("pitchRow"));
+
+    await page.click("#pitchUp");
+    await page.click("#pitchUp");
+    await view.waitSent({ action: "setPitchCents", value: 200 });
+    await host.waitFor("pitchCents 200", { since });
+    assert.equal(await view.text("pitchValue"), "+2 semitones");
+    for (let i = 0; i < 3; i++) {
+      await page.click("#pitchDown");
+    }
+    await view.waitSent({ action: "setPitchCents", value: -100 });
+    await host.waitFor("pitchCents -100", { since });
+    assert.equal(await view.text("pitchValue"), "-1 semitone");
+
+    // Dragging the slider to the top, then "+" at +12: 1200 again, the label stays.
+    await page.locator("#pitchSlider").fill("12");
+    await view.waitSent({ action: "setPitchCents", value: 1200 });
+    const before = view.sent.length;
+    await page.click("#pitchUp");
+    await view.waitSent({ action: "setPitchCents", value: 1200 });
+    assert.deepEqual(view.sent.slice(before), [{ action: "setPitchCents", value: 1200 }]);
+    assert.equal(await view.text("pitchValue"), "+12 semitones");
+    await host.waitFor("pitchCents 1200", { since });
+
+    since = host.mark();
+    await page.click("#vocalToggle", { force: true });
+    await view.waitSent({ action: "setRemoveVocalsEnabled", value: true });
+    await host.waitFor("removeVocalsEnabled true", { since });
+    assert.ok(await view.visible("vocalModeRow"));
+    await page.selectOption("#vocalMode", "Wide");
+    await view.waitSent({ action: "setVocalMode", value: "Wide" });
+    await host.waitFor("vocalRemovalMode Wide", { since });
+
+    // Transport: the commands reach the Mac, which presses the media keys.
+    since = host.mark();
+    await page.click("#btnRewind");
+    await view.waitSent({ action: "rewind" });
+    await page.click("#btnFastForward");
+    await view.waitSent({ action: "fastForward" });
+    await host.waitFor("mediaKey", { since });
+    // The icons flip at once, before the player says so (read in the tap's own turn, as the
+    // player's next report may flip them back).
+    const icons = await page.evaluate(() => {
+      const shown = () => [iconPlay.hidden, iconPause.hidden];
+      const before = shown();
+      document.getElementById("btnPlayPause").click();
+      return { before, after: shown() };
+    });
+    assert.deepEqual(icons.after, [!icons.before[0], !icons.before[1]]);
+    assert.notEqual(icons.after[0], icons.after[1]);
+    await view.waitSent({ action: "playPause" });
+
+    const never = ["nextTrack", "previousTrack", "mute", "getNowPlaying", "getState"];
+    assert.ok(!view.sent.some((m) => never.includes(m.action)));
+    assert.deepEqual(view.errors, []);
+    await page.click("#connectBtn");
+    await view.waitText("status", "Disconnected. Tap Connect.");
+    await page.close();
+  });
+
+  test("state messages round the cents and show a mode without an option as none", async () => {
+    const view = await openPage();
+    const { page } = view;
+    await connect(view);
+    // Another phone's commands change the Mac, and every phone hears of it.
+    const other = async (message) => page.evaluate(([target, text]) => new Promise((resolve) => {
+      const socket = new WebSocket(target.replace("http:", "ws:") + "/stream");
+      socket.onopen = () => {
+        socket.send(text);
+        setTimeout(() => {
+          socket.close();
+          resolve();
+        }, 200);
+      };
+    }), [url, JSON.stringify(message)]);
+
+    await other({ action: "setPitchCents", value: 250 });
+    await view.waitText("pitchValue", "+3 semitones");
+    assert.equal(await page.locator("#pitchSlider").inputValue(), "3");
+    await other({ action: "setPitchCents", value: -250 });
+    await view.waitText("pitchValue", "-2 semitones");
+    await other({ action: "setVocalMode", value: "Karaoke" });
+    await page.waitForFunction(() => document.getElementById("vocalMode").value === "Karaoke");
+    await other({ action: "setVocalMode", value: "Off" });
+    await page.waitForFunction(() => document.getElementById("vocalMode").selectedIndex === -1);
+
+    // Text that is not JSON, and messages of another type, change nothing.
+    const label = await view.text("pitchValue");
+    view.inject("not json");
+    view.inject(JSON.stringify({ type: "somethingElse", pitchCents: 900 }));
+    view.inject(JSON.stringify({ type: "state", pitchCents: "700", pitchEnabled: 1 }));
+    await page.waitForTimeout(300);
+    assert.equal(await view.text("pitchValue"), label);
+    assert.deepEqual(view.errors, []);
+    await page.click("#connectBtn");
+    await view.waitText("status", "Disconnected. Tap Connect.");
+    await page.close();
+  });
+
+  test("the track's times, its slider and seeking follow the player", async () => {
+    const view = await openPage();
+    const { page } = view;
+    await connect(view);
+    await view.waitText("duration", "61:05");
+    assert.match(await view.text("currentTime"), /^3:(0[7-9]|1\d)$/);
+    assert.equal(await page.locator("#progressSlider").isDisabled(), false);
+
+    // Releasing the slider at half-way seeks to the whole second there; the player follows.
+    await page.locator("#progressSlider").fill("50");
+    const half = Math.floor(0.5 * (hour + 65));
+    await view.waitSent({ action: "seek", value: half });
+    await page.waitForFunction(
+      (t) => document.getElementById("currentTime").textContent === t,
+      `${Math.floor(half / 60)}:${String(half % 60).padStart(2, "0")}`);
+
+    // A nowPlaying message without a length (the player could not say where it is either)
+    // disables the slider and shows 0:00 twice.
+    view.inject(JSON.stringify({ type: "nowPlaying", title: "", isPlaying: false, position: 0, duration: 0 }));
+    await view.waitText("trackTitle", "—");
+    assert.equal(await view.text("trackArtist"), "");
+    assert.equal(await page.locator("#progressSlider").isDisabled(), true);
+    assert.equal(await view.text("currentTime"), "0:00");
+    assert.equal(await view.text("duration"), "0:00");
+    await page.click("#connectBtn");
+    await view.waitText("status", "Disconnected. Tap Connect.");
+    await page.close();
+  });
+
+  test("a 44100 Hz stream is resampled to the context's 48000 Hz, and the queue is capped", async () => {
+    const view = await openPage({ holdAudio: true });
+    const { page } = view;
+    await connect(view);
+    assert.equal(await page.evaluate(() => outputRate), 48000);
+
+    view.inject(JSON.stringify({ type: "config", sampleRate: 44100, channels: 1, format: "pcm-s16le", packetFrames: 2205 }));
+    await view.waitText("status", "Streaming (resampling)");
+    const samples = Buffer.alloc(2205 * 2);
+    for (let i = 0; i < 2205; i++) {
+      samples.writeInt16LE(Math.round(16384 * Math.sin(2 * Math.PI * 441 * i / 44100)), 2 * i);
+    }
+    view.inject(samples);
+    await page.waitForFunction(() => queue.length === 1);
+    const block = await page.evaluate(() => ({ length: queue[0].length, peak: Math.max(...queue[0]) }));
+    assert.equal(block.length, 2400);
+    assert.ok(Math.abs(block.peak - 0.5) < 0.01, `peak ${block.peak}`);
+
+    // A config without a rate means 48000.
+    view.inject(JSON.stringify({ type: "config" }));
+    await view.waitText("status", "Streaming");
+
+    // A phone that falls behind keeps the newest 2 s (40 packets) only.
+    const queued = await page.evaluate(() => {
+      for (let i = 0; i < 50; i++) {
+        onAudioFrame(new Int16Array(2400).buffer);
+      }
+      return queue.length;
+    });
+    assert.equal(queued, 40);
+    await page.click("#connectBtn");
+    await view.waitText("status", "Disconnected. Tap Connect.");
+    await page.close();
+  });
+
+  test("the Mac stopping the Handoff closes the page's connection and resets it", async () => {
+    const view = await openPage();
+    const { page } = view;
+    await connect(view);
+    await page.click("#pitchToggle", { force: true });
+    await page.click("#vocalToggle", { force: true });
+    await view.waitText("trackTitle", "Night Drive #1");
+    await view.waitText("duration", "61:05");
+
+    host.send("stop");
+    await view.waitText("status", "Disconnected. Tap Connect.");
+    assert.equal(await view.text("connectBtn"), "Connect");
+    assert.equal(await page.locator("#connectBtn").isEnabled(), true);
+    assert.equal(await page.locator("#statusDot.on").count(), 0);
+    assert.equal(await page.locator("#pitchToggle").isChecked(), false);
+    assert.equal(await page.locator("#vocalToggle").isChecked(), false);
+    assert.equal(await view.visible("pitchRow"), false);
+    assert.equal(await view.visible("vocalModeRow"), false);
+    assert.equal(await page.locator("#progressSlider").isDisabled(), true);
+    assert.equal(await view.text("currentTime"), "0:00");
+    assert.equal(await view.text("duration"), "0:00");
+    assert.ok(await page.locator("#iconPlay").isVisible());
+    assert.equal(await page.evaluate(() => [audioCtx, ws, queue.length, playing]).then(JSON.stringify),
+      JSON.stringify([null, null, 0, false]));
+    // The track stays as it was last shown.
+    assert.equal(await view.text("trackTitle"), "Night Drive #1");
+    assert.deepEqual(view.errors, []);
+    await page.close();
+  });
+});
