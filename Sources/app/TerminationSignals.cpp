@@ -1,8 +1,11 @@
 #include "app/TerminationSignals.h"
 
+#include "app/Logging.h"
+
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -22,12 +25,15 @@ void onSignal(int) {
 
 TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pipeEnds) != 0) {
+        qCWarning(appLog) << "SIGTERM and SIGINT end Zivra without tidying up:"
+                          << qt_error_string(errno);
         return;
     }
     notifier_ = new QSocketNotifier(pipeEnds[1], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [] {
         char byte;
         [[maybe_unused]] const ssize_t read = ::read(pipeEnds[1], &byte, 1);
+        qCInfo(appLog) << "Asked to end by a signal";
         QCoreApplication::quit();
     });
     struct sigaction action = {};

@@ -1,5 +1,6 @@
 #include "app/ZivraAppDelegate.h"
 
+#include "app/Logging.h"
 #include "app/MenuBarVisibilityRepair.h"
 #include "app/MenuView.h"
 #include "app/OnboardingView.h"
@@ -59,6 +60,7 @@ void ZivraAppDelegate::applicationDidFinishLaunching() {
 }
 
 void ZivraAppDelegate::applicationWillTerminate() {
+    qCInfo(appLog) << "Zivra quits";
     audio_.cleanup();
 }
 
@@ -79,6 +81,7 @@ bool ZivraAppDelegate::hasTray() const {
 
 void ZivraAppDelegate::createStatusItem() {
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        qCWarning(appLog) << "No system tray: Zivra shows its window instead of a tray icon";
         MenuBarVisibilityRepair::setVisible(true, bundleIdentifier);
         return;
     }
@@ -203,6 +206,7 @@ void ZivraAppDelegate::showOnboardingIfNeeded() {
             }
             self->terminate();
         });
+    qCInfo(appLog) << "Showing the onboarding";
     onboardingWindow_ = new OnboardingWindow(view);
     onboardingWindow_->show();
     onboardingWindow_->raise();

@@ -1,5 +1,6 @@
 #include "audio/EngineError.h"
 #include "audio/EngineObjects.h"
+#include "audio/Logging.h"
 #include "audio/ZivraAudio.h"
 
 #include <QLocale>
@@ -25,6 +26,9 @@ QString orUnknown(const std::string& text) {
 
 void ZivraAudio::refreshOutputDevices() {
     const std::optional<std::vector<SinkInfo>> sinks = objects_->environment.sound->sinks();
+    if (!sinks) {
+        qCWarning(engineLog) << "The output devices could not be listed";
+    }
     QList<OutputDevice> devices;
     for (const SinkInfo& sink : sinks.value_or(std::vector<SinkInfo>{})) {
         if (sink.outputChannels == 0) {
@@ -92,6 +96,8 @@ void ZivraAudio::applySelectedOutput() {
     }
     const int status = objects_->environment.sound->setDefaultSink(*selectedOutputID_);
     if (status != 0) {
+        qCWarning(engineLog) << "Output device" << *selectedOutputID_
+                             << "could not be made the default:" << status;
         setStatusText(QStringLiteral("Could not set output (%1)").arg(status));
         return;
     }

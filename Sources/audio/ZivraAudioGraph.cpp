@@ -1,6 +1,7 @@
 #include "audio/CaptureBlock.h"
 #include "audio/EngineError.h"
 #include "audio/EngineObjects.h"
+#include "audio/Logging.h"
 #include "audio/RenderBlock.h"
 #include "audio/TapBlock.h"
 #include "audio/ZivraAudio.h"
@@ -127,7 +128,10 @@ void ZivraAudio::setupGraph() {
 
     o.ring = std::make_shared<RingBuffer>(ringCapacity);
     o.graph->setSource(makeRenderBlock(o.ring, audioParams_));
-    o.graph->setOutputDevice(o.outputDevice);
+    if (o.graph->setOutputDevice(o.outputDevice) != 0) {
+        qCWarning(engineLog) << "Output device" << o.outputDevice
+                             << "is gone; the engine plays on the default output";
+    }
 
     if (o.graph->streamMixerChannelCount() > 0) {
         o.graph->installTap(tapBufferFrames,

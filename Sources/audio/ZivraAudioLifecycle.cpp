@@ -1,4 +1,5 @@
 #include "audio/EngineObjects.h"
+#include "audio/Logging.h"
 #include "audio/ZivraAudio.h"
 
 #include <QPointer>
@@ -24,6 +25,7 @@ void ZivraAudio::updateEngine() {
         cleanup();
         setIsEngineRunning(false);
         setStatusText(QString());
+        qCInfo(engineLog) << "The engine stopped";
         return;
     }
     if (isRequestingPermission_) {
@@ -64,6 +66,7 @@ void ZivraAudio::ensureAudioCapturePermission(std::function<void(bool)> done) {
                     guard->permissionGrantedHandler();
                 }
             } else {
+                qCWarning(engineLog) << "System audio recording was not allowed";
                 guard->setStatusText(QStringLiteral(
                     "Permission denied. Enable System Audio Recording for Zivra in System "
                     "Settings."));
@@ -110,11 +113,14 @@ void ZivraAudio::finishStart(std::uint64_t generation, std::optional<QString> er
         }
     }
     if (error) {
+        qCWarning(engineLog) << "The engine did not start on output device"
+                             << objects_->outputDevice << ":" << *error;
         cleanup();
         setIsEngineRunning(false);
         setStatusText(QStringLiteral("Error: ") + *error);
         return;
     }
+    qCInfo(engineLog) << "The engine runs, playing on output device" << objects_->outputDevice;
     setIsEngineRunning(true);
     setNeedsRestart(false);
     setStatusText(QString());
@@ -152,6 +158,7 @@ void ZivraAudio::restartIfRunning() {
     if (!isEngineRunning_) {
         return;
     }
+    qCInfo(engineLog) << "The engine restarts on the new output device";
     cleanup();
     setIsEngineRunning(false);
     updateEngine();

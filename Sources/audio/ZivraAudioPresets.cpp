@@ -1,5 +1,7 @@
 #include "audio/ZivraAudio.h"
 
+#include "audio/Logging.h"
+
 #include <QSettings>
 
 namespace zivra::audio {
@@ -23,12 +25,18 @@ void ZivraAudio::loadPresets() {
         setPresets({});
         return;
     }
-    setPresets(decodePresets(stored.toByteArray()).value_or(QList<SongPreset>{}));
+    std::optional<QList<SongPreset>> decoded = decodePresets(stored.toByteArray());
+    if (!decoded) {
+        // Kept aside at the first save (storePresets), not lost.
+        qCWarning(engineLog) << "The stored presets could not be read";
+    }
+    setPresets(decoded.value_or(QList<SongPreset>{}));
 }
 
 void ZivraAudio::storePresets() {
     const std::optional<QByteArray> encoded = encodePresets(presets_);
     if (!encoded) {
+        qCWarning(engineLog) << "The presets could not be encoded; they were not stored";
         return;
     }
     QSettings settings = userSettings();

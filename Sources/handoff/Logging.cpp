@@ -2,6 +2,6 @@
 
 namespace zivra::handoff {
 
-Q_LOGGING_CATEGORY(handoffLog, "zivra.handoff")
+Q_LOGGING_CATEGORY(handoffLog, "zivra.handoff", QtInfoMsg)
 
 } // namespace zivra::handoff

@@ -1,3 +1,4 @@
+#include "platform/mediakeys/Logging.h"
 #include "platform/mediakeys/MediaKeys.h"
 
 #include <X11/XF86keysym.h>
@@ -72,8 +73,11 @@ private:
             opened_ = true;
             display_ = XOpenDisplay(nullptr);
             int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-            if (display_ &&
-                !XTestQueryExtension(display_, &eventBase, &errorBase, &major, &minor)) {
+            if (!display_) {
+                qCWarning(mediaKeysLog) << "No X display: media keys cannot be sent";
+            } else if (!XTestQueryExtension(display_, &eventBase, &errorBase, &major, &minor)) {
+                qCWarning(mediaKeysLog)
+                    << "The X display has no XTEST extension: media keys cannot be sent";
                 XCloseDisplay(display_);
                 display_ = nullptr;
             }

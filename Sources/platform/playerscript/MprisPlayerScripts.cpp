@@ -1,5 +1,6 @@
 #include "platform/playerscript/PlayerScripts.h"
 
+#include "platform/playerscript/Logging.h"
 #include "platform/playerscript/MprisPlayer.h"
 #include "platform/playerscript/ScriptShapes.h"
 
@@ -36,6 +37,8 @@ ScriptOutcome failure(int number, const QString& player, const QString& message)
 // A D-Bus error as the script error a player would raise: access denied is the refusal to let
 // Zivra control the player.
 ScriptOutcome failure(const QDBusError& error, const QString& player) {
+    qCWarning(playerScriptLog) << player << "answered with an error:" << error.name()
+                               << error.message();
     switch (error.type()) {
     case QDBusError::AccessDenied:
         return failure(PlayerScripts::notPermitted, player, error.message());
@@ -150,6 +153,7 @@ public:
     std::optional<ScriptOutcome> run(const QString& source) override {
         const std::optional<PlayerScript> script = recognise(source);
         if (!script) {
+            qCWarning(playerScriptLog) << "A script of no known shape was not run:" << source;
             return std::nullopt;
         }
         const std::optional<MprisPlayer> player = MprisPlayer::find(script->player);

@@ -1,5 +1,6 @@
 #include "platform/sound/PulseSoundServer.h"
 
+#include "platform/sound/Logging.h"
 #include "platform/sound/PulseCaptureDevice.h"
 #include "platform/sound/PulseOutputGraph.h"
 #include "platform/sound/PulseQueries.h"
@@ -63,7 +64,14 @@ std::shared_ptr<PulseLoop> PulseSoundServer::connectOrThrow() {
         return loop_;
     }
     disconnect();
-    auto loop = std::make_shared<PulseLoop>("zivra.sound");
+    std::shared_ptr<PulseLoop> loop;
+    try {
+        loop = std::make_shared<PulseLoop>("zivra.sound");
+    } catch (const SoundError& error) {
+        qCWarning(soundLog) << "Cannot connect to the sound server:" << error.what();
+        throw;
+    }
+    qCInfo(soundLog) << "Connected to the sound server";
     PulseLoop::Lock lock(*loop);
     loop->subscribeToDeviceEvents();
     knownDefault_ = pulse::defaultSinkName(*loop).value_or("");

@@ -1,5 +1,6 @@
 #include "platform/sound/PulseTap.h"
 
+#include "platform/sound/Logging.h"
 #include "platform/sound/PulseQueries.h"
 #include "platform/sound/SoundError.h"
 
@@ -53,6 +54,8 @@ PulseTap::PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& descri
               << quotedDescription(description.name);
     if (const int status =
             pulse::loadModule(*loop_, "module-null-sink", arguments.str(), module_)) {
+        qCWarning(soundLog) << "The tap sink could not be created:"
+                            << loop_->describe(status).c_str();
         throw SoundError(status, loop_->describe(status));
     }
     const auto sink = pulse::sinkByName(*loop_, sinkName);
@@ -61,6 +64,7 @@ PulseTap::PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& descri
         throw SoundError(PA_ERR_NOENTITY, loop_->describe(PA_ERR_NOENTITY));
     }
     sink_ = sink->info.index;
+    qCInfo(soundLog) << "Tap sink" << sinkName << "created at" << rate << "Hz";
 
     // Subscribed before the existing streams are listed, so that a stream
     // starting in between is not missed (moving twice is harmless).
@@ -83,6 +87,7 @@ PulseTap::~PulseTap() {
     }
     queries_.clear();
     pulse::unloadModule(*loop_, module_);
+    qCInfo(soundLog) << "Tap sink removed";
 }
 
 void PulseTap::removeLeftovers() {
@@ -90,6 +95,7 @@ void PulseTap::removeLeftovers() {
     // sink loaded and the user's streams on it: silent until it goes.
     for (const auto& module : pulse::listModules(*loop_)) {
         if (isTapModule(module)) {
+            qCInfo(soundLog) << "Removing the tap sink an earlier run left behind";
             pulse::unloadModule(*loop_, module.index);
         }
     }

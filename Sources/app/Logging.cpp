@@ -1,0 +1,7 @@
+#include "app/Logging.h"
+
+namespace zivra::app {
+
+Q_LOGGING_CATEGORY(appLog, "zivra.app", QtInfoMsg)
+
+} // namespace zivra::app

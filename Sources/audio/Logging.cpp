@@ -1,0 +1,7 @@
+#include "audio/Logging.h"
+
+namespace zivra::audio {
+
+Q_LOGGING_CATEGORY(engineLog, "zivra.engine", QtInfoMsg)
+
+} // namespace zivra::audio

@@ -1,0 +1,7 @@
+#include "platform/sound/Logging.h"
+
+namespace zivra::platform::sound {
+
+Q_LOGGING_CATEGORY(soundLog, "zivra.sound", QtInfoMsg)
+
+} // namespace zivra::platform::sound
