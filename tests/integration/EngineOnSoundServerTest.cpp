@@ -160,6 +160,17 @@ TEST_F(EngineOnSoundServerTest, PlaysOnTheChosenOutputAndFollowsTheDefault) {
     EXPECT_TRUE(waitUntil([&] { return engine->isEngineRunning(); }));
 }
 
+TEST_F(EngineOnSoundServerTest, ItsOwnTapIsNoOutputDevice) {
+    Player player(tone(440));
+    const QList<OutputDevice> stopped = engine->outputDevices();
+    ASSERT_EQ(stopped.size(), 3); // speakers, headphones, micfeed
+
+    ASSERT_NO_FATAL_FAILURE(startOctaveUp());
+    ASSERT_TRUE(sinkIndex("zivra_tap").has_value());
+    engine->refreshOutputDevices();
+    EXPECT_EQ(engine->outputDevices(), stopped);
+}
+
 TEST_F(EngineOnSoundServerTest, EverythingOffGivesTheSoundBack) {
     Player first(tone(440));
     ASSERT_NO_FATAL_FAILURE(startOctaveUp());

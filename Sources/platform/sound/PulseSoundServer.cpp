@@ -163,7 +163,10 @@ std::optional<std::vector<SinkInfo>> PulseSoundServer::sinks() {
     std::vector<SinkInfo> result;
     result.reserve(records->size());
     for (auto& record : *records) {
-        result.push_back(std::move(record.info));
+        // Zivra's own tap is where it records from, never a place to play to.
+        if (record.info.name != PulseTap::sinkName) {
+            result.push_back(std::move(record.info));
+        }
     }
     return result;
 }

@@ -38,7 +38,8 @@ class SoundServer {
 public:
     virtual ~SoundServer() = default;
 
-    // Every sink in the server's order; empty when the server cannot be asked.
+    // Every sink in the server's order but Zivra's own tap, which is no
+    // output; empty when the server cannot be asked.
     virtual std::optional<std::vector<SinkInfo>> sinks() = 0;
 
     // One sink by index; empty when it does not exist or cannot be read.
