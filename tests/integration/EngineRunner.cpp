@@ -1,10 +1,15 @@
 // Runs Zivra's engine with the pitch shifted an octave up and reports
-// "running" once it plays: a Zivra that can then be killed mid-run.
+// "running" once it plays: a Zivra that can then be killed mid-run, or made to
+// crash (abort) by a byte on its standard input.
 #include "audio/ZivraAudio.h"
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 using zivra::audio::ZivraAudio;
 
@@ -17,6 +22,8 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         }
     });
+    QSocketNotifier crash(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&crash, &QSocketNotifier::activated, [] { std::abort(); });
     engine.setPitchCents(1200);
     engine.setPitchEnabled(true);
     return app.exec();

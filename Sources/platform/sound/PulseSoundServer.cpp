@@ -6,6 +6,7 @@
 #include "platform/sound/PulseQueries.h"
 #include "platform/sound/PulseTap.h"
 #include "platform/sound/SoundError.h"
+#include "platform/sound/TapModules.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -27,6 +28,14 @@ constexpr int defaultSettleSteps = 500;
 
 std::shared_ptr<SoundServer> createSoundServer() {
     return std::make_shared<PulseSoundServer>();
+}
+
+void removeLeftoverTap() {
+    PulseLoop loop("zivra.sound");
+    PulseLoop::Lock lock(loop);
+    if (pulse::removeTapModules(loop) > 0) {
+        qCInfo(soundLog) << "Removed the tap sink an earlier run left behind";
+    }
 }
 
 PulseSoundServer::~PulseSoundServer() {

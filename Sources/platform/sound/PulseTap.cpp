@@ -3,6 +3,7 @@
 #include "platform/sound/Logging.h"
 #include "platform/sound/PulseQueries.h"
 #include "platform/sound/SoundError.h"
+#include "platform/sound/TapModules.h"
 
 #include <algorithm>
 #include <sstream>
@@ -20,27 +21,16 @@ std::string quotedDescription(const std::string& name) {
     return "'device.description=\"" + clean + "\"'";
 }
 
-bool isTapModule(const pulse::ModuleRecord& module) {
-    if (module.name != "module-null-sink") {
-        return false;
-    }
-    std::istringstream words(module.argument);
-    std::string word;
-    const std::string wanted = std::string("sink_name=") + PulseTap::sinkName;
-    while (words >> word) {
-        if (word == wanted) {
-            return true;
-        }
-    }
-    return false;
-}
-
 } // namespace
 
 PulseTap::PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& description)
     : loop_(std::move(loop)), excludedProcessId_(description.excludedProcessId) {
     PulseLoop::Lock lock(*loop_);
-    removeLeftovers();
+    // A run that ended without removing its tap, and whose guard could not
+    // either, left the user's streams on it.
+    if (pulse::removeTapModules(*loop_) > 0) {
+        qCInfo(soundLog) << "Removed the tap sink an earlier run left behind";
+    }
 
     double rate = fallbackRate;
     if (auto name = pulse::defaultSinkName(*loop_)) {
@@ -57,6 +47,12 @@ PulseTap::PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& descri
         qCWarning(soundLog) << "The tap sink could not be created:"
                             << loop_->describe(status).c_str();
         throw SoundError(status, loop_->describe(status));
+    }
+    try {
+        guard_.hold(module_);
+    } catch (const SoundError&) {
+        pulse::unloadModule(*loop_, module_);
+        throw;
     }
     const auto sink = pulse::sinkByName(*loop_, sinkName);
     if (!sink) {
@@ -88,17 +84,6 @@ PulseTap::~PulseTap() {
     queries_.clear();
     pulse::unloadModule(*loop_, module_);
     qCInfo(soundLog) << "Tap sink removed";
-}
-
-void PulseTap::removeLeftovers() {
-    // A run that ended without removing its tap (killed, crashed) left the
-    // sink loaded and the user's streams on it: silent until it goes.
-    for (const auto& module : pulse::listModules(*loop_)) {
-        if (isTapModule(module)) {
-            qCInfo(soundLog) << "Removing the tap sink an earlier run left behind";
-            pulse::unloadModule(*loop_, module.index);
-        }
-    }
 }
 
 void PulseTap::captureExisting() {

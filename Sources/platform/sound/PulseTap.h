@@ -2,6 +2,8 @@
 
 #include "platform/sound/PulseLoop.h"
 #include "platform/sound/Tap.h"
+#include "platform/sound/TapGuard.h"
+#include "platform/sound/TapModules.h"
 
 #include <pulse/introspect.h>
 
@@ -13,14 +15,14 @@ namespace zivra::platform::sound {
 // The tap as a null sink loaded through the server connection. Foreign
 // playback streams are moved onto it when it is created and whenever a new
 // one appears; unloading the sink makes the server send them back to its
-// default sink.
+// default sink. A TapGuard unloads it when Zivra ends without doing so.
 class PulseTap : public Tap {
 public:
     // The sink's name, by which a tap left over by an earlier run is found.
-    static constexpr const char* sinkName = "zivra_tap";
+    static constexpr const char* sinkName = pulse::tapSinkName;
 
-    // Removes a leftover tap, then loads the sink at the default sink's rate
-    // and captures. Throws SoundError.
+    // Removes a leftover tap, starts the guard, then loads the sink at the
+    // default sink's rate and captures. Throws SoundError.
     PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& description);
     ~PulseTap() override;
 
@@ -28,7 +30,6 @@ public:
     std::string sourceName() const override;
 
 private:
-    void removeLeftovers();
     void captureExisting();
     void onSinkInputAdded(std::uint32_t index);
     static void onSinkInputInfo(pa_context* context, const pa_sink_input_info* input, int eol,
@@ -38,6 +39,7 @@ private:
 
     std::shared_ptr<PulseLoop> loop_;
     std::optional<long> excludedProcessId_;
+    TapGuard guard_; // started before the module is loaded, told of it after
     std::uint32_t module_ = 0;
     std::uint32_t sink_ = 0;
     std::uint64_t subscriber_ = 0;

@@ -81,4 +81,11 @@ public:
 // Connects on first use and again after the server went away.
 std::shared_ptr<SoundServer> createSoundServer();
 
+// Removes a tap that an earlier run of Zivra left behind (when its guard
+// could not) and so gives its streams back to the default sink. Called at
+// every start of Zivra, before anything else touches sound. Any thread;
+// blocks until the server has answered; throws SoundError when the server
+// cannot be reached.
+void removeLeftoverTap();
+
 } // namespace zivra::platform::sound

@@ -1,5 +1,6 @@
 // The tap against the private test server: which streams it captures, that it
-// gives them back, and that a tap left by a killed run does not trap them.
+// gives them back, also when its maker is killed or crashes, and that a tap
+// left behind by an earlier run does not trap them.
 #include "platform/sound/SoundServer.h"
 #include "tests/platform/sound/support/SoundServerTools.h"
 #include "tests/platform/sound/support/TestApplication.h"
@@ -7,16 +8,46 @@
 
 #include <gtest/gtest.h>
 
-#include <QProcess>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
 
 namespace zivra::platform::sound {
 
 using namespace std::chrono_literals;
 
 namespace {
+
+// Child processes of this one that run the tap guard, zombies included.
+int guardsStartedHere() {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream file(entry.path() / "stat");
+        std::string stat;
+        std::getline(file, stat);
+        // "pid (name) state parent ...": the name may hold spaces and parentheses.
+        const auto close = stat.rfind(')');
+        const auto open = stat.find('(');
+        if (open == std::string::npos || close == std::string::npos) {
+            continue;
+        }
+        std::istringstream rest(stat.substr(close + 1));
+        std::string state;
+        long parent = 0;
+        rest >> state >> parent;
+        if (stat.substr(open + 1, close - open - 1) == "zivra-tapguard" && parent == getpid()) {
+            ++count;
+        }
+    }
+    return count;
+}
 
 class TapTest : public ::testing::Test {
 protected:
@@ -48,6 +79,7 @@ TEST_F(TapTest, CapturesForeignStreamsAndGivesThemBack) {
     auto tap = server->createTap({"Zivra Tap", getpid()});
     ASSERT_TRUE(tapSink().has_value());
     EXPECT_TRUE(waitUntil([&] { return playsOn(before, tapSink()); }));
+    EXPECT_EQ(guardsStartedHere(), 1);
 
     // A stream that starts while the tap exists is captured too, even one that
     // asked for another sink.
@@ -64,6 +96,7 @@ TEST_F(TapTest, CapturesForeignStreamsAndGivesThemBack) {
     EXPECT_EQ(tap->sourceName(), "zivra_tap.monitor");
 
     tap.reset();
+    EXPECT_EQ(guardsStartedHere(), 0) << "the guard ends with the tap and is not left a zombie";
     EXPECT_FALSE(tapSink().has_value());
     EXPECT_TRUE(modulesWith("zivra_tap").empty());
     EXPECT_TRUE(waitUntil([&] { return playsOn(before, sinkIndex("speakers")); }));
@@ -83,29 +116,55 @@ TEST_F(TapTest, LeavesTheExcludedProcessAlone) {
     EXPECT_TRUE(playsOn(excluded, sinkIndex("speakers")));
 }
 
-TEST_F(TapTest, RemovesATapLeftByAKilledRun) {
+TEST_F(TapTest, AKilledOrCrashedRunGivesTheStreamsBackWithinASecond) {
     Player player(tone);
     ASSERT_TRUE(waitUntil([&] { return player.sinkInput().has_value(); }));
+    for (const Ending ending : {Ending::kill, Ending::crash}) {
+        SCOPED_TRACE(describe(ending));
+        CapturingRun holder;
+        ASSERT_TRUE(holder.start(TAP_HOLDER, "ready"));
+        ASSERT_TRUE(waitUntil([&] { return playsOn(player, tapSink()); }));
 
-    QProcess holder;
-    holder.start(TAP_HOLDER);
-    ASSERT_TRUE(holder.waitForReadyRead(10000));
-    ASSERT_EQ(holder.readLine().trimmed(), "ready");
-    ASSERT_TRUE(waitUntil([&] { return playsOn(player, tapSink()); }));
-    holder.kill();
-    holder.waitForFinished();
+        QElapsedTimer sinceEnd;
+        sinceEnd.start();
+        holder.end(ending);
+        // Nothing is started again: the guard alone gives the stream back.
+        const bool givenBack = waitUntil(
+            [&] {
+                return modulesWith("zivra_tap").empty() && playsOn(player, sinkIndex("speakers"));
+            },
+            1000ms);
+        const qint64 elapsed = sinceEnd.elapsed();
+        ASSERT_TRUE(givenBack) << "still trapped " << elapsed << " ms after the end";
+        std::printf("%s: stream given back after %lld ms\n", describe(ending),
+                    static_cast<long long>(elapsed));
+        EXPECT_TRUE(holder.crashed());
+    }
+}
 
-    // The killed run's sink is still there and holds the stream.
-    ASSERT_EQ(modulesWith("zivra_tap").size(), 1u);
-    EXPECT_TRUE(playsOn(player, tapSink()));
+TEST_F(TapTest, ATapLeftBehindIsRemovedAtStartAndBeforeTheNextTap) {
+    Player player(tone);
+    ASSERT_TRUE(waitUntil([&] { return player.sinkInput().has_value(); }));
+    // What a run whose guard was killed with it leaves: the tap sink, with
+    // the stream moved onto it.
+    const auto leaveATap = [&] {
+        pactl({"load-module", "module-null-sink", "sink_name=zivra_tap",
+               "sink_properties=device.description=Leftover"});
+        pactl({"move-sink-input", QString::number(player.sinkInput()->index), "zivra_tap"});
+        return waitUntil([&] { return playsOn(player, tapSink()); });
+    };
 
+    ASSERT_TRUE(leaveATap());
+    removeLeftoverTap();
+    EXPECT_TRUE(modulesWith("zivra_tap").empty());
+    EXPECT_TRUE(waitUntil([&] { return playsOn(player, sinkIndex("speakers")); }));
+
+    ASSERT_TRUE(leaveATap());
     auto tap = server->createTap({"Zivra Tap", getpid()});
-    const auto modules = modulesWith("zivra_tap");
     // One tap, not the stale one beside a new one (the server may give the
     // new module the old one's index).
-    ASSERT_EQ(modules.size(), 1u);
+    ASSERT_EQ(modulesWith("zivra_tap").size(), 1u);
     EXPECT_TRUE(waitUntil([&] { return playsOn(player, tapSink()); }));
-
     tap.reset();
     EXPECT_TRUE(modulesWith("zivra_tap").empty());
     EXPECT_TRUE(waitUntil([&] { return playsOn(player, sinkIndex("speakers")); }));

@@ -161,6 +161,28 @@ std::optional<SinkInputState> Player::sinkInput() const {
     return std::nullopt;
 }
 
+const char* describe(Ending ending) {
+    return ending == Ending::kill ? "SIGKILL" : "abort";
+}
+
+bool CapturingRun::start(const QString& program, const QByteArray& ready) {
+    process_.start(program, QStringList());
+    return process_.waitForReadyRead(20000) && process_.readLine().trimmed() == ready;
+}
+
+void CapturingRun::end(Ending ending) {
+    if (ending == Ending::kill) {
+        process_.kill();
+    } else {
+        process_.write("x");
+    }
+}
+
+bool CapturingRun::crashed() {
+    process_.waitForFinished();
+    return process_.state() == QProcess::NotRunning && process_.exitStatus() == QProcess::CrashExit;
+}
+
 std::vector<float> record(const QString& source, std::chrono::milliseconds duration) {
     QProcess parec;
     parec.start("parec", {"--device=" + source, "--format=float32le", "--rate=48000",

@@ -61,6 +61,25 @@ private:
     QProcess process_;
 };
 
+// How a run of Zivra is ended in a test: killed (SIGKILL) or crashed (abort).
+enum class Ending { kill, crash };
+const char* describe(Ending ending);
+
+// A program that captures the way Zivra does (a tap holder, an engine runner):
+// it prints `ready` once it captures, is killed by end(Ending::kill) and
+// calls abort() at the first byte on its standard input (end(Ending::crash)).
+class CapturingRun {
+public:
+    // Starts program and waits for its line; false when it does not come.
+    bool start(const QString& program, const QByteArray& ready);
+    void end(Ending ending);
+    // Waits for the end; true when the program did not end normally.
+    bool crashed();
+
+private:
+    QProcess process_;
+};
+
 // Records interleaved float stereo at 48 kHz from a source (for example
 // "speakers.monitor") for the given time, with parec. Qt events are processed
 // meanwhile.

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string_view>
+
+namespace zivra::platform::sound {
+
+// The tap's keeper outside Zivra: a small process ("zivra-tapguard", next to
+// the running program) that unloads the tap's module when Zivra ends without
+// doing so itself, killed, crashed or out of memory, so no stream stays
+// trapped. The sound servers do not unload a module when the client that
+// loaded it goes away, so something that outlives Zivra has to.
+//
+// The guard is started before the module is loaded and reads its orders from
+// a socket whose other end only this process holds (it is closed in every
+// program Zivra starts); the kernel closes that end whatever ends Zivra, and
+// the guard then removes what it was last told of. Made, used and destroyed on
+// the thread that owns the tap.
+class TapGuard {
+public:
+    // Starts the guard. Throws SoundError when it cannot be started: a tap
+    // nobody would remove after a crash is not made.
+    TapGuard();
+    // Tells the guard that nothing is held any more (the owner has unloaded
+    // the module, or never loaded it) and waits for its end.
+    ~TapGuard();
+    TapGuard(const TapGuard&) = delete;
+    TapGuard& operator=(const TapGuard&) = delete;
+
+    // The tap's module is loaded: from now on the guard unloads it when Zivra
+    // ends. Throws SoundError when the guard is no longer there.
+    void hold(std::uint32_t module);
+
+private:
+    bool send(std::string_view order);
+
+    int socket_ = -1;
+    pid_t process_ = -1;
+};
+
+} // namespace zivra::platform::sound

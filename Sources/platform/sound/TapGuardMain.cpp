@@ -1,0 +1,85 @@
+// zivra-tapguard: started by Zivra before it loads its tap, with standard
+// input connected to a socket whose other end only Zivra holds. It waits for
+// that end to close (Zivra ended, however) or for a request to stop
+// (SIGTERM, SIGINT, SIGHUP), then removes the tap Zivra last told it of: the
+// streams on it return to the default sink. A tap never outlives both.
+#include "platform/sound/PulseLoop.h"
+#include "platform/sound/SoundError.h"
+#include "platform/sound/TapGuardOrders.h"
+#include "platform/sound/TapModules.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void onStop(int) {
+    stopRequested = 1;
+}
+
+// Reads orders until Zivra's end of the socket closes or a stop is requested.
+// The stop signals are let through only while the guard waits in ppoll(), so
+// one that comes while an order is being read is not lost.
+zivra::platform::sound::TapGuardOrders readOrders() {
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        sigaddset(&stops, signal);
+        struct sigaction action = {};
+        action.sa_handler = onStop;
+        sigemptyset(&action.sa_mask);
+        sigaction(signal, &action, nullptr);
+    }
+    sigset_t waiting;
+    sigprocmask(SIG_BLOCK, &stops, &waiting);
+
+    zivra::platform::sound::TapGuardOrders orders;
+    char buffer[64];
+    while (!stopRequested) {
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        if (ppoll(&input, 1, nullptr, &waiting) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break;
+        }
+        const ssize_t count = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            break;
+        }
+        orders.read({buffer, static_cast<std::size_t>(count)});
+    }
+    return orders;
+}
+
+} // namespace
+
+int main() {
+    using zivra::platform::sound::TapGuardOrders;
+    const TapGuardOrders orders = readOrders();
+    if (orders.undo() == TapGuardOrders::Undo::nothing) {
+        return 0;
+    }
+    try {
+        zivra::platform::sound::PulseLoop loop("zivra-tapguard");
+        zivra::platform::sound::PulseLoop::Lock lock(loop);
+        if (orders.undo() == TapGuardOrders::Undo::module) {
+            zivra::platform::sound::pulse::removeTapModule(loop, orders.module());
+        } else {
+            zivra::platform::sound::pulse::removeTapModules(loop);
+        }
+    } catch (const zivra::platform::sound::SoundError& error) {
+        std::fprintf(stderr, "zivra-tapguard: could not remove Zivra's tap: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}
