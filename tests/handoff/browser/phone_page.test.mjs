@@ -286,7 +286,7 @@ describe("phone page", () => {
     await page.close();
   });
 
-  test("the Mac stopping the Handoff closes the page's connection and resets it", async () => {
+  test("the Mac stopping the Handoff resets the page, which cannot join a later run", async () => {
     const view = await openPage();
     const { page } = view;
     await connect(view);
@@ -312,6 +312,18 @@ describe("phone page", () => {
       JSON.stringify([null, null, 0, false]));
     // The track stays as it was last shown.
     assert.equal(await view.text("trackTitle"), "Night Drive #1");
+
+    // A new run serves elsewhere under a new token: the old page's socket fails, and the close
+    // that follows the error leaves the error in view.
+    const since = host.mark();
+    host.send("start");
+    await host.waitFor("url http", { since });
+    await page.click("#connectBtn");
+    await view.waitText("status", "Connection error.");
+    await page.waitForTimeout(500);
+    assert.equal(await view.text("status"), "Connection error.");
+    assert.equal(await view.text("connectBtn"), "Connect");
+    assert.equal(await page.locator("#connectBtn").isEnabled(), true);
     assert.deepEqual(view.errors, []);
     await page.close();
   });
