@@ -14,7 +14,8 @@ PanelButton::PanelButton(const QString& title, const QColor& tint, QWidget* pare
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setCursor(Qt::PointingHandCursor);
     title_->setFont(systemFont(14, QFont::DemiBold));
-    setTextColor(title_, Qt::white);
+    // The button's style sheet reaches the label too and would reset a palette colour.
+    title_->setStyleSheet(QStringLiteral("color: white;"));
     auto* content = new QHBoxLayout(this);
     content->setContentsMargins(0, 0, 0, 0);
     QWidget* row = MenuView::panelRow(title_, this);

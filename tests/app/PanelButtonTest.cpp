@@ -41,6 +41,20 @@ TEST(PanelButtonTest, TakesThePanelsWidthAndAnswersClicksOnItsTitle) {
     EXPECT_EQ(title->text(), QStringLiteral("Start Handoff"));
     EXPECT_EQ(title->font().pixelSize(), 14);
     EXPECT_EQ(title->font().weight(), QFont::DemiBold);
+    // White letters on the tint: no dark pixel where the title is drawn.
+    const QImage image = button->grab().toImage();
+    const QRect letters = title->geometry().translated(title->parentWidget()->pos());
+    int dark = 0;
+    int white = 0;
+    for (int y = letters.top(); y <= letters.bottom(); ++y) {
+        for (int x = letters.left(); x <= letters.right(); ++x) {
+            const int lightness = image.pixelColor(x, y).lightness();
+            dark += lightness < 60 ? 1 : 0;
+            white += lightness > 240 ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(dark, 0);
+    EXPECT_GT(white, 0);
 
     QSignalSpy clicks(button, &QPushButton::clicked);
     QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier,
