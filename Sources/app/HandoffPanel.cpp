@@ -9,7 +9,6 @@
 
 #include <QFontDatabase>
 #include <QLabel>
-#include <QStackedWidget>
 #include <QVBoxLayout>
 
 namespace zivra::app {
@@ -30,22 +29,14 @@ QFont monospacedFont(qreal points) {
     return font;
 }
 
-// A stack page as tall as its own content, not as the tallest page.
-class ContentStack : public QStackedWidget {
-public:
-    using QStackedWidget::QStackedWidget;
-    QSize sizeHint() const override { return currentWidget()->sizeHint(); }
-    QSize minimumSizeHint() const override { return currentWidget()->minimumSizeHint(); }
-};
-
 } // namespace
 
 HandoffPanel::HandoffPanel(handoff::HandoffServer& server, std::function<void()> back,
                            QWidget* parent)
-    : SidePanelFrame(16, parent), server_(server), content_(new ContentStack(this)),
-      running_(new QWidget), qrCode_(new QRCodeView(qrPoints, qrCornerRadius, running_)),
-      runningStatus_(statusText(12, running_)), url_(new ElidedLabel(running_)), off_(new QWidget),
-      offStatus_(statusText(13, off_)),
+    : SidePanelFrame(16, parent), server_(server), running_(new QWidget(this)),
+      qrCode_(new QRCodeView(qrPoints, qrCornerRadius, running_)),
+      runningStatus_(statusText(12, running_)), url_(new ElidedLabel(running_)),
+      off_(new QWidget(this)), offStatus_(statusText(13, off_)),
       button_(new PanelButton(QStringLiteral("Start Handoff"), zivraTeal(), this)) {
     column()->addWidget(panelHeader(QStringLiteral("Handoff"), std::move(back), this));
 
@@ -61,12 +52,15 @@ HandoffPanel::HandoffPanel(handoff::HandoffServer& server, std::function<void()>
     auto* off = new QVBoxLayout(off_);
     off->setContentsMargins(0, 0, 0, 0);
     off->setSpacing(8);
-    off->addWidget(offStatus_, 0, Qt::AlignCenter);
+    // Full width, so that a long failure text wraps across the panel, and centred in the area.
+    off->addStretch(1);
+    off->addWidget(offStatus_);
+    off->addStretch(1);
     off_->setMinimumHeight(offContentHeight);
 
-    content_->addWidget(running_);
-    content_->addWidget(off_);
-    column()->addWidget(content_);
+    // One of the two shows at a time; the hidden one takes no room.
+    column()->addWidget(running_);
+    column()->addWidget(off_);
     column()->addWidget(button_);
 
     connect(button_, &PanelButton::clicked, this, [this] {
@@ -84,7 +78,7 @@ HandoffPanel::HandoffPanel(handoff::HandoffServer& server, std::function<void()>
 }
 
 bool HandoffPanel::showsQRCode() const {
-    return content_->currentWidget() == running_;
+    return !running_->isHidden();
 }
 
 QLabel* HandoffPanel::statusLabel() const {
@@ -100,14 +94,15 @@ void HandoffPanel::refresh() {
         runningStatus_->setText(server_.status());
         url_->setVisible(url.has_value());
         url_->setText(url.value_or(QString()));
-        content_->setCurrentWidget(running_);
+        off_->hide();
+        running_->show();
     } else {
         qrCode_->setImage(QImage());
         offStatus_->setText(server_.status());
-        content_->setCurrentWidget(off_);
+        running_->hide();
+        off_->show();
     }
     button_->setTitle(running ? QStringLiteral("Stop Handoff") : QStringLiteral("Start Handoff"));
-    content_->updateGeometry();
     updateGeometry();
 }
 

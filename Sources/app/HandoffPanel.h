@@ -5,7 +5,6 @@
 #include <functional>
 
 class QLabel;
-class QStackedWidget;
 
 namespace zivra::handoff {
 class HandoffServer;
@@ -44,7 +43,6 @@ public:
 
 private:
     handoff::HandoffServer& server_;
-    QStackedWidget* content_;
     QWidget* running_;
     QRCodeView* qrCode_;
     QLabel* runningStatus_;

@@ -4,6 +4,8 @@ address of the phone page that Zivra serves.
 
 Runs inside tests/support/session.sh --tray --sound (registered as a test). Usage:
   handoff_qr_screenshot.py ZIVRA_PROGRAM [SCREENSHOT]
+leaves the screen with the running panel in SCREENSHOT and the panel before the start beside it
+("-off" added to the name).
 """
 
 import os
@@ -58,8 +60,9 @@ def main(program, screenshot):
         popover.click(*SOURCE_MENU)
         desktop.run("xdotool", "sleep", "0.4", "key", "Up", "sleep", "0.1", "key", "Return")
         time.sleep(0.8)
-        desktop.screenshot(screenshot)
-        desktop.click(*main_button_centre(screenshot, popover.geometry()))
+        off = os.path.splitext(screenshot)[0] + "-off.png"
+        desktop.screenshot(off)
+        desktop.click(*main_button_centre(off, popover.geometry()))
 
         def decoded():
             time.sleep(0.6)
