@@ -6,10 +6,12 @@
 #include "app/QuitConfirmation.h"
 #include "app/Style.h"
 #include "app/Symbols.h"
+#include "app/TunerPanel.h"
 #include "app/VocalSection.h"
 #include "app/WaveformCard.h"
 #include "audio/ZivraAudio.h"
 #include "handoff/HandoffServer.h"
+#include "tuner/Tuner.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -70,6 +72,9 @@ MenuView::MenuView(audio::ZivraAudio& audio, QWidget* parent)
         audio_, [this] { withPanelAnimation([this] { setShowing(Panel::presets, false); }); },
         this);
     installPanel(Panel::presets, presets_);
+    installPanel(Panel::tuner, new app::TunerPanel(tuner::Tuner::shared(), [this] {
+                     withPanelAnimation([this] { setShowing(Panel::tuner, false); });
+                 }));
 
     connect(&audio_, &audio::ZivraAudio::pitchEnabledChanged, pitch_, &PitchSection::refresh);
     connect(&audio_, &audio::ZivraAudio::pitchCentsChanged, pitch_, &PitchSection::refresh);

@@ -57,6 +57,11 @@ QColor secondaryTextColor() {
     return color;
 }
 
+QColor faded(QColor color, float opacity) {
+    color.setAlphaF(color.alphaF() * opacity);
+    return color;
+}
+
 QString verbatim(const QString& text) {
     QString escaped = text;
     return escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));

@@ -34,6 +34,8 @@ QColor regularMaterial();
 
 // Secondary text: the palette's text colour, faded.
 QColor secondaryTextColor();
+// The colour with its opacity multiplied by opacity.
+QColor faded(QColor color, float opacity);
 // A name shown as it is on a button or menu entry, where "&" would otherwise mark a shortcut.
 QString verbatim(const QString& text);
 // Gives a label (or any widget drawing text) its text colour.
