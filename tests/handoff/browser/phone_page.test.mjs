@@ -88,6 +88,25 @@ describe("phone page", () => {
     assert.equal((await fetch(url.replace(token, token.toLowerCase()))).status, 404);
   });
 
+  test("a page served over https, as through the tunnel, opens its socket with wss: on its own host", async () => {
+    const token = url.split("/").pop();
+    const html = await (await fetch(url)).text();
+    const tunnel = `https://phone-tunnel.example/handoff/${token}`;
+    const page = await browser.newPage();
+    await page.route(tunnel, (route) => route.fulfill({ contentType: "text/html", body: html }));
+    let opened = null;
+    await page.routeWebSocket(/.*/, (socket) => {
+      opened = socket.url();
+      socket.close();
+    });
+    await page.goto(tunnel);
+    await page.click("#connectBtn");
+    await page.waitForFunction(
+      () => document.getElementById("status").textContent === "Disconnected. Tap Connect.");
+    assert.equal(opened, `wss://phone-tunnel.example/handoff/${token}/stream`);
+    await page.close();
+  });
+
   test("Connect starts audio, streams, and Disconnect tears it down", async () => {
     const view = await openPage();
     assert.equal(await view.text("status"), "Ready");
@@ -100,9 +119,11 @@ describe("phone page", () => {
     assert.equal(await view.text("connectBtn"), "Disconnect");
     assert.ok(await view.page.locator("#statusDot.on").count());
 
-    // The Mac's state and track arrive without being asked for.
+    // The Mac's state and track arrive without being asked for; the player is playing.
     await view.waitText("trackTitle", "Night Drive #1");
     assert.match(await view.text("trackArtist"), /Fake Artist/);
+    assert.equal(await view.visible("iconPause"), true);
+    assert.equal(await view.visible("iconPlay"), false);
 
     const left = host.mark();
     await view.page.click("#connectBtn");
@@ -166,7 +187,7 @@ describe("phone page", () => {
     // The icons flip at once, before the player says so (read in the tap's own turn, as the
     // player's next report may flip them back).
     const icons = await page.evaluate(() => {
-      const shown = () => [iconPlay.hidden, iconPause.hidden];
+      const shown = () => [iconPlay, iconPause].map((icon) => getComputedStyle(icon).display !== "none");
       const before = shown();
       document.getElementById("btnPlayPause").click();
       return { before, after: shown() };
@@ -307,7 +328,8 @@ describe("phone page", () => {
     assert.equal(await page.locator("#progressSlider").isDisabled(), true);
     assert.equal(await view.text("currentTime"), "0:00");
     assert.equal(await view.text("duration"), "0:00");
-    assert.ok(await page.locator("#iconPlay").isVisible());
+    assert.equal(await view.visible("iconPlay"), true);
+    assert.equal(await view.visible("iconPause"), false);
     assert.equal(await page.evaluate(() => [audioCtx, ws, queue.length, playing]).then(JSON.stringify),
       JSON.stringify([null, null, 0, false]));
     // The track stays as it was last shown.
