@@ -151,9 +151,12 @@ QWidget* OnboardingView::buildHeader() {
 }
 
 bool OnboardingView::canContinue() const {
+    // No player running is no refusal: a desktop often runs none, and pitch shifting and vocal
+    // removal need none. A refusal still blocks.
+    const bool media = mediaPlayerState_ == PermissionRowState::granted ||
+                       mediaPlayerState_ == PermissionRowState::needsApp;
     return audioState_ == PermissionRowState::granted &&
-           accessibilityState_ == PermissionRowState::granted &&
-           mediaPlayerState_ == PermissionRowState::granted;
+           accessibilityState_ == PermissionRowState::granted && media;
 }
 
 void OnboardingView::redisplay() {

@@ -16,7 +16,8 @@ class PermissionRow;
 
 // The first-run window's content: the three permissions, each with its row, polled twice a
 // second while shown so that a permission granted elsewhere shows up without a click.
-// "Continue" is enabled once all three are granted; it records that onboarding is complete.
+// "Continue" is enabled once system audio and accessibility are granted and the media players
+// are granted or none runs (a refusal blocks); it records that onboarding is complete.
 class OnboardingView : public QWidget {
     Q_OBJECT
 public:

@@ -1,5 +1,6 @@
 #include "app/PermissionServices.h"
 
+#include "app/DefaultAudioPlayer.h"
 #include "audio/ZivraAudioPermission.h"
 #include "handoff/MediaController.h"
 #include "platform/playerscript/PlayerScripts.h"
@@ -39,11 +40,14 @@ PermissionServices PermissionServices::system() {
     services.openURL = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     services.openMediaPlayerApp = [] {
         // Spotify is the one player with a known program; "Music" is whichever other player
-        // the desktop runs, which cannot be started by name.
+        // the desktop runs, which cannot be started by name: the desktop's default player for
+        // audio files stands in for it.
         const QString spotify = QStandardPaths::findExecutable(QStringLiteral("spotify"));
         if (!spotify.isEmpty()) {
             QProcess::startDetached(spotify, {});
+            return;
         }
+        startDefaultAudioPlayer();
     };
     return services;
 }

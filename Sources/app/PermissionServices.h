@@ -26,7 +26,8 @@ struct PermissionServices {
     // Whether "Spotify" or "Music" runs.
     std::function<bool()> mediaPlayerRunning;
     std::function<void(const QUrl&)> openURL;
-    // Starts Spotify, else Music, when one of them is installed.
+    // Starts Spotify when it is installed, else the desktop's default audio player when one
+    // is set; else nothing.
     std::function<void()> openMediaPlayerApp;
 
     // The answers of this desktop.

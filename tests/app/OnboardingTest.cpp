@@ -175,6 +175,43 @@ TEST_F(OnboardingTest, NoPlayerRunningLaunchesOneAndPollsOnceItRuns) {
     EXPECT_EQ(view().mediaPlayerState(), PermissionRowState::granted);
 }
 
+TEST_F(OnboardingTest, NoPlayerRunningDoesNotBlockContinueButARefusalDoes) {
+    desktop.audio = true;
+    desktop.trusted = true;
+    desktop.media = Status::noPlayerRunning;
+    EXPECT_FALSE(view().continueButton()->isEnabled()) << "the players are not asked yet";
+    click(view().mediaRow()->button());
+    EXPECT_EQ(view().mediaRow()->status()->text(), "Open Spotify or Music");
+    EXPECT_TRUE(view().mediaRow()->button()->isEnabled()) << "Open App stays at hand";
+    EXPECT_TRUE(view().continueButton()->isEnabled());
+
+    // A player that starts and refuses blocks again.
+    desktop.playerRunning = true;
+    desktop.media = Status::denied;
+    view().refreshNonInteractiveStates();
+    EXPECT_EQ(view().mediaRow()->status()->text(), "Permission denied");
+    EXPECT_FALSE(view().continueButton()->isEnabled());
+
+    // It quits again; the first run can be finished.
+    desktop.playerRunning = false;
+    desktop.media = Status::noPlayerRunning;
+    click(view().mediaRow()->button());
+    ASSERT_TRUE(view().continueButton()->isEnabled());
+    click(view().continueButton());
+    EXPECT_EQ(completions, 1);
+    EXPECT_TRUE(QSettings().value("ZivraOnboardingCompleted").toBool());
+}
+
+TEST_F(OnboardingTest, ARefusalBeforeAnyPlayerBlocksContinue) {
+    desktop.audio = true;
+    desktop.trusted = true;
+    desktop.media = Status::denied;
+    click(view().mediaRow()->button());
+    EXPECT_EQ(view().mediaPlayerState(), PermissionRowState::denied);
+    EXPECT_FALSE(view().canContinue());
+    EXPECT_FALSE(view().continueButton()->isEnabled());
+}
+
 TEST_F(OnboardingTest, DeniedAutomationIsReprobedOnEveryPoll) {
     desktop.media = Status::denied;
     click(view().mediaRow()->button());
