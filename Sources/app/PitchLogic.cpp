@@ -1,9 +1,9 @@
 #include "app/PitchLogic.h"
 
+#include "audio/Semitones.h"
 #include "audio/ZivraAudio.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 
 namespace zivra::app {
@@ -22,7 +22,7 @@ QString pitchDisplayValue(float cents, audio::PitchControlMode mode) {
 }
 
 float roundedToSemitone(float cents) {
-    return std::round(cents / 100.0f) * 100.0f;
+    return audio::nearestSemitone(cents) * 100.0f;
 }
 
 void adjustPitch(audio::ZivraAudio& audio, float delta) {

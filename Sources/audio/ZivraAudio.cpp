@@ -34,6 +34,16 @@ ZivraAudio::~ZivraAudio() {
     cleanup();
 }
 
+void ZivraAudio::setVolume(float value) {
+    publish(volume_, value, &ZivraAudio::volumeChanged);
+    audioParams_->setVolume(value);
+}
+
+void ZivraAudio::setDualMonoOutput(bool value) {
+    publish(dualMonoOutput_, value, &ZivraAudio::dualMonoOutputChanged);
+    audioParams_->setDualMonoOutput(value);
+}
+
 void ZivraAudio::setOutputDevices(const QList<OutputDevice>& value) {
     publish(outputDevices_, value, &ZivraAudio::outputDevicesChanged);
 }

@@ -20,7 +20,9 @@
 namespace zivra::audio {
 
 class AudioParameters;
+struct EngineAnchor;
 struct EngineObjects;
+struct MeterReading;
 struct ZivraAudioEnvironment;
 
 // The one engine object: the user's sound settings, the engine's visible
@@ -48,22 +50,19 @@ class ZivraAudio : public QObject {
         float vocalKaraoke READ vocalKaraoke WRITE setVocalKaraoke NOTIFY vocalKaraokeChanged)
     Q_PROPERTY(bool dualMonoOutput READ dualMonoOutput WRITE setDualMonoOutput NOTIFY
                    dualMonoOutputChanged)
-    Q_PROPERTY(QList<OutputDevice> outputDevices READ outputDevices WRITE setOutputDevices NOTIFY
-                   outputDevicesChanged)
+    Q_PROPERTY(QList<OutputDevice> outputDevices READ outputDevices NOTIFY outputDevicesChanged)
     Q_PROPERTY(std::optional<std::uint32_t> selectedOutputID READ selectedOutputID WRITE
                    setSelectedOutputID NOTIFY selectedOutputIDChanged)
-    Q_PROPERTY(QString statusText READ statusText WRITE setStatusText NOTIFY statusTextChanged)
-    Q_PROPERTY(bool needsRestart READ needsRestart WRITE setNeedsRestart NOTIFY needsRestartChanged)
-    Q_PROPERTY(QList<SongPreset> presets READ presets WRITE setPresets NOTIFY presetsChanged)
-    Q_PROPERTY(std::optional<QUuid> selectedPresetID READ selectedPresetID WRITE setSelectedPresetID
-                   NOTIFY selectedPresetIDChanged)
+    Q_PROPERTY(QString statusText READ statusText NOTIFY statusTextChanged)
+    Q_PROPERTY(bool needsRestart READ needsRestart NOTIFY needsRestartChanged)
+    Q_PROPERTY(QList<SongPreset> presets READ presets NOTIFY presetsChanged)
+    Q_PROPERTY(
+        std::optional<QUuid> selectedPresetID READ selectedPresetID NOTIFY selectedPresetIDChanged)
     Q_PROPERTY(
         QString newPresetName READ newPresetName WRITE setNewPresetName NOTIFY newPresetNameChanged)
-    Q_PROPERTY(bool isEngineRunning READ isEngineRunning WRITE setIsEngineRunning NOTIFY
-                   isEngineRunningChanged)
-    Q_PROPERTY(float outputLevel READ outputLevel WRITE setOutputLevel NOTIFY outputLevelChanged)
-    Q_PROPERTY(QList<float> waveformSamples READ waveformSamples WRITE setWaveformSamples NOTIFY
-                   waveformSamplesChanged)
+    Q_PROPERTY(bool isEngineRunning READ isEngineRunning NOTIFY isEngineRunningChanged)
+    Q_PROPERTY(float outputLevel READ outputLevel NOTIFY outputLevelChanged)
+    Q_PROPERTY(QList<float> waveformSamples READ waveformSamples NOTIFY waveformSamplesChanged)
     Q_PROPERTY(bool handoffActive READ handoffActive NOTIFY handoffActiveChanged)
 
 public:
@@ -108,43 +107,19 @@ public:
     void setVocalMono(float value);
     void setVocalKaraoke(float value);
     void setDualMonoOutput(bool value);
-    void setOutputDevices(const QList<OutputDevice>& value);
     void setSelectedOutputID(std::optional<std::uint32_t> value);
-    void setStatusText(const QString& value);
-    void setNeedsRestart(bool value);
-    void setPresets(const QList<SongPreset>& value);
-    void setSelectedPresetID(std::optional<QUuid> value);
     void setNewPresetName(const QString& value);
-    void setIsEngineRunning(bool value);
-    void setOutputLevel(float value);
-    void setWaveformSamples(const QList<float>& value);
-
-    // Pitch: pushes the current pitch into the time-pitch stage of a running
-    // graph, and keeps pitchSemitones and pitchCents consistent.
-    void updatePitch();
-    void syncSemitones();
-    void syncPitchForMode();
-
-    // Vocal removal: the blend pair (vocalMono, vocalKaraoke) of a mode; for
-    // custom the current pair.
-    std::pair<float, float> blendForMode(VocalRemovalMode mode) const;
-    void applyVocalRemovalMode(VocalRemovalMode mode);
-    void markVocalRemovalModeCustomIfNeeded();
 
     // Called by the Handoff when the first phone connects (true) or the last
     // one leaves (false): silences the local output while a phone listens.
     void setHandoffActive(bool active);
 
     // Lifecycle: starts the engine when pitch shifting, vocal removal or a
-    // listening phone needs it and stops it when nothing does. startEngine()
-    // completes asynchronously on the main thread; cleanup() tears down
+    // listening phone needs it and stops it when nothing does; a start
+    // completes asynchronously on the main thread. cleanup() tears down
     // whatever the graph construction created and may be called any time.
     void updateEngine();
-    void startEngine();
     void cleanup();
-
-    // Output devices: rebuilds outputDevices from the sound server's list.
-    void refreshOutputDevices();
 
     // Presets, stored under "velmora.zivra.presets".
     void savePreset(const QString& name);
@@ -188,6 +163,9 @@ signals:
     void handoffActiveChanged(bool value);
 
 private:
+    // Tests set the engine-owned state through it (tests/audio/ZivraAudioTestAccess.h).
+    friend class ZivraAudioTestAccess;
+
     // Stores a published value and announces it; the caller runs the side
     // effects afterwards.
     template <typename T, typename Signal> void publish(T& field, const T& value, Signal changed) {
@@ -195,7 +173,29 @@ private:
         emit(this->*changed)(value);
     }
 
+    // The engine-owned state, read-only to everyone else.
+    void setOutputDevices(const QList<OutputDevice>& value);
+    void setStatusText(const QString& value);
+    void setNeedsRestart(bool value);
+    void setPresets(const QList<SongPreset>& value);
+    void setSelectedPresetID(std::optional<QUuid> value);
+    void setIsEngineRunning(bool value);
+    void setOutputLevel(float value);
+    void setWaveformSamples(const QList<float>& value);
+
     void broadcastState();
+
+    // Pitch: pushes the current pitch into the time-pitch stage of a running
+    // graph, and keeps pitchSemitones and pitchCents consistent.
+    void updatePitch();
+    void syncSemitones();
+    void syncPitchForMode();
+
+    // Vocal removal: the blend pair (vocalMono, vocalKaraoke) of a mode; for
+    // custom the current pair.
+    std::pair<float, float> blendForMode(VocalRemovalMode mode) const;
+    void applyVocalRemovalMode(VocalRemovalMode mode);
+    void markVocalRemovalModeCustomIfNeeded();
     void onVocalBlendChanged();
     void copyBlendToParameters();
 
@@ -207,10 +207,17 @@ private:
     void setupCapture();
     void waitForAggregateDeviceAlive(int reads, SetupDone done);
     void setupGraph();
+    void startEngine();
     void finishStart(std::uint64_t generation, std::optional<QString> error);
     void restartIfRunning();
+    // The tap's readings, handed to the main thread and shown while the
+    // engine exists; the function runs on the tap thread.
+    static std::function<void(const MeterReading&)>
+    meterPublisher(std::weak_ptr<EngineAnchor> anchor);
 
-    // Output devices.
+    // Output devices: refreshOutputDevices() rebuilds outputDevices from the
+    // sound server's list.
+    void refreshOutputDevices();
     QString deviceName(std::uint32_t id);
     QString deviceUID(std::uint32_t id);
     bool isVirtual(const QString& name) const;

@@ -26,9 +26,10 @@ QString messageOf(const std::exception& error) {
     return QString::fromStdString(error.what());
 }
 
-// Hands a tap reading to the main thread, where it is published while the
-// engine still exists.
-std::function<void(const MeterReading&)> meterPublisher(std::weak_ptr<EngineAnchor> anchor) {
+} // namespace
+
+std::function<void(const MeterReading&)>
+ZivraAudio::meterPublisher(std::weak_ptr<EngineAnchor> anchor) {
     return [anchor = std::move(anchor)](const MeterReading& reading) {
         QCoreApplication* app = QCoreApplication::instance();
         if (!app) {
@@ -48,8 +49,6 @@ std::function<void(const MeterReading&)> meterPublisher(std::weak_ptr<EngineAnch
             Qt::QueuedConnection);
     };
 }
-
-} // namespace
 
 void ZivraAudio::setup(SetupDone done) {
     try {

@@ -164,12 +164,4 @@ void ZivraAudio::restartIfRunning() {
     updateEngine();
 }
 
-void ZivraAudio::updatePitch() {
-    if (!objects_->graph) {
-        return;
-    }
-    objects_->graph->setPitch(pitchEnabled_ ? pitchCents_ : 0.0f);
-    objects_->graph->setBypass(!pitchEnabled_);
-}
-
 } // namespace zivra::audio

@@ -1,3 +1,5 @@
+#include "audio/EngineObjects.h"
+#include "audio/Semitones.h"
 #include "audio/ZivraAudio.h"
 
 #include <cmath>
@@ -13,7 +15,7 @@ std::optional<qint64> semitonesForCents(float cents) {
     if (!std::isfinite(cents)) {
         return std::nullopt;
     }
-    const float rounded = std::round(cents / 100.0f);
+    const float rounded = nearestSemitone(cents);
     constexpr float limit = 9223372036854775808.0f; // 2^63
     if (!(rounded >= -limit && rounded < limit)) {
         return std::nullopt;
@@ -51,6 +53,14 @@ void ZivraAudio::setPitchSemitones(qint64 value) {
 void ZivraAudio::setPitchControlMode(PitchControlMode value) {
     publish(pitchControlMode_, value, &ZivraAudio::pitchControlModeChanged);
     syncPitchForMode();
+}
+
+void ZivraAudio::updatePitch() {
+    if (!objects_->graph) {
+        return;
+    }
+    objects_->graph->setPitch(pitchEnabled_ ? pitchCents_ : 0.0f);
+    objects_->graph->setBypass(!pitchEnabled_);
 }
 
 void ZivraAudio::syncSemitones() {

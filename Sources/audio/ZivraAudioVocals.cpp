@@ -16,11 +16,6 @@ void ZivraAudio::setRemoveVocalsEnabled(bool value) {
     broadcastState();
 }
 
-void ZivraAudio::setVolume(float value) {
-    publish(volume_, value, &ZivraAudio::volumeChanged);
-    audioParams_->setVolume(value);
-}
-
 void ZivraAudio::setVocalRemovalMode(VocalRemovalMode value) {
     publish(vocalRemovalMode_, value, &ZivraAudio::vocalRemovalModeChanged);
     if (isUpdatingVocalBlend_) {
@@ -38,11 +33,6 @@ void ZivraAudio::setVocalMono(float value) {
 void ZivraAudio::setVocalKaraoke(float value) {
     publish(vocalKaraoke_, value, &ZivraAudio::vocalKaraokeChanged);
     onVocalBlendChanged();
-}
-
-void ZivraAudio::setDualMonoOutput(bool value) {
-    publish(dualMonoOutput_, value, &ZivraAudio::dualMonoOutputChanged);
-    audioParams_->setDualMonoOutput(value);
 }
 
 void ZivraAudio::onVocalBlendChanged() {

@@ -4,6 +4,7 @@
 #include "app/QuitConfirmation.h"
 #include "app/SidePanelFrame.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/audio/ZivraAudioTestAccess.h"
 
 #include <QGuiApplication>
 #include <QLabel>
@@ -76,7 +77,8 @@ TEST_F(MenuViewTest, FirstShowIsTheMainPanelAlone) {
 }
 
 TEST_F(MenuViewTest, OutputMenusMarkTheSelectedDevice) {
-    engine().setOutputDevices({{40, "speakers", "Speakers"}, {41, "headphones", "Headphones"}});
+    audio::ZivraAudioTestAccess::setOutputDevices(
+        engine(), {{40, "speakers", "Speakers"}, {41, "headphones", "Headphones"}});
     QMenu* header = outputMenu(view().audioSourceButton());
     QMenu* settings = outputMenu(view().settingsButton());
     ASSERT_TRUE(header && settings);
@@ -98,15 +100,15 @@ TEST_F(MenuViewTest, OutputMenusMarkTheSelectedDevice) {
 }
 
 TEST_F(MenuViewTest, UnknownSelectionMarksNothingAndNewDevicesShowNextTime) {
-    engine().setOutputDevices({});
+    audio::ZivraAudioTestAccess::setOutputDevices(engine(), {});
     QMenu* header = outputMenu(view().audioSourceButton());
     EXPECT_EQ(entries(header),
               (QList<std::pair<QString, bool>>{{"System default", true}, {"---", false}}));
-    engine().setOutputDevices({{7, "usb", "R&D Audio"}});
+    audio::ZivraAudioTestAccess::setOutputDevices(engine(), {{7, "usb", "R&D Audio"}});
     QAction* usb = menuAction(header, "R&&D Audio");
     ASSERT_NE(usb, nullptr) << "an ampersand is shown, not taken for a shortcut";
     usb->trigger();
-    engine().setOutputDevices({{8, "hdmi", "HDMI"}});
+    audio::ZivraAudioTestAccess::setOutputDevices(engine(), {{8, "hdmi", "HDMI"}});
     EXPECT_EQ(entries(header), (QList<std::pair<QString, bool>>{
                                    {"System default", false}, {"---", false}, {"HDMI", false}}));
 }

@@ -2,6 +2,7 @@
 #include "app/WaveformGeometry.h"
 #include "app/WaveformView.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/audio/ZivraAudioTestAccess.h"
 
 namespace zivra::app {
 
@@ -68,18 +69,18 @@ TEST_F(WaveformCardTest, ActiveOnlyWhileRunningForPitchOrVocals) {
     card.show();
     EXPECT_EQ(card.view()->height(), 52);
     EXPECT_FALSE(card.isActive());
-    engine().setIsEngineRunning(true);
+    audio::ZivraAudioTestAccess::setIsEngineRunning(engine(), true);
     EXPECT_FALSE(card.isActive()) << "a running engine for a phone alone shows flat bars";
-    engine().setWaveformSamples(QList<float>(28, 1.0f));
+    audio::ZivraAudioTestAccess::setWaveformSamples(engine(), QList<float>(28, 1.0f));
     for (int i = 0; i < 28; ++i) {
         EXPECT_DOUBLE_EQ(card.view()->geometryForSize().heights[i], 2.0);
     }
     engine().setRemoveVocalsEnabled(true);
-    engine().setIsEngineRunning(true);
+    audio::ZivraAudioTestAccess::setIsEngineRunning(engine(), true);
     EXPECT_TRUE(card.isActive());
-    engine().setWaveformSamples(QList<float>(28, 0.5f));
+    audio::ZivraAudioTestAccess::setWaveformSamples(engine(), QList<float>(28, 0.5f));
     EXPECT_NEAR(card.view()->geometryForSize().heights[5], 52 * 0.5 * 0.85 + 3, 1e-9);
-    engine().setIsEngineRunning(false);
+    audio::ZivraAudioTestAccess::setIsEngineRunning(engine(), false);
     EXPECT_FALSE(card.isActive());
 }
 

@@ -1,4 +1,5 @@
 #include "tests/audio/EngineTestSupport.h"
+#include "tests/audio/ZivraAudioTestAccess.h"
 
 #include <unistd.h>
 
@@ -56,7 +57,7 @@ TEST_F(LifecycleTest, SeveralFeaturesInOneTurnStartOnce) {
 TEST_F(LifecycleTest, EverythingOffTearsDownInOrder) {
     engine().setRemoveVocalsEnabled(true);
     settle();
-    engine().setStatusText("stale");
+    ZivraAudioTestAccess::setStatusText(engine(), "stale");
     const auto mark = static_cast<std::ptrdiff_t>(server->log.size());
     engine().setRemoveVocalsEnabled(false);
     EXPECT_FALSE(engine().isEngineRunning());

@@ -1,4 +1,5 @@
 #include "tests/audio/EngineTestSupport.h"
+#include "tests/audio/ZivraAudioTestAccess.h"
 
 #include <array>
 #include <cmath>
@@ -42,7 +43,7 @@ TEST_F(SettingsTest, EveryAssignmentNotifiesAlsoOfAnEqualValue) {
     audio.setPitchEnabled(false);
     audio.setVolume(1.0f);
     audio.setVocalRemovalMode(VocalRemovalMode::off);
-    audio.setStatusText(QString());
+    ZivraAudioTestAccess::setStatusText(audio, QString());
     EXPECT_EQ(pitch, 2);
     EXPECT_EQ(volume, 1);
     EXPECT_EQ(mode, 1);
