@@ -35,12 +35,6 @@ int preferredHeight(const QWidget* widget) {
                       widget->maximumHeight());
 }
 
-QString menuButtonStyle() {
-    return QStringLiteral("QToolButton { border: none; padding: 0px; background: transparent; }"
-                          "QToolButton:hover { background: rgba(0,0,0,20); border-radius: 5px; }"
-                          "QToolButton::menu-indicator { image: none; width: 0px; }");
-}
-
 } // namespace
 
 MenuView::MenuView(audio::ZivraAudio& audio, QWidget* parent)

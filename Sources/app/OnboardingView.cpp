@@ -63,8 +63,7 @@ OnboardingView::OnboardingView(PermissionServices services, std::function<void()
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setStyleSheet(QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget"
-                                         " { background: transparent; }"));
+    scroll->setStyleSheet(transparentScrollAreaStyle());
     outer->addWidget(scroll);
 
     auto* content = new QWidget;

@@ -60,8 +60,7 @@ PresetsPanel::PresetsPanel(audio::ZivraAudio& audio, std::function<void()> back,
     scroll_->setWidgetResizable(true);
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll_->setStyleSheet(QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget"
-                                          " { background: transparent; }"));
+    scroll_->setStyleSheet(transparentScrollAreaStyle());
     column()->addWidget(scroll_);
     column()->addStretch(1);
 

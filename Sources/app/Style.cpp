@@ -39,6 +39,17 @@ QString tintedSliderStyle(const QColor& tint) {
         .arg(tint.name());
 }
 
+QString menuButtonStyle() {
+    return QStringLiteral("QToolButton { border: none; padding: 0px; background: transparent; }"
+                          "QToolButton:hover { background: rgba(0,0,0,20); border-radius: 5px; }"
+                          "QToolButton::menu-indicator { image: none; width: 0px; }");
+}
+
+QString transparentScrollAreaStyle() {
+    return QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget"
+                          " { background: transparent; }");
+}
+
 QColor ultraThickMaterial() {
     QColor color = QApplication::palette().color(QPalette::Window);
     color.setAlphaF(0.97f);

@@ -28,6 +28,12 @@ QString prominentButtonStyle(const QColor& tint);
 // A horizontal slider whose filled part has the tint.
 QString tintedSliderStyle(const QColor& tint);
 
+// A tool button drawn as its icon alone, with a faint hover bezel and no menu arrow.
+QString menuButtonStyle();
+
+// A scroll area, and the widget it scrolls, that let the panel behind show through.
+QString transparentScrollAreaStyle();
+
 // Backgrounds: the nearly opaque panel material and the lighter card material.
 QColor ultraThickMaterial();
 QColor regularMaterial();
