@@ -2,8 +2,9 @@
 
 #include <gtest/gtest.h>
 
-// The engine answers device changes and meter readings in main-loop tasks, so
-// its tests run with an application object.
+// The main of the tests whose code queues work on the main thread (the
+// engine's device changes and meter readings, the media controller) or talks
+// D-Bus: they run with an application object.
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
