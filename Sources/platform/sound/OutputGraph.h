@@ -9,8 +9,10 @@
 namespace zivra::platform::sound {
 
 // The graph's source: fills frameCount frames into output (two buffers of one
-// channel each: left, right) and sets isSilence. Runs on the render thread;
-// must not allocate, lock (beyond a short parameter lock) or block.
+// channel each: left, right), or sets isSilence when it has nothing to give
+// (the graph then plays silence, whatever the buffers hold). Runs on the
+// render thread; must not allocate, lock (beyond a short parameter lock) or
+// block.
 using RenderBlock =
     std::function<void(bool& isSilence, std::uint32_t frameCount, std::span<AudioBuffer> output)>;
 

@@ -27,10 +27,13 @@ void RenderGraph::render(float* interleaved, std::uint32_t frames) {
 void RenderGraph::pullSource(std::uint32_t frames) {
     sourceBuffers_[0] = {1, frames * 4u, source0_.data()};
     sourceBuffers_[1] = {1, frames * 4u, source1_.data()};
-    bool silence = false;
+    bool silence = true;
     if (source_) {
+        silence = false;
         source_(silence, frames, std::span<AudioBuffer>(sourceBuffers_, 2));
-    } else {
+    }
+    // A source with nothing to give may leave its buffers as they were.
+    if (silence) {
         std::fill_n(source0_.begin(), frames, 0.0f);
         std::fill_n(source1_.begin(), frames, 0.0f);
     }
