@@ -3,7 +3,6 @@
 #include "app/DefaultAudioPlayer.h"
 #include "audio/ZivraAudioPermission.h"
 #include "handoff/MediaController.h"
-#include "platform/playerscript/PlayerScripts.h"
 
 #include <QDesktopServices>
 #include <QProcess>
@@ -31,12 +30,7 @@ PermissionServices PermissionServices::system() {
     services.mediaControlStatus = [] {
         return handoff::NowPlayingProvider::preflightMediaControlPermission();
     };
-    services.mediaPlayerRunning = [] {
-        const QStringList running =
-            platform::playerscript::systemPlayerScripts().runningApplications();
-        return running.contains(QStringLiteral("com.spotify.client")) ||
-               running.contains(QStringLiteral("com.apple.Music"));
-    };
+    services.mediaPlayerRunning = [] { return handoff::NowPlayingProvider::isPlayerRunning(); };
     services.openURL = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     services.openMediaPlayerApp = [] {
         // Spotify is the one player with a known program; "Music" is whichever other player

@@ -17,6 +17,19 @@ const QString& music = scriptedPlayers[1];
 const QString spotifyIdentifier = QStringLiteral("com.spotify.client");
 const QString musicIdentifier = QStringLiteral("com.apple.Music");
 
+// The players that run, in the order Zivra addresses them.
+QStringList runningPlayers(platform::playerscript::PlayerScripts& scripts) {
+    const QStringList running = scripts.runningApplications();
+    QStringList players;
+    if (running.contains(spotifyIdentifier)) {
+        players << spotify;
+    }
+    if (running.contains(musicIdentifier)) {
+        players << music;
+    }
+    return players;
+}
+
 // The script's result, or nothing when it did not compile or failed (failures are printed).
 std::optional<platform::playerscript::ScriptOutcome>
 runAppleScript(platform::playerscript::PlayerScripts& scripts, const QString& source) {
@@ -66,6 +79,14 @@ NowPlayingProvider::preflightMediaControlPermission() {
     return preflightMediaControlPermission(platform::playerscript::systemPlayerScripts());
 }
 
+bool NowPlayingProvider::isPlayerRunning() {
+    return isPlayerRunning(platform::playerscript::systemPlayerScripts());
+}
+
+bool NowPlayingProvider::isPlayerRunning(platform::playerscript::PlayerScripts& scripts) {
+    return !runningPlayers(scripts).isEmpty();
+}
+
 std::optional<NowPlayingProvider::Track>
 NowPlayingProvider::track(const QString& app, platform::playerscript::PlayerScripts& scripts) {
     const auto outcome = runAppleScript(scripts, trackQueryScript(app));
@@ -103,14 +124,7 @@ void NowPlayingProvider::setPosition(double seconds,
 NowPlayingProvider::MediaControlPermissionStatus
 NowPlayingProvider::preflightMediaControlPermission(
     platform::playerscript::PlayerScripts& scripts) {
-    const QStringList running = scripts.runningApplications();
-    QStringList players;
-    if (running.contains(spotifyIdentifier)) {
-        players << spotify;
-    }
-    if (running.contains(musicIdentifier)) {
-        players << music;
-    }
+    const QStringList players = runningPlayers(scripts);
     if (players.isEmpty()) {
         return MediaControlPermissionStatus::noPlayerRunning;
     }

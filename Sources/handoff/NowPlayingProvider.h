@@ -38,6 +38,8 @@ public:
     static void setPosition(double seconds);
     // Probes whether Zivra may control the running players.
     static MediaControlPermissionStatus preflightMediaControlPermission();
+    // Whether "Spotify" or "Music" is running; asks no player anything.
+    static bool isPlayerRunning();
 
     // The same operations against the given player scripts.
     static std::optional<Track> track(const QString& app,
@@ -45,6 +47,7 @@ public:
     static void setPosition(double seconds, platform::playerscript::PlayerScripts& scripts);
     static MediaControlPermissionStatus
     preflightMediaControlPermission(platform::playerscript::PlayerScripts& scripts);
+    static bool isPlayerRunning(platform::playerscript::PlayerScripts& scripts);
 };
 
 } // namespace zivra::handoff

@@ -145,6 +145,16 @@ TEST_F(PermissionTest, NoPlayerRunningRunsNoScript) {
     EXPECT_TRUE(scripts.sources.empty());
 }
 
+TEST_F(PermissionTest, APlayerCountsAsRunningByItsIdentifierAlone) {
+    scripts.running = {"org.example.other", "com.spotify"};
+    EXPECT_FALSE(NowPlayingProvider::isPlayerRunning(scripts));
+    scripts.running = {"org.example.other", "com.apple.Music"};
+    EXPECT_TRUE(NowPlayingProvider::isPlayerRunning(scripts));
+    scripts.running = {"com.spotify.client"};
+    EXPECT_TRUE(NowPlayingProvider::isPlayerRunning(scripts));
+    EXPECT_TRUE(scripts.sources.empty()) << "no player is asked anything";
+}
+
 TEST_F(PermissionTest, OnlyMusicRunningAndRefused) {
     scripts.running = {"com.apple.Music"};
     answerProbe("Music", FakePlayerScripts::failure(-1743));
