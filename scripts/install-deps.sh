@@ -13,7 +13,7 @@ build_pkgs=(
   libpulse-dev librubberband-dev libqrencode-dev libxtst-dev libx11-dev
 )
 test_pkgs=(
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libgtest-dev libgmock-dev googletest
   pipewire pipewire-bin pipewire-pulse wireplumber dbus pulseaudio-utils pulseaudio
   sox xvfb xauth xdotool trayer imagemagick x11-utils
   curl python3 python3-websockets wrk libcpp-httplib-dev bc
