@@ -20,6 +20,9 @@ public:
     static void setOutputDevices(ZivraAudio& engine, const QList<OutputDevice>& value) {
         engine.setOutputDevices(value);
     }
+    // Rebuilds the output devices from the sound server's list at once, without
+    // waiting for the server's notification.
+    static void refreshOutputDevices(ZivraAudio& engine) { engine.refreshOutputDevices(); }
 };
 
 } // namespace zivra::audio

@@ -4,6 +4,7 @@
 #include "audio/ZivraAudio.h"
 #include "audio/ZivraAudioEnvironment.h"
 #include "platform/sound/SoundServer.h"
+#include "tests/audio/ZivraAudioTestAccess.h"
 #include "tests/platform/sound/support/SoundServerTools.h"
 #include "tests/platform/sound/support/TestApplication.h"
 #include "tests/platform/sound/support/ToneAnalysis.h"
@@ -198,7 +199,7 @@ TEST_F(EngineOnSoundServerTest, ItsOwnTapIsNoOutputDevice) {
 
     ASSERT_NO_FATAL_FAILURE(startOctaveUp());
     ASSERT_TRUE(sinkIndex("zivra_tap").has_value());
-    engine->refreshOutputDevices();
+    ZivraAudioTestAccess::refreshOutputDevices(*engine);
     EXPECT_EQ(engine->outputDevices(), stopped);
 }
 
