@@ -2,6 +2,8 @@
 
 #include "http/Strings.h"
 
+#include <mutex>
+
 namespace vuzozar {
 
 HttpRouter::HttpRouter() : rootNode_(std::make_shared<Node>()) {}
@@ -12,6 +14,7 @@ std::string HttpRouter::stripQuery(const std::string& path) {
 
 void HttpRouter::register_(const std::optional<std::string>& method, const std::string& path,
                            HttpRequestHandler handler) {
+    std::unique_lock lock(queue_);
     Node* node = rootNode_.get();
     std::vector<std::string> pieces = split(stripQuery(path), '/');
     pieces.insert(pieces.begin(), method.value_or("*"));
@@ -28,7 +31,7 @@ void HttpRouter::register_(const std::optional<std::string>& method, const std::
 
 std::optional<std::pair<RouteParams, HttpRequestHandler>>
 HttpRouter::route(const std::optional<std::string>& method, const std::string& path) {
-    std::lock_guard lock(queue_);
+    std::shared_lock lock(queue_);
     std::string stripped = stripQuery(path);
     if (method) {
         RouteParams params;
@@ -104,6 +107,7 @@ void HttpRouter::findHandler(Node& node, RouteParams& params,
 }
 
 std::vector<std::string> HttpRouter::routes() const {
+    std::shared_lock lock(queue_);
     std::vector<std::string> paths;
     for (const auto& [method, node] : rootNode_->nodes) {
         auto listed = routesForNode(*node, "");

@@ -6,8 +6,8 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
+#include <shared_mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,8 +36,8 @@ public:
     Node& rootNode() { return *rootNode_; }
 
     // Adds or replaces the handler of a route; an empty handler removes it
-    // from routes() but leaves its node. Registration takes no lock: routes
-    // are registered before the server starts.
+    // from routes() but leaves its node. Any thread; it waits for lookups
+    // under way, so a route may also be added while the server runs.
     void register_(const std::optional<std::string>& method, const std::string& path,
                    HttpRequestHandler handler);
 
@@ -58,8 +58,9 @@ private:
     static std::string stripQuery(const std::string& path);
 
     std::shared_ptr<Node> rootNode_;
-    // Lookups of all connection threads run one at a time.
-    std::mutex queue_;
+    // Lookups of all connection threads run side by side; a registration
+    // runs alone.
+    mutable std::shared_mutex queue_;
 };
 
 } // namespace vuzozar
