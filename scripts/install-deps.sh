@@ -17,7 +17,7 @@ test_pkgs=(
   pipewire pipewire-bin pipewire-pulse wireplumber dbus pulseaudio-utils pulseaudio
   sox xvfb xauth xdotool trayer imagemagick x11-utils
   curl python3 python3-websockets wrk libcpp-httplib-dev bc
-  mpv mpv-mpris playerctl xdg-utils
+  mpv mpv-mpris playerctl xdg-utils desktop-file-utils
   clang libclang-rt-14-dev clang-tidy clang-format
   chromium nodejs zbar-tools
 )
