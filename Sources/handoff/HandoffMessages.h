@@ -9,7 +9,7 @@
 #include <string_view>
 
 // The JSON messages that travel over a phone's WebSocket: the phone's
-// commands, and the "state", "nowPlaying" and "config" messages of the Mac.
+// commands, and Zivra's "state", "nowPlaying" and "config" messages.
 // Pure functions: callable from any thread, they throw nothing.
 namespace zivra::handoff {
 

@@ -106,6 +106,11 @@ void HandoffServer::Core::handleConnected(const std::string& token, const Sessio
     environment.streamer->connected(session);
     {
         std::lock_guard guard(lock_);
+        // A stop() since the check above has ended the run: the phone is not
+        // recorded, and its disconnect releases the streamer.
+        if (token != runToken_) {
+            return;
+        }
         activeSessions_.push_back(session);
         // Posted under the lock, so the routing changes reach the engine in
         // the order the phones came and went.
@@ -117,12 +122,13 @@ void HandoffServer::Core::handleConnected(const std::string& token, const Sessio
 }
 
 void HandoffServer::Core::handleDisconnected(const std::string& token, const SessionPtr& session) {
-    if (!isCurrentRun(token)) {
-        return;
-    }
+    // Also for a session of an ended run: the streamer may still hold it.
     environment.streamer->disconnected(session);
     {
         std::lock_guard guard(lock_);
+        if (token != runToken_) {
+            return;
+        }
         std::erase(activeSessions_, session);
         post([active = !activeSessions_.empty()](HandoffServer& server) {
             server.environment_.audio->setHandoffActive(active);

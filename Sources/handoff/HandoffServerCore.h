@@ -34,7 +34,7 @@ struct HandoffServer::Core : std::enable_shared_from_this<HandoffServer::Core> {
     void beginRun(const std::string& token);
 
     // WebSocket callbacks, on the session's connection thread; a session of
-    // an earlier run is ignored.
+    // an ended run is not recorded and its text is ignored.
     void handleConnected(const std::string& token, const SessionPtr& session);
     void handleDisconnected(const std::string& token, const SessionPtr& session);
     void handleText(const std::string& token, const std::string& text);
