@@ -2,6 +2,7 @@
 // with a fake MPRIS player as the computer's music player. Runs in a private test session.
 import { after, before, describe, test } from "node:test";
 import assert from "node:assert/strict";
+import { setTimeout as sleep } from "node:timers/promises";
 import { launchChromium, recordStatuses, startHost, startPlayer } from "./support.mjs";
 
 const hour = 3600;
@@ -24,6 +25,15 @@ after(async () => {
   await player?.stop();
 });
 
+async function until(condition, what) {
+  for (let i = 0; i < 200 && !condition(); i++) {
+    await sleep(25);
+  }
+  assert.ok(condition(), what);
+}
+
+const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
+
 // A page on the Handoff. The messages its first socket sends are recorded in `sent`; with
 // `inject`, the test hands the page messages of its own (text, or binary as a Buffer), and with
 // holdAudio the server's audio frames are held back; everything else passes through.
@@ -33,6 +43,7 @@ async function openPage({ holdAudio = false } = {}) {
   page.on("pageerror", (error) => errors.push(error));
   await recordStatuses(page);
   const sent = [];
+  const received = [];
   let toPage = null;
   await page.routeWebSocket(/\/stream$/, (socket) => {
     const server = socket.connectToServer();
@@ -46,7 +57,9 @@ async function openPage({ holdAudio = false } = {}) {
       server.send(message);
     });
     server.onMessage((message) => {
-      if (holdAudio && typeof message !== "string") {
+      if (typeof message === "string") {
+        received.push(JSON.parse(message));
+      } else if (holdAudio) {
         return;
       }
       socket.send(message);
@@ -57,26 +70,36 @@ async function openPage({ holdAudio = false } = {}) {
     page,
     errors,
     sent,
+    received,
     inject: (message) => toPage.send(message),
     text: (id) => page.locator("#" + id).textContent(),
     visible: (id) => page.locator("#" + id).isVisible(),
     waitText: (id, text) => page.waitForFunction(
       ([i, t]) => document.getElementById(i).textContent === t, [id, text]),
-    waitSent: async (message) => {
-      const wanted = JSON.stringify(message);
-      for (let i = 0; i < 100 && !sent.some((m) => JSON.stringify(m) === wanted); i++) {
-        await page.waitForTimeout(50);
-      }
-      assert.ok(sent.some((m) => JSON.stringify(m) === wanted),
-        `the page sent ${wanted}; it sent ${JSON.stringify(sent)}`);
+    waitSent: (message) => until(() => sent.some((m) => same(m, message)),
+      `the page sent ${JSON.stringify(message)}; it sent ${JSON.stringify(sent)}`),
+    // One tap (act) that sends `message`, answered by a state message of the Mac that isEcho
+    // accepts; once that is in, so is every earlier one.
+    step: async (act, message, isEcho) => {
+      const sentMark = sent.length;
+      const receivedMark = received.length;
+      await act();
+      await until(() => sent.slice(sentMark).some((m) => same(m, message)),
+        `the page sent ${JSON.stringify(message)}; it sent ${JSON.stringify(sent.slice(sentMark))}`);
+      await until(() => received.slice(receivedMark).some((m) => m.type === "state" && isEcho(m)),
+        `the Mac answered ${JSON.stringify(message)}`);
     },
   };
 }
 
+// Connects and waits until the stream runs and the Mac's first state has arrived (a control
+// changed before it would be set back by it).
 async function connect(view) {
   await view.page.click("#connectBtn");
   await view.page.waitForFunction(
     () => document.getElementById("status").textContent.startsWith("Streaming"));
+  await until(() => view.received.some((m) => m.type === "state"),
+    "the Mac sent its state on connecting");
 }
 
 describe("phone page", () => {
@@ -140,50 +163,44 @@ describe("phone page", () => {
     const { page } = view;
     await connect(view);
 
-    let since = host.mark();
-    await page.click("#pitchToggle", { force: true });
-    await view.waitSent({ action: "setPitchEnabled", value: true });
-    await host.waitFor("pitchEnabled true", { since });
+    const since = host.mark();
+    await view.step(() => page.click("#pitchToggle", { force: true }),
+      { action: "setPitchEnabled", value: true }, (m) => m.pitchEnabled === true);
     assert.ok(await view.visible("pitchRow"));
-
-    await page.click("#pitchUp");
-    await page.click("#pitchUp");
-    await view.waitSent({ action: "setPitchCents", value: 200 });
-    await host.waitFor("pitchCents 200", { since });
+    const cents = (value) => ({ action: "setPitchCents", value });
+    const up = () => page.click("#pitchUp");
+    const down = () => page.click("#pitchDown");
+    await view.step(up, cents(100), (m) => m.pitchCents === 100);
+    await view.step(up, cents(200), (m) => m.pitchCents === 200);
     assert.equal(await view.text("pitchValue"), "+2 semitones");
-    for (let i = 0; i < 3; i++) {
-      await page.click("#pitchDown");
+    for (const value of [100, 0, -100]) {
+      await view.step(down, cents(value), (m) => m.pitchCents === value);
     }
-    await view.waitSent({ action: "setPitchCents", value: -100 });
-    await host.waitFor("pitchCents -100", { since });
     assert.equal(await view.text("pitchValue"), "-1 semitone");
+    await host.waitFor("pitchCents -100", { since });
 
     // Dragging the slider to the top, then "+" at +12: 1200 again, the label stays.
-    await page.locator("#pitchSlider").fill("12");
-    await view.waitSent({ action: "setPitchCents", value: 1200 });
+    await view.step(() => page.locator("#pitchSlider").fill("12"), cents(1200),
+      (m) => m.pitchCents === 1200);
     const before = view.sent.length;
-    await page.click("#pitchUp");
-    await view.waitSent({ action: "setPitchCents", value: 1200 });
-    assert.deepEqual(view.sent.slice(before), [{ action: "setPitchCents", value: 1200 }]);
+    await view.step(up, cents(1200), (m) => m.pitchCents === 1200);
+    assert.deepEqual(view.sent.slice(before), [cents(1200)]);
     assert.equal(await view.text("pitchValue"), "+12 semitones");
-    await host.waitFor("pitchCents 1200", { since });
 
-    since = host.mark();
-    await page.click("#vocalToggle", { force: true });
-    await view.waitSent({ action: "setRemoveVocalsEnabled", value: true });
-    await host.waitFor("removeVocalsEnabled true", { since });
+    await view.step(() => page.click("#vocalToggle", { force: true }),
+      { action: "setRemoveVocalsEnabled", value: true }, (m) => m.removeVocalsEnabled === true);
     assert.ok(await view.visible("vocalModeRow"));
-    await page.selectOption("#vocalMode", "Wide");
-    await view.waitSent({ action: "setVocalMode", value: "Wide" });
+    await view.step(() => page.selectOption("#vocalMode", "Wide"),
+      { action: "setVocalMode", value: "Wide" }, (m) => m.vocalRemovalMode === "Wide");
     await host.waitFor("vocalRemovalMode Wide", { since });
 
     // Transport: the commands reach the Mac, which presses the media keys.
-    since = host.mark();
+    const keys = host.mark();
     await page.click("#btnRewind");
     await view.waitSent({ action: "rewind" });
     await page.click("#btnFastForward");
     await view.waitSent({ action: "fastForward" });
-    await host.waitFor("mediaKey", { since });
+    await host.waitFor("mediaKey", { since: keys });
     // The icons flip at once, before the player says so (read in the tap's own turn, as the
     // player's next report may flip them back).
     const icons = await page.evaluate(() => {
