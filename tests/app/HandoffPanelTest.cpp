@@ -21,6 +21,9 @@
 
 #include <optional>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace zivra::app {
 namespace {
 
@@ -134,6 +137,27 @@ TEST_F(HandoffPanelTest, AFailedStartShowsWhyAndOffersStartAgain) {
     click(view.mainButton());
     EXPECT_TRUE(eventually(
         [&] { return view.statusLabel()->text() == "Could not find a local network address."; }));
+    EXPECT_FALSE(server().isRunning());
+    EXPECT_FALSE(view.showsQRCode());
+    EXPECT_EQ(view.mainButton()->title(), "Start Handoff");
+}
+
+TEST_F(HandoffPanelTest, AServerThatCannotListenShowsTheReason) {
+    HandoffPanel& view = panel();
+    // With no descriptor left to open (the limit at the lowest free one), the server's socket
+    // cannot be made.
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const int lowestFree = dup(0);
+    ASSERT_GE(lowestFree, 0);
+    close(lowestFree);
+    const rlimit none{static_cast<rlim_t>(lowestFree), limit.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+    click(view.mainButton());
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+    EXPECT_TRUE(eventually([&] {
+        return view.statusLabel()->text().startsWith("Could not start server: ");
+    })) << view.statusLabel()->text().toStdString();
     EXPECT_FALSE(server().isRunning());
     EXPECT_FALSE(view.showsQRCode());
     EXPECT_EQ(view.mainButton()->title(), "Start Handoff");
