@@ -285,7 +285,10 @@ void HttpServerIO::handleConnection(const std::shared_ptr<Socket>& socket) {
                 // ends the connection.
                 try {
                     response->socketHandler()(socket);
+                } catch (const std::exception& error) {
+                    printLine(std::string("Connection handler failed: ") + error.what());
                 } catch (...) {
+                    printLine("Connection handler failed: unknown error");
                 }
             }
             break;
