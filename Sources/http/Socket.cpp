@@ -165,10 +165,6 @@ void Socket::closeGracefully(std::chrono::milliseconds linger) {
     close();
 }
 
-void Socket::close(int32_t descriptor) {
-    ::close(descriptor);
-}
-
 std::shared_ptr<Socket>
 Socket::tcpSocketForListen(uint16_t port, bool forceIPv4, int32_t maxPendingConnection,
                            const std::optional<std::string>& listenAddress) {

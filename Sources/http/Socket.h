@@ -67,7 +67,6 @@ public:
     // would reset the connection, which can destroy the last response
     // before the peer has read it. Blocks for at most `linger`.
     void closeGracefully(std::chrono::milliseconds linger);
-    static void close(int32_t descriptor);
     // Whether close() has run (the descriptor may still be in use).
     bool isClosed() const { return useState_.load() & closedFlag; }
 

@@ -249,15 +249,6 @@ TEST(SocketClose, ConcurrentClosesCloseExactlyOnce) {
     EXPECT_EQ(bystanderFailures.load(), 0);
 }
 
-TEST(SocketClose, ClassLevelCloseClosesADescriptor) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    Socket::close(fds[0]);
-    Socket::close(fds[1]);
-    EXPECT_FALSE(isOpen(fds[0]));
-    EXPECT_FALSE(isOpen(fds[1]));
-}
-
 TEST(SocketIdentity, EqualByDescriptor) {
     Socket a(-1), b(-1);
     EXPECT_TRUE(a == b);
