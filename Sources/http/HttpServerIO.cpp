@@ -90,8 +90,7 @@ HttpServerIO::~HttpServerIO() {
 }
 
 void HttpServerIO::setState(HttpServerIOState state) {
-    int32_t current = stateValue_.load();
-    stateValue_.compare_exchange_strong(current, int32_t(state));
+    stateValue_.store(int32_t(state));
 }
 
 std::shared_ptr<Socket> HttpServerIO::listeningSocket() {

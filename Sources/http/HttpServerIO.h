@@ -65,7 +65,7 @@ public:
     size_t maxConnections() const { return maxConnections_; }
 
     HttpServerIOState state() const { return HttpServerIOState(stateValue_.load()); }
-    // Changes the state only when no other thread changed it meanwhile.
+    // Sets the state, whatever it was. Any thread.
     void setState(HttpServerIOState state);
     bool operating() const { return state() == HttpServerIOState::running; }
 
