@@ -8,9 +8,8 @@
 #include <csignal>
 #include <cstdio>
 
-using namespace vuzozar;
-
 int main(int argc, char** argv) {
+    using namespace vuzozar;
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);

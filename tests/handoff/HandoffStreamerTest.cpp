@@ -23,17 +23,17 @@ constexpr uint8_t binaryFrame = 0x82;
 
 // One phone: the session the streamer writes to and the end it reads from.
 struct Phone {
-    SocketPair pair;
+    vuzozar::SocketPair pair;
     std::shared_ptr<vuzozar::WebSocketSession> session =
         std::make_shared<vuzozar::WebSocketSession>(pair.socket);
 
     // The next frame, or nothing when none comes within the time.
-    std::optional<ServerFrame> next(int milliseconds = 2000) {
+    std::optional<vuzozar::ServerFrame> next(int milliseconds = 2000) {
         pollfd ready{pair.peer, POLLIN, 0};
         if (poll(&ready, 1, milliseconds) != 1) {
             return std::nullopt;
         }
-        return readServerFrame([this](size_t count) { return pair.receive(count); });
+        return vuzozar::readServerFrame([this](size_t count) { return pair.receive(count); });
     }
 
     QJsonObject nextText() {

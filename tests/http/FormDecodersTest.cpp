@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace vuzozar;
+namespace vuzozar {
 
 namespace {
 
@@ -168,3 +168,5 @@ TEST(MultiPartForm, ParameterWithoutEqualsSign) {
     part.headers["content-disposition"] = "form-data; name=a=b";
     EXPECT_EQ(part.name(), "b") << "the text after the last =";
 }
+
+} // namespace vuzozar

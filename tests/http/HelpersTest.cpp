@@ -12,7 +12,8 @@
 #include <gtest/gtest.h>
 #include <thread>
 
-using namespace vuzozar;
+namespace vuzozar {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -217,3 +218,5 @@ TEST(ProcessTest, IdentifiersAndSignalWatchers) {
     std::raise(SIGTERM);
     EXPECT_EQ(first.load(), SIGTERM);
 }
+
+} // namespace vuzozar

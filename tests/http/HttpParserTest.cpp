@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace vuzozar;
+namespace vuzozar {
 
 namespace {
 
@@ -218,3 +218,5 @@ TEST(HttpRequestTokens, CommaSeparatedTrimmedLowercased) {
     EXPECT_FALSE(request.hasTokenForHeader("missing", "upgrade"));
     EXPECT_FALSE(request.hasTokenForHeader("Connection", "upgrade"));
 }
+
+} // namespace vuzozar

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
-using namespace vuzozar;
+namespace vuzozar {
 
 namespace {
 
@@ -190,3 +190,5 @@ TEST(HttpResponse, VersionIsTheModulesOwn) {
     EXPECT_FALSE(HttpServer::VERSION().empty());
     EXPECT_EQ(&HttpServer::VERSION(), &HttpServer::VERSION()) << "computed once";
 }
+
+} // namespace vuzozar

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <thread>
 
-using namespace vuzozar;
+namespace vuzozar {
 
 namespace {
 
@@ -156,3 +156,5 @@ TEST(HttpRouter, ConcurrentLookupsAgree) {
     }
     EXPECT_EQ(mismatches.load(), 0);
 }
+
+} // namespace vuzozar

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 #include <thread>
 
-using namespace vuzozar;
+namespace vuzozar {
 
 namespace {
 
@@ -364,3 +364,5 @@ TEST_F(RunningServer, ManyConnectionsAtOnce) {
         EXPECT_EQ(response.substr(response.size() - std::to_string(i).size()), std::to_string(i));
     }
 }
+
+} // namespace vuzozar

@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+namespace vuzozar {
+
 // A plain TCP client on 127.0.0.1 for tests that check exact bytes.
 class LoopbackClient {
 public:
@@ -93,3 +95,5 @@ private:
     int fd_;
     std::string buffered_;
 };
+
+} // namespace vuzozar

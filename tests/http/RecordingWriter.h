@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace vuzozar {
+
 // Collects what a body writer function writes.
 class RecordingWriter : public vuzozar::HttpResponseBodyWriter {
 public:
@@ -26,3 +28,5 @@ inline std::string writtenBy(const vuzozar::HttpContent& content) {
     }
     return writer.text;
 }
+
+} // namespace vuzozar

@@ -9,6 +9,8 @@
 #include <pthread.h>
 #include <thread>
 
+namespace vuzozar {
+
 // Blocks SIGTERM and SIGINT on the calling thread, so that every thread
 // started afterwards leaves them to sigwait; returns the set. Call it first
 // in main().
@@ -38,3 +40,5 @@ inline void serveUntilSignal(const std::shared_ptr<vuzozar::HttpServer>& server,
     }
     vuzozar::printLine("stopped");
 }
+
+} // namespace vuzozar

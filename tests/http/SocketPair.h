@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+namespace vuzozar {
+
 // A connected pair of stream sockets: `socket` is ours under test, `peer`
 // is the raw descriptor of the other end.
 struct SocketPair {
@@ -55,3 +57,5 @@ struct SocketPair {
     std::shared_ptr<vuzozar::Socket> socket;
     int peer = -1;
 };
+
+} // namespace vuzozar

@@ -14,7 +14,8 @@
 #include <netinet/in.h>
 #include <thread>
 
-using namespace vuzozar;
+namespace vuzozar {
+
 using Kind = SocketError::Kind;
 
 namespace {
@@ -410,3 +411,5 @@ TEST(SocketErrors, DescriptionsNameTheCase) {
     errno = ENOENT;
     EXPECT_EQ(Errno::description(), std::strerror(ENOENT));
 }
+
+} // namespace vuzozar

@@ -6,6 +6,8 @@
 #include <memory>
 #include <thread>
 
+namespace vuzozar {
+
 // Stops the server and waits until its accept and connection threads have
 // let go of it, so that no callback of a finished test runs on.
 template <class Server> void stopAndDrain(std::shared_ptr<Server> server) {
@@ -14,3 +16,5 @@ template <class Server> void stopAndDrain(std::shared_ptr<Server> server) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
+
+} // namespace vuzozar

@@ -6,7 +6,7 @@
 #include "http/Print.h"
 #include "http/WebSocket.h"
 
-using namespace vuzozar;
+namespace vuzozar {
 
 namespace {
 
@@ -102,7 +102,7 @@ void addRoutes(HttpServer& server) {
         for (const auto& [name, value] : request->headers) {
             text += name + "=" + value + "\n";
         }
-        return ::text(request->method + " " + request->path + "\n" + text);
+        return vuzozar::text(request->method + " " + request->path + "\n" + text);
     };
     server["/address"] = [](const HttpRequestPtr& request) {
         return text(request->address.value_or("none"));
@@ -129,7 +129,10 @@ void addRoutes(HttpServer& server) {
 
 } // namespace
 
+} // namespace vuzozar
+
 int main() {
+    using namespace vuzozar;
     sigset_t stopSignals = blockStopSignals();
     auto server = std::make_shared<HttpServer>();
     server->listenAddressIPv4 = "127.0.0.1";

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace vuzozar {
+
 // A client frame as a browser sends it: masked with `mask`.
 inline std::string clientFrame(uint8_t firstByte, const std::string& payload,
                                uint32_t mask = 0x37FA213D, bool masked = true) {
@@ -55,3 +57,5 @@ template <class Read> ServerFrame readServerFrame(Read read) {
     frame.payload = read(size_t(length));
     return frame;
 }
+
+} // namespace vuzozar

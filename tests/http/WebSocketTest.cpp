@@ -12,7 +12,8 @@
 #include <mutex>
 #include <thread>
 
-using namespace vuzozar;
+namespace vuzozar {
+
 using OpCode = WebSocketSession::OpCode;
 using WsError = WebSocketSession::WsError;
 
@@ -417,3 +418,5 @@ TEST_F(WebSocketServer, PeerVanishingIsAnUnknownErrorAndStillDisconnects) {
     auto seen = recorded();
     EXPECT_EQ(std::count(seen.begin(), seen.end(), "disconnected"), 2);
 }
+
+} // namespace vuzozar

@@ -11,7 +11,7 @@
 
 #include <cstdio>
 
-using namespace vuzozar;
+namespace vuzozar {
 
 namespace {
 
@@ -25,7 +25,10 @@ HttpRequestHandler withEmptyParameter(HttpRequestHandler handler) {
 
 } // namespace
 
+} // namespace vuzozar
+
 int main(int argc, char** argv) {
+    using namespace vuzozar;
     if (argc != 3) {
         std::fprintf(stderr, "usage: %s DIRECTORY SHARED_FILE\n", argv[0]);
         return 2;

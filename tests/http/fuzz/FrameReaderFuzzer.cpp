@@ -16,7 +16,7 @@
 #include <cstdlib>
 #include <string>
 
-using namespace vuzozar;
+namespace vuzozar {
 
 namespace {
 
@@ -54,12 +54,15 @@ std::string serve(std::string_view frames, PeerFeed::Delivery delivery) {
 
 } // namespace
 
+} // namespace vuzozar
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The session prints a line for every bad frame; keep the fuzzer's own output readable.
     return std::freopen("/dev/null", "w", stdout) ? 0 : 1;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace vuzozar;
     if (size > maxInput) {
         return 0;
     }

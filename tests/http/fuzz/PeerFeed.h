@@ -12,6 +12,8 @@
 #include <thread>
 #include <unistd.h>
 
+namespace vuzozar {
+
 // The peer of a Socket under fuzzing: sends it the given bytes and drops
 // what it writes back. Sent whole, the bytes arrive in as few reads as the
 // kernel likes; split, each piece arrives as a read of its own (a
@@ -73,3 +75,5 @@ private:
     std::thread sender_;
     std::thread receiver_;
 };
+
+} // namespace vuzozar

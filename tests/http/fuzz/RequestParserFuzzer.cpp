@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <string>
 
-using namespace vuzozar;
+namespace vuzozar {
 
 namespace {
 
@@ -68,7 +68,10 @@ std::string parseAll(std::string_view input, PeerFeed::Delivery delivery) {
 
 } // namespace
 
+} // namespace vuzozar
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace vuzozar;
     if (size > maxInput) {
         return 0;
     }
