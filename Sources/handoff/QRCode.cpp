@@ -33,12 +33,17 @@ QImage generateQRCode(const QString& text, int size) {
     if (image.isNull()) {
         return {};
     }
-    // Every pixel takes the colour of the module under it: no smoothing.
-    for (int y = 0; y < size; ++y) {
+    // Whole pixels per module where the size allows, centred: every module
+    // is drawn alike, with sharp edges.
+    const int pixels = size / modules;
+    const int drawn = pixels > 0 ? pixels * modules : size;
+    const int margin = (size - drawn) / 2;
+    image.fill(255);
+    for (int y = margin; y < margin + drawn; ++y) {
         uchar* line = image.scanLine(y);
-        const int row = y * modules / size - quietZone;
-        for (int x = 0; x < size; ++x) {
-            const int column = x * modules / size - quietZone;
+        const int row = (y - margin) * modules / drawn - quietZone;
+        for (int x = margin; x < margin + drawn; ++x) {
+            const int column = (x - margin) * modules / drawn - quietZone;
             const bool dark = row >= 0 && row < width && column >= 0 && column < width &&
                               (code->data[row * width + column] & 1);
             line[x] = dark ? 0 : 255;
