@@ -1,5 +1,6 @@
 #include "tuner/Tuner.h"
 
+#include "tuner/Logging.h"
 #include "tuner/NoteNames.h"
 #include "tuner/PitchDetection.h"
 #include "tuner/ToneWav.h"
@@ -84,6 +85,7 @@ void Tuner::startDetecting() {
 
 void Tuner::continueDetecting(bool granted) {
     if (!granted) {
+        qCInfo(tunerLog) << "Microphone access refused";
         publish(detectedNote_, accessDenied, &Tuner::detectedNoteChanged);
         return;
     }
@@ -94,15 +96,20 @@ void Tuner::continueDetecting(bool granted) {
             handleBuffer(buffer);
         });
         engine_ = std::move(microphone);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        qCWarning(tunerLog) << "Cannot listen to the microphone:" << error.what();
         publish(detectedNote_, failed, &Tuner::detectedNoteChanged);
         return;
     }
+    qCInfo(tunerLog) << "Listening to the microphone";
     publish(isDetecting_, true, &Tuner::isDetectingChanged);
     publish(detectedNote_, listening, &Tuner::detectedNoteChanged);
 }
 
 void Tuner::stopDetecting() {
+    if (engine_) {
+        qCInfo(tunerLog) << "Stopped listening";
+    }
     engine_.reset();
     publish(isDetecting_, false, &Tuner::isDetectingChanged);
 }
@@ -150,6 +157,7 @@ void Tuner::toggleReference(const QString& note) {
 
 void Tuner::stopReference() {
     if (player_) {
+        qCInfo(tunerLog) << "Reference tone stopped";
         player_->stop();
     }
     player_.reset();
@@ -167,11 +175,13 @@ void Tuner::playReferenceTone(double frequency) {
     std::unique_ptr<platform::sound::TonePlayer> player;
     try {
         player = environment_.createPlayer(*wave, toneVolume);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        qCWarning(tunerLog) << "Cannot play the reference tone:" << error.what();
         publish(isReferencePlaying_, false, &Tuner::isReferencePlayingChanged);
         return;
     }
     player->play();
+    qCInfo(tunerLog) << "Reference tone of" << frequency << "Hz playing";
     player_ = std::move(player);
     publish(isReferencePlaying_, true, &Tuner::isReferencePlayingChanged);
 }

@@ -17,7 +17,8 @@ namespace zivra::tuner {
 //
 // Everything here is used on the main thread; the microphone's thread only hands copies of its
 // buffers over. The tuner owns its microphone and its player and stops both when destroyed.
-// Nothing here throws: failures become the status texts of detectedNote.
+// Nothing here throws: failures become the status texts of detectedNote (and a warning in the
+// log).
 class Tuner : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isDetecting READ isDetecting NOTIFY isDetectingChanged)
