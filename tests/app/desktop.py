@@ -159,19 +159,21 @@ class Zivra:
 
 
 class Tone:
-    """Sine tones played on the default sink for as long as the block runs: the same in both
-    channels, or another one on the right (which vocal removal does not cancel)."""
+    """Sine tones played on a sink (the default one unless named) for as long as the block runs:
+    the same in both channels, or another one on the right (which vocal removal does not
+    cancel)."""
 
-    def __init__(self, frequency, right=None, seconds=60):
+    def __init__(self, frequency, right=None, seconds=60, sink=None):
         self.tones = ["sine", str(frequency)] + ([] if right is None else ["sine", str(right)])
         self.seconds = seconds
+        self.device = [] if sink is None else ["--device=" + sink]
 
     def __enter__(self):
         self.source = subprocess.Popen(
             ["sox", "-n", "-r", "48000", "-c", "2", "-b", "16", "-t", "wav", "-",
              "synth", str(self.seconds)] + self.tones + ["vol", "0.5"],
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.player = subprocess.Popen(["paplay"], stdin=self.source.stdout,
+        self.player = subprocess.Popen(["paplay"] + self.device, stdin=self.source.stdout,
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.source.stdout.close()
         return self

@@ -118,6 +118,8 @@ TEST(ToneWavTest, WritesTheHeaderAndTheSineAsSpecifiedBytes) {
     EXPECT_EQ(sample(95997), -2816);
     EXPECT_EQ(sample(95998), -1883);
     EXPECT_EQ(sample(95999), -943);
+    // Looped, the last sample runs into the first (0) by one ordinary step of the sine.
+    EXPECT_LE(std::abs(sample(95999) - sample(0)), sample(1) - sample(0));
 
     for (double bad : {std::numeric_limits<double>::quiet_NaN(), -1.0, 3e9}) {
         EXPECT_FALSE(generateToneWAV(440, 2.0, bad)) << bad;
