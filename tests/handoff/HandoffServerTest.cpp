@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -204,6 +205,18 @@ TEST_F(HandoffServerTest, AStopWhileWaitingForTheAddressEndsTheChildQuietly) {
     QThread::msleep(200);
     QCoreApplication::processEvents();
     EXPECT_EQ(handoff.status(), "Handoff is off.");
+}
+
+TEST_F(HandoffServerTest, QuittingEndsTheTunnelChild) {
+    HandoffServer& handoff = makeServer(QStringLiteral("192.0.2.7"), "exec sleep 600");
+    handoff.start();
+    ASSERT_TRUE(eventually([&] { return launched().size() == 5; }));
+    const pid_t child = launched().value(0).toInt();
+    // Zivra's quit leaves the Handoff running, but not its child.
+    QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
+    QCoreApplication::exec();
+    EXPECT_NE(kill(child, 0), 0);
+    EXPECT_TRUE(handoff.isRunning());
 }
 
 TEST_F(HandoffServerTest, ATunnelThatCannotBeLaunchedSaysSo) {
