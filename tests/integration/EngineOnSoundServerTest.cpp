@@ -197,7 +197,8 @@ TEST_F(EngineOnSoundServerTest, ItsOwnTapIsNoOutputDevice) {
     const QList<OutputDevice> stopped = engine->outputDevices();
     ASSERT_EQ(stopped.size(), 3); // speakers, headphones, micfeed
 
-    ASSERT_NO_FATAL_FAILURE(startOctaveUp());
+    engine->setPitchEnabled(true);
+    ASSERT_TRUE(waitForRunning()) << engine->statusText().toStdString();
     ASSERT_TRUE(sinkIndex("zivra_tap").has_value());
     ZivraAudioTestAccess::refreshOutputDevices(*engine);
     EXPECT_EQ(engine->outputDevices(), stopped);
@@ -246,12 +247,6 @@ TEST_F(EngineOnSoundServerTest, AKilledOrCrashedRunGivesTheSoundBackWithinASecon
         std::printf("%s: the tone is back %lld ms after the octave ended\n", describe(ending),
                     static_cast<long long>(gap->count()));
     }
-
-    // A later start captures as before.
-    ASSERT_NO_FATAL_FAILURE(startOctaveUp());
-    engine->setPitchEnabled(false);
-    EXPECT_TRUE(modulesWith("zivra_tap").empty());
-    EXPECT_GT(levelDb(hear("speakers.monitor", 440), testRate, 440), -20);
 }
 
 } // namespace

@@ -13,11 +13,13 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace zivra::platform::sound {
 
@@ -26,8 +28,8 @@ using namespace std::chrono_literals;
 namespace {
 
 // Child processes of this one that run the tap guard, zombies included.
-int guardsStartedHere() {
-    int count = 0;
+std::vector<long> guardsStartedHere() {
+    std::vector<long> guards;
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         std::ifstream file(entry.path() / "stat");
         std::string stat;
@@ -43,10 +45,10 @@ int guardsStartedHere() {
         long parent = 0;
         rest >> state >> parent;
         if (stat.substr(open + 1, close - open - 1) == "zivra-tapguard" && parent == getpid()) {
-            ++count;
+            guards.push_back(std::stol(entry.path().filename().string()));
         }
     }
-    return count;
+    return guards;
 }
 
 class TapTest : public ::testing::Test {
@@ -79,7 +81,7 @@ TEST_F(TapTest, CapturesForeignStreamsAndGivesThemBack) {
     auto tap = server->createTap({"Zivra Tap", getpid()});
     ASSERT_TRUE(tapSink().has_value());
     EXPECT_TRUE(waitUntil([&] { return playsOn(before, tapSink()); }));
-    EXPECT_EQ(guardsStartedHere(), 1);
+    EXPECT_EQ(guardsStartedHere().size(), 1u);
 
     // A stream that starts while the tap exists is captured too, even one that
     // asked for another sink.
@@ -96,7 +98,8 @@ TEST_F(TapTest, CapturesForeignStreamsAndGivesThemBack) {
     EXPECT_EQ(tap->sourceName(), "zivra_tap.monitor");
 
     tap.reset();
-    EXPECT_EQ(guardsStartedHere(), 0) << "the guard ends with the tap and is not left a zombie";
+    EXPECT_TRUE(guardsStartedHere().empty())
+        << "the guard ends with the tap and is not left a zombie";
     EXPECT_FALSE(tapSink().has_value());
     EXPECT_TRUE(modulesWith("zivra_tap").empty());
     EXPECT_TRUE(waitUntil([&] { return playsOn(before, sinkIndex("speakers")); }));
@@ -142,6 +145,24 @@ TEST_F(TapTest, AKilledOrCrashedRunGivesTheStreamsBackWithinASecond) {
     }
 }
 
+TEST_F(TapTest, AGuardAskedToStopRemovesTheTapFirst) {
+    Player player(tone);
+    ASSERT_TRUE(waitUntil([&] { return player.sinkInput().has_value(); }));
+    auto tap = server->createTap({"Zivra Tap", getpid()});
+    ASSERT_TRUE(waitUntil([&] { return playsOn(player, tapSink()); }));
+    const auto guards = guardsStartedHere();
+    ASSERT_EQ(guards.size(), 1u);
+
+    // A session that ends sends every process SIGTERM: the guard does not go before the tap.
+    ASSERT_EQ(::kill(static_cast<pid_t>(guards.front()), SIGTERM), 0);
+    EXPECT_TRUE(waitUntil([&] {
+        return modulesWith("zivra_tap").empty() && playsOn(player, sinkIndex("speakers"));
+    }));
+    // The owner's own removal afterwards finds the tap and its guard gone, and copes.
+    tap.reset();
+    EXPECT_TRUE(guardsStartedHere().empty());
+}
+
 TEST_F(TapTest, ATapLeftBehindIsRemovedAtStartAndBeforeTheNextTap) {
     Player player(tone);
     ASSERT_TRUE(waitUntil([&] { return player.sinkInput().has_value(); }));
@@ -150,8 +171,11 @@ TEST_F(TapTest, ATapLeftBehindIsRemovedAtStartAndBeforeTheNextTap) {
     const auto leaveATap = [&] {
         pactl({"load-module", "module-null-sink", "sink_name=zivra_tap",
                "sink_properties=device.description=Leftover"});
-        pactl({"move-sink-input", QString::number(player.sinkInput()->index), "zivra_tap"});
-        return waitUntil([&] { return playsOn(player, tapSink()); });
+        // The session manager may link the stream back after a move: moved until it stays.
+        return waitUntil([&] {
+            pactl({"move-sink-input", QString::number(player.sinkInput()->index), "zivra_tap"});
+            return playsOn(player, tapSink());
+        });
     };
 
     ASSERT_TRUE(leaveATap());
