@@ -324,6 +324,36 @@ describe("phone page", () => {
     await page.close();
   });
 
+  test("playback waits for five packets, and after running dry says so and plays again", async () => {
+    const view = await openPage({ holdAudio: true });
+    const { page } = view;
+    await connect(view);
+    const packet = Buffer.alloc(2400 * 2);
+    for (let i = 0; i < 2400; i++) {
+      packet.writeInt16LE(Math.round(8000 * Math.sin(2 * Math.PI * 480 * i / 48000)), 2 * i);
+    }
+    const playing = () => page.evaluate(() => playing && proc !== null);
+    for (let i = 0; i < 4; i++) {
+      view.inject(packet);
+    }
+    await page.waitForFunction(() => queue.length === 4);
+    assert.equal(await playing(), false);
+    view.inject(packet);
+    await page.waitForFunction(() => playing && proc !== null);
+
+    // 250 ms of sound run out: the player stops and the page says it is buffering.
+    await view.waitText("status", "Buffering…");
+    assert.equal(await playing(), false);
+    for (let i = 0; i < 5; i++) {
+      view.inject(packet);
+    }
+    await page.waitForFunction(() => playing && proc !== null);
+    assert.equal(await view.text("status"), "Buffering…");
+    await page.click("#connectBtn");
+    await view.waitText("status", "Disconnected. Tap Connect.");
+    await page.close();
+  });
+
   test("the Mac stopping the Handoff resets the page, which cannot join a later run", async () => {
     const view = await openPage();
     const { page } = view;
