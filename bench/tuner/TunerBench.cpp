@@ -16,6 +16,8 @@
 #include <optional>
 #include <vector>
 
+namespace zivra::tuner {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -131,7 +133,10 @@ void accuracyTable() {
 
 } // namespace
 
+} // namespace zivra::tuner
+
 int main() {
+    using namespace zivra::tuner;
     measureSpeed();
     accuracyTable();
     return 0;

@@ -22,6 +22,10 @@
 #include <csignal>
 
 namespace zivra::handoff {
+
+using platform::playerscript::eventually;
+using platform::playerscript::outputOf;
+
 namespace {
 
 const QString onText = QStringLiteral("Handoff is on. Scan the QR code with your phone.");

@@ -30,6 +30,8 @@
 #include <iostream>
 #include <unistd.h>
 
+namespace zivra::handoff {
+
 namespace {
 
 void say(const QString& line) {
@@ -81,7 +83,10 @@ void report(zivra::handoff::HandoffServer& server) {
 
 } // namespace
 
+} // namespace zivra::handoff
+
 int main(int argc, char** argv) {
+    using namespace zivra::handoff;
     QCoreApplication application(argc, argv);
     std::optional<QString> address = QStringLiteral("127.0.0.1");
     QStringList cloudflared;

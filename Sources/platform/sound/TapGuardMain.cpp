@@ -15,6 +15,8 @@
 #include <csignal>
 #include <cstdio>
 
+namespace zivra::platform::sound {
+
 namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
@@ -63,7 +65,10 @@ zivra::platform::sound::TapGuardOrders readOrders() {
 
 } // namespace
 
+} // namespace zivra::platform::sound
+
 int main() {
+    using namespace zivra::platform::sound;
     using zivra::platform::sound::TapGuardOrders;
     const TapGuardOrders orders = readOrders();
     if (orders.undo() == TapGuardOrders::Undo::nothing) {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+namespace zivra::platform::playerscript {
+
 // A program the test starts as a peer and stops when it goes out of scope.
 class PeerProcess {
 public:
@@ -53,3 +55,5 @@ inline QString outputOf(const QString& program, const QStringList& arguments) {
     process.waitForFinished();
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
+
+} // namespace zivra::platform::playerscript
