@@ -124,7 +124,40 @@ class Popover:
     # Where the main panel's controls are while nothing above them is open.
     CHANGE_PITCH = (281, 75)
     PLUS = (281, 148)
+    SOURCE_MENU = (216, 34)
     POWER = (288, 34)
+
+    def open_handoff_panel(self):
+        """ "Handoff to phone…", the last entry of the audio-source menu."""
+        self.click(*self.SOURCE_MENU)
+        run("xdotool", "sleep", "0.4", "key", "Up", "sleep", "0.1", "key", "Return")
+        time.sleep(0.8)
+
+    def filled_button_centre(self, screenshot_path, tint=(46, 163, 201)):
+        """The middle of the side panel's filled main button in a screenshot: the tallest band
+        of rows that are in the tint nearly from edge to edge."""
+        left, top, width, height = self.geometry()
+        data = subprocess.run(
+            ["convert", screenshot_path, "-crop", "%dx%d+%d+%d" % (width, height, left, top),
+             "+repage", "-depth", "8", "ppm:-"], check=True, capture_output=True).stdout
+        body = data[re.match(rb"P6\s+\d+\s+\d+\s+255\s", data).end():]
+
+        def tinted_row(y):
+            row = body[3 * y * width:3 * (y + 1) * width]
+            count = sum(all(abs(row[3 * x + c] - tint[c]) <= 24 for c in range(3))
+                        for x in range(width))
+            return count > width * 0.7
+
+        bands, start = [], None
+        for y in range(height + 1):
+            if y < height and tinted_row(y):
+                start = y if start is None else start
+            elif start is not None:
+                bands.append((start, y - 1))
+                start = None
+        assert bands, "no filled button in the popover"
+        first, last = max(bands, key=lambda band: band[1] - band[0])
+        return left + width // 2, top + (first + last) // 2
 
 
 class Player:

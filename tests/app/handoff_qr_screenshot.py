@@ -18,35 +18,6 @@ import urllib.request
 sys.dont_write_bytecode = True  # keep the source folder clean
 import desktop  # noqa: E402
 
-SOURCE_MENU = (216, 34)
-TEAL = (46, 163, 201)
-
-
-def rows_of(path, geometry):
-    """The pixels of a part of a screenshot, as rows of (r, g, b)."""
-    left, top, width, height = geometry
-    data = subprocess.run(["convert", path, "-crop", "%dx%d+%d+%d" % (width, height, left, top),
-                           "+repage", "-depth", "8", "ppm:-"], check=True,
-                          capture_output=True).stdout
-    header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", data)
-    body = data[header.end():]
-    return [[tuple(body[3 * (y * width + x):3 * (y * width + x) + 3]) for x in range(width)]
-            for y in range(height)]
-
-
-def main_button_centre(path, popover):
-    """The middle of the panel's filled teal button: the band of rows in the popover that are
-    teal nearly from edge to edge."""
-    left, top, width, _ = popover
-
-    def teal(p):
-        return all(abs(a - b) <= 24 for a, b in zip(p, TEAL))
-
-    band = [y for y, row in enumerate(rows_of(path, popover))
-            if sum(teal(p) for p in row) > width * 0.7]
-    assert band, "no filled teal button in the popover"
-    return left + width // 2, top + (band[0] + band[-1]) // 2
-
 
 def main(program, screenshot):
     with desktop.Player(), desktop.Zivra(program) as zivra:
@@ -56,13 +27,10 @@ def main(program, screenshot):
         popover = desktop.Popover()
         popover.geometry()
 
-        # "Handoff to phone…" is the last entry of the audio-source menu.
-        popover.click(*SOURCE_MENU)
-        desktop.run("xdotool", "sleep", "0.4", "key", "Up", "sleep", "0.1", "key", "Return")
-        time.sleep(0.8)
+        popover.open_handoff_panel()
         off = os.path.splitext(screenshot)[0] + "-off.png"
         desktop.screenshot(off)
-        desktop.click(*main_button_centre(off, popover.geometry()))
+        desktop.click(*popover.filled_button_centre(off))
 
         def decoded():
             time.sleep(0.6)

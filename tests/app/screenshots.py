@@ -64,8 +64,13 @@ def main(program, folder):
 
         popover.click(45, 232)
         time.sleep(0.5)
+        popover.open_handoff_panel()
+        shot("10-handoff-panel")
+        desktop.click(*popover.filled_button_centre(shots[-1]))
+        shot("11-handoff-running")
+
         popover.click(*popover.POWER)
-        shot("10-quit-confirmation")
+        shot("12-quit-confirmation")
 
     print(folder)
     for path in shots:
