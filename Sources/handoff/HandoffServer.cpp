@@ -7,6 +7,7 @@
 #include "handoff/HandoffStreamer.h"
 #include "handoff/Logging.h"
 #include "handoff/QRCode.h"
+#include "handoff/SessionWritability.h"
 #include "http/HttpServer.h"
 #include "http/WebSocket.h"
 
@@ -206,7 +207,9 @@ void HandoffServer::sendState() {
 void HandoffServer::sendToAll(std::string text) {
     sender_->start([core = core_, text = std::move(text)] {
         for (const auto& session : core->sessions()) {
-            session->writeText(text);
+            if (canWriteWithoutWaiting(*session)) {
+                session->writeText(text);
+            }
         }
     });
 }

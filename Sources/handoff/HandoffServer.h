@@ -137,7 +137,7 @@ private:
     QProcess* cloudflaredProcess_ = nullptr;
     bool cloudflaredURLFound_ = false;
     // Writes text messages to the phones one broadcast after another, off
-    // the main thread: a phone that stops reading blocks this thread only.
+    // the main thread; a phone that is not reading is passed over.
     std::unique_ptr<QThreadPool> sender_;
 };
 

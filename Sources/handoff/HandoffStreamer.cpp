@@ -2,6 +2,7 @@
 
 #include "handoff/HandoffMessages.h"
 #include "handoff/MonoPacket.h"
+#include "handoff/SessionWritability.h"
 #include "http/WebSocketSession.h"
 
 #include <pthread.h>
@@ -206,7 +207,9 @@ void HandoffStreamer::sendAudio() {
     }
     packet_.resize(std::size_t(frames) * 2);
     mixToMonoPcm16(samples_.data(), frames, channels, packet_.data());
-    session->writeBinary(packet_);
+    if (canWriteWithoutWaiting(*session)) {
+        session->writeBinary(packet_);
+    }
 }
 
 } // namespace zivra::handoff

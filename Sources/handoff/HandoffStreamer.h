@@ -22,8 +22,10 @@ namespace zivra::handoff {
 // the engine's mixer tap writes every buffer into a 4 MiB ring, and every
 // 50 ms the streamer's own thread ("velmora.zivra.handoff.stream") takes
 // exactly 50 ms of it, mixes it to mono 16-bit and sends it as one binary
-// WebSocket frame. A "config" text message announces the rate to each new
-// receiver and again whenever the tap's rate or channel count changes.
+// WebSocket frame (skipped while the phone is not reading, so a stalled
+// phone never holds up the next one). A "config" text message announces the
+// rate to each new receiver and again whenever the tap's rate or channel
+// count changes.
 //
 // Sessions are shared with the server that serves them; the streamer keeps
 // its receiver until it is told of the disconnect or stopped. Nothing here

@@ -8,10 +8,12 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <vector>
 
@@ -146,6 +148,31 @@ TEST(HandoffStreamerTest, OnlyTheNewestPhoneReceivesAudio) {
     streamer.connected(third.session);
     third.nextText();
     EXPECT_FALSE(third.next(200));
+    streamer.stop();
+}
+
+TEST(HandoffStreamerTest, APhoneThatStopsReadingHoldsUpNoOther) {
+    HandoffStreamer streamer;
+    Phone stalled;
+    const int small = 4096;
+    setsockopt(stalled.pair.socket->socketFileDescriptor(), SOL_SOCKET, SO_SNDBUF, &small,
+               sizeof small);
+    streamer.connected(stalled.session);
+    // Far more than its connection holds; it reads none of it.
+    feed(streamer, {0.5f, 0.5f}, 2400, 48000, 20);
+    QThread::msleep(1200);
+
+    Phone next;
+    streamer.connected(next.session);
+    EXPECT_EQ(next.nextText().value("type"), "config");
+    feed(streamer, {0.25f, 0.25f}, 2400, 48000, 40);
+    // Whatever the ring still held comes first; the new audio follows.
+    bool heard = false;
+    for (int i = 0; i < 40 && !heard; ++i) {
+        const auto packet = next.nextPacket();
+        heard = !packet.empty() && packet[0] == 8191;
+    }
+    EXPECT_TRUE(heard);
     streamer.stop();
 }
 
