@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/RenderBlock.h"
 #include "audio/RingBuffer.h"
 #include "audio/ZivraAudioEnvironment.h"
 #include "platform/sound/SoundServer.h"
@@ -36,6 +37,7 @@ struct EngineObjects {
     bool ioProcInstalled = false;
     std::unique_ptr<platform::sound::OutputGraph> graph;
     std::shared_ptr<RingBuffer> ring;
+    std::shared_ptr<RenderCounters> renderCounters;
 
     platform::sound::ListenerId deviceListener = 0;
     platform::sound::ListenerId defaultOutputListener = 0;

@@ -1,5 +1,8 @@
 #include "audio/RenderBlock.h"
 
+#include "platform/sound/CaptureDevice.h"
+
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -11,6 +14,15 @@ namespace {
 
 constexpr std::uint32_t frameBytes = 8;
 
+// How far the lowest surplus of a window may lie above the kept one before it
+// is dropped: after a stall the delay comes back to within this of where it
+// was. The lowest surplus of a whole window is already free of jitter.
+constexpr double ringSlackSeconds = 0.002;
+
+// Long enough to span the gaps of bursty delivery, short enough that a
+// backlog goes unnoticed for no longer than this.
+constexpr double levelWindowSeconds = 0.2;
+
 struct Blend {
     float a;
     float b;
@@ -21,8 +33,8 @@ struct Blend {
 // straight multiply-adds that the compiler vectorises.
 template <bool passThrough, bool dualMono>
 void mix(const float* __restrict in, float* __restrict left, float* __restrict right,
-         std::uint32_t frames, Blend blend) {
-    for (std::uint32_t i = 0; i < frames; ++i) {
+         std::size_t frames, Blend blend) {
+    for (std::size_t i = 0; i < frames; ++i) {
         const float l = in[2 * i];
         const float r = in[2 * i + 1];
         const float side = (l - r) * 0.5f;
@@ -37,22 +49,60 @@ bool usable(const AudioBuffer& buffer, std::uint32_t bytes) {
     return buffer.data && buffer.dataByteSize >= bytes;
 }
 
+// Drops the oldest `drop` frames of `stored`: the first frames after them
+// are faded in over the frames that would have played, in place (the reader
+// owns every stored byte), so the cut makes no click.
+const float* dropBacklog(const float* in, std::uint32_t drop, std::uint32_t fadeFrames) {
+    auto* next = const_cast<float*>(in) + std::size_t{drop} * 2;
+    for (std::uint32_t i = 0; i < fadeFrames; ++i) {
+        const float w = (static_cast<float>(i) + 0.5f) / static_cast<float>(fadeFrames);
+        next[2 * i] = in[2 * i] + w * (next[2 * i] - in[2 * i]);
+        next[2 * i + 1] = in[2 * i + 1] + w * (next[2 * i + 1] - in[2 * i + 1]);
+    }
+    return next;
+}
+
 } // namespace
 
+RingLevel RingLevel::forSampleRate(double sampleRate) {
+    const auto frames = [sampleRate](double seconds) {
+        return static_cast<std::uint32_t>(std::lround(sampleRate * seconds));
+    };
+    return RingLevel{frames(platform::sound::captureFragmentSeconds),
+                     frames(platform::sound::captureFragmentSeconds + ringSlackSeconds),
+                     frames(levelWindowSeconds)};
+}
+
 void renderFromRing(MirrorBuffer& ring, const AudioParameters& parameters, bool& isSilence,
-                    std::uint32_t frameCount, std::span<AudioBuffer> output) {
+                    std::uint32_t frameCount, std::span<AudioBuffer> output, const RingLevel& level,
+                    RingLevelWatch& watch, RenderCounters& counters) {
     const std::uint32_t channelBytes = frameCount * 4;
-    for (AudioBuffer& buffer : output) {
-        if (buffer.data) {
-            std::memset(buffer.data, 0, std::min(channelBytes, buffer.dataByteSize));
-        }
-    }
     std::uint32_t stored = 0;
     const void* source = MirrorBufferGetReadPointer(&ring, &stored);
     if (output.size() < 2 || !usable(output[0], channelBytes) || !usable(output[1], channelBytes) ||
         !source || stored / frameBytes < frameCount) {
+        for (AudioBuffer& buffer : output) {
+            if (buffer.data) {
+                std::memset(buffer.data, 0, std::min(channelBytes, buffer.dataByteSize));
+            }
+        }
         isSilence = true;
+        counters.underruns.fetch_add(1, std::memory_order_relaxed);
+        watch.lowestSurplus = 0;
         return;
+    }
+    const auto* in = static_cast<const float*>(source);
+    std::uint32_t dropped = 0;
+    watch.lowestSurplus = std::min(watch.lowestSurplus, stored / frameBytes - frameCount);
+    watch.renderedFrames += frameCount;
+    if (watch.renderedFrames >= level.windowFrames) {
+        // The surplus now is at least the lowest one, so all of the drop is there.
+        if (watch.lowestSurplus > level.limitFrames) {
+            dropped = watch.lowestSurplus - level.keepFrames;
+            in = dropBacklog(in, dropped, std::min(frameCount, trimCrossfadeFrames));
+            counters.trims.fetch_add(1, std::memory_order_relaxed);
+        }
+        watch = RingLevelWatch{};
     }
 
     const AudioParameters::Values values = parameters.snapshot();
@@ -62,7 +112,6 @@ void renderFromRing(MirrorBuffer& ring, const AudioParameters& parameters, bool&
     const Blend blend{sum * scale, diff * scale, values.volume};
     const bool passThrough = sum <= std::numeric_limits<float>::min();
 
-    const auto* in = static_cast<const float*>(source);
     auto* left = static_cast<float*>(output[0].data);
     auto* right = static_cast<float*>(output[1].data);
     if (passThrough) {
@@ -73,15 +122,19 @@ void renderFromRing(MirrorBuffer& ring, const AudioParameters& parameters, bool&
                               : mix<false, false>(in, left, right, frameCount, blend);
     }
 
-    MirrorBufferConsume(&ring, frameCount * frameBytes);
+    MirrorBufferConsume(&ring, (dropped + frameCount) * frameBytes);
     isSilence = false;
 }
 
 platform::sound::RenderBlock makeRenderBlock(std::shared_ptr<RingBuffer> ring,
-                                             std::shared_ptr<const AudioParameters> parameters) {
-    return [ring = std::move(ring), parameters = std::move(parameters)](
-               bool& isSilence, std::uint32_t frameCount, std::span<AudioBuffer> output) {
-        renderFromRing(ring->buffer(), *parameters, isSilence, frameCount, output);
+                                             std::shared_ptr<const AudioParameters> parameters,
+                                             RingLevel level,
+                                             std::shared_ptr<RenderCounters> counters) {
+    return [ring = std::move(ring), parameters = std::move(parameters), level,
+            watch = RingLevelWatch{}, counters = std::move(counters)](
+               bool& isSilence, std::uint32_t frameCount, std::span<AudioBuffer> output) mutable {
+        renderFromRing(ring->buffer(), *parameters, isSilence, frameCount, output, level, watch,
+                       *counters);
     };
 }
 

@@ -19,6 +19,8 @@
 
 namespace zivra::audio {
 
+struct RenderCounters;
+
 class AudioParameters;
 struct EngineAnchor;
 struct EngineObjects;
@@ -94,6 +96,10 @@ public:
     float outputLevel() const { return outputLevel_; }
     const QList<float>& waveformSamples() const { return waveformSamples_; }
     bool handoffActive() const { return handoffActive_; }
+    // What the running graph's render path has counted (trimmed backlogs,
+    // underruns); null while no graph runs. Main thread; the counters
+    // themselves may be read from any thread.
+    std::shared_ptr<const RenderCounters> renderCounters() const;
 
     void setPitchEnabled(bool value);
     // A value that is not finite, or whose semitone quotient does not fit a

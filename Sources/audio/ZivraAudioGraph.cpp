@@ -126,7 +126,9 @@ void ZivraAudio::setupGraph() {
     o.graph->setBypass(!pitchEnabled_);
 
     o.ring = std::make_shared<RingBuffer>(ringCapacity);
-    o.graph->setSource(makeRenderBlock(o.ring, audioParams_));
+    o.renderCounters = std::make_shared<RenderCounters>();
+    o.graph->setSource(
+        makeRenderBlock(o.ring, audioParams_, RingLevel::forSampleRate(rate), o.renderCounters));
     if (o.graph->setOutputDevice(o.outputDevice) != 0) {
         qCWarning(engineLog) << "Output device" << o.outputDevice
                              << "is gone; the engine plays on the default output";
@@ -138,6 +140,10 @@ void ZivraAudio::setupGraph() {
     }
     o.captureDevice->createIOProc(makeCaptureBlock(o.ring));
     o.ioProcInstalled = true;
+}
+
+std::shared_ptr<const RenderCounters> ZivraAudio::renderCounters() const {
+    return objects_->graph ? objects_->renderCounters : nullptr;
 }
 
 } // namespace zivra::audio

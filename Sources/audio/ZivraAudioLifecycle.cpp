@@ -152,6 +152,7 @@ void ZivraAudio::cleanup() {
     }
     o.graph.reset();
     o.ring.reset();
+    o.renderCounters.reset();
 }
 
 void ZivraAudio::restartIfRunning() {

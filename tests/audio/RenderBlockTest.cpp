@@ -30,7 +30,8 @@ protected:
         bool silence = false;
         auto buffers = out.buffers();
         renderFromRing(ring.buffer(), parameters, silence,
-                       static_cast<std::uint32_t>(out.left.size()), buffers);
+                       static_cast<std::uint32_t>(out.left.size()), buffers, level, watch,
+                       counters);
         return silence;
     }
     // Renders one frame (l, r) with the given blend pair.
@@ -44,6 +45,9 @@ protected:
     }
     RingBuffer ring{4194304};
     AudioParameters parameters;
+    RingLevel level{0, UINT32_MAX, 0}; // never trims unless a test says so
+    RingLevelWatch watch;
+    RenderCounters counters;
 };
 
 TEST_F(RenderBlockTest, TooFewFramesGiveSilenceAndConsumeNothing) {
@@ -111,7 +115,7 @@ TEST_F(RenderBlockTest, OneOutputBufferIsAlwaysSilent) {
     std::vector<float> only(256, 3.0f);
     std::array buffers{AudioBuffer{1, 256 * 4, only.data()}};
     bool silence = false;
-    renderFromRing(ring.buffer(), parameters, silence, 256, buffers);
+    renderFromRing(ring.buffer(), parameters, silence, 256, buffers, level, watch, counters);
     EXPECT_TRUE(silence);
     EXPECT_EQ(only, std::vector<float>(256, 0.0f));
     EXPECT_EQ(MirrorBufferFillCount(&ring.buffer()), 2u * 1024 * 4);
@@ -122,7 +126,7 @@ TEST_F(RenderBlockTest, MissingChannelDataIsSilent) {
     std::vector<float> left(16, 3.0f);
     std::array buffers{AudioBuffer{1, 64, left.data()}, AudioBuffer{1, 64, nullptr}};
     bool silence = false;
-    renderFromRing(ring.buffer(), parameters, silence, 16, buffers);
+    renderFromRing(ring.buffer(), parameters, silence, 16, buffers, level, watch, counters);
     EXPECT_TRUE(silence);
     EXPECT_EQ(left, std::vector<float>(16, 0.0f));
 }
@@ -158,5 +162,88 @@ TEST_F(RenderBlockTest, BlockResultsEqualFrameByFrameResults) {
 }
 
 } // namespace
+
+// A stereo ramp whose frame k holds (k, -k) / 1000: every frame tells where
+// in the ring it came from.
+std::vector<float> ramp(std::uint32_t frames) {
+    std::vector<float> samples(2 * std::size_t{frames});
+    for (std::uint32_t k = 0; k < frames; ++k) {
+        samples[2 * k] = static_cast<float>(k) / 1000.0f;
+        samples[2 * k + 1] = -static_cast<float>(k) / 1000.0f;
+    }
+    return samples;
+}
+
+TEST_F(RenderBlockTest, RingLevelFollowsTheSampleRate) {
+    const RingLevel at48k = RingLevel::forSampleRate(48000);
+    EXPECT_EQ(at48k.keepFrames, 240u);
+    EXPECT_EQ(at48k.limitFrames, 336u);
+    EXPECT_EQ(at48k.windowFrames, 9600u);
+    const RingLevel at44k = RingLevel::forSampleRate(44100);
+    EXPECT_EQ(at44k.keepFrames, 221u);
+    EXPECT_EQ(at44k.limitFrames, 309u);
+}
+
+TEST_F(RenderBlockTest, SurplusUpToTheLimitIsKept) {
+    level = RingLevel{240, 480, 256};
+    storeFrames(ring, ramp(256 + 480));
+    Output out(256);
+    EXPECT_FALSE(render(out));
+    EXPECT_EQ(counters.trims.load(), 0u);
+    EXPECT_EQ(MirrorBufferFillCount(&ring.buffer()), 480u * 8);
+    EXPECT_FLOAT_EQ(out.left[0], 0.0f);
+    EXPECT_FLOAT_EQ(out.left[255], 0.255f);
+}
+
+TEST_F(RenderBlockTest, BacklogIsDroppedWithACrossfadeAtTheEndOfAWindow) {
+    level = RingLevel{240, 480, 512};
+    const std::uint32_t stored = 2 * 256 + 481 + 1000;
+    storeFrames(ring, ramp(stored));
+    Output out(256);
+    EXPECT_FALSE(render(out));
+    EXPECT_EQ(counters.trims.load(), 0u); // the window is not over yet
+    EXPECT_FALSE(render(out));
+    EXPECT_EQ(counters.trims.load(), 1u);
+    // What is left is the surplus kept for jitter.
+    EXPECT_EQ(MirrorBufferFillCount(&ring.buffer()), 240u * 8);
+    const std::uint32_t dropped = stored - 2 * 256 - 240;
+    // The crossfade starts on the frame that was due and ends on the frame
+    // after the dropped ones, moving monotonically in between: no jump.
+    EXPECT_NEAR(out.left[0], 0.256f, 0.02f);
+    for (std::uint32_t i = 1; i < trimCrossfadeFrames; ++i) {
+        EXPECT_GT(out.left[i], out.left[i - 1]) << i;
+        EXPECT_FLOAT_EQ(out.right[i], -out.left[i]) << i;
+    }
+    for (std::uint32_t i = trimCrossfadeFrames; i < 256; ++i) {
+        ASSERT_FLOAT_EQ(out.left[i], static_cast<float>(256 + dropped + i) / 1000.0f) << i;
+    }
+    // The next request continues right after the last frame played.
+    Output next(240);
+    EXPECT_FALSE(render(next));
+    EXPECT_FLOAT_EQ(next.left[0], static_cast<float>(2 * 256 + dropped) / 1000.0f);
+}
+
+// One render cycle may pull several blocks at once (the time-pitch stage
+// filling up): a surplus that a later pull of the window needs is no backlog.
+TEST_F(RenderBlockTest, SurplusThatAPullOfTheWindowNeededIsKept) {
+    level = RingLevel{240, 480, 1024};
+    storeFrames(ring, ramp(512 + 100));
+    Output out(512);
+    EXPECT_FALSE(render(out));
+    storeFrames(ring, ramp(2000));
+    EXPECT_FALSE(render(out)); // the window ends with 1,588 spare, but 100 was its lowest
+    EXPECT_EQ(counters.trims.load(), 0u);
+    EXPECT_EQ(MirrorBufferFillCount(&ring.buffer()), 1588u * 8);
+}
+
+TEST_F(RenderBlockTest, UnderrunsAreCountedAndLoseNothing) {
+    level = RingLevel{240, 480, 256};
+    storeFrames(ring, ramp(100));
+    Output out(256);
+    EXPECT_TRUE(render(out));
+    EXPECT_TRUE(render(out));
+    EXPECT_EQ(counters.underruns.load(), 2u);
+    EXPECT_EQ(MirrorBufferFillCount(&ring.buffer()), 100u * 8);
+}
 
 } // namespace zivra::audio

@@ -13,6 +13,10 @@ namespace zivra::platform::sound {
 // the first 15 characters); it must not allocate, lock or block.
 using CaptureBlock = std::function<void(std::span<const AudioBuffer> input)>;
 
+// The length of the blocks a capture device asks the server for: every frame
+// of a block is delay, and the render side sizes its backlog limit by it.
+inline constexpr double captureFragmentSeconds = 0.005;
+
 // The capture device that reads a tap (the Linux form of the "Zivra
 // Aggregate" device): a record stream on the tap's source delivering
 // interleaved float32 stereo at the tap's rate. Creating it starts the

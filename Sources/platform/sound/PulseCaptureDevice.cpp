@@ -10,8 +10,7 @@ namespace {
 // The label of the capture thread; the kernel keeps its first 15 characters.
 constexpr const char* captureThreadName = "velmora.zivra.io";
 
-// Blocks of about 10 ms keep the capture-to-output latency low.
-constexpr pa_usec_t fragmentTime = 10 * PA_USEC_PER_MSEC;
+constexpr auto fragmentTime = static_cast<pa_usec_t>(captureFragmentSeconds * PA_USEC_PER_SEC);
 
 } // namespace
 

@@ -11,10 +11,11 @@ namespace {
 constexpr const char* renderThreadName = "zivra.render";
 constexpr const char* streamName = "Zivra";
 
-// The server's buffer for the stream: short, for a low capture-to-output
-// latency, with room for one late render cycle.
-constexpr pa_usec_t targetLatency = 40 * PA_USEC_PER_MSEC;
-constexpr pa_usec_t requestTime = 10 * PA_USEC_PER_MSEC;
+// The server's buffer for the stream, all of it delay: measured as the
+// shortest that plays without underruns on PipeWire and PulseAudio with every
+// core busy. Requests of one capture fragment keep the ring's level low.
+constexpr pa_usec_t targetLatency = 15 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t requestTime = 5 * PA_USEC_PER_MSEC;
 
 // Refused before anything is built on it: the render graph and the stream
 // need a stereo format with a real rate.

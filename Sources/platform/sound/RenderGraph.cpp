@@ -7,7 +7,7 @@ namespace {
 
 // At most this many source blocks are pulled for one output block while the
 // time-pitch stage fills its latency; the rest of such a block is silent.
-constexpr int maxPullsPerBlock = 64;
+constexpr int maxPullsPerBlock = 128;
 
 } // namespace
 
@@ -47,8 +47,8 @@ void RenderGraph::renderBlock(float* interleaved, std::uint32_t frames) {
     } else {
         const float* input[2] = {source0_.data(), source1_.data()};
         for (int pulls = 0; timePitch_.buffered() < frames && pulls < maxPullsPerBlock; ++pulls) {
-            pullSource(blockFrames);
-            timePitch_.process(input, blockFrames);
+            pullSource(pitchPullFrames);
+            timePitch_.process(input, pitchPullFrames);
         }
         float* output[2] = {mix0_.data(), mix1_.data()};
         const std::uint32_t got = timePitch_.read(output, frames);

@@ -17,6 +17,11 @@ namespace zivra::platform::sound {
 class RenderGraph {
 public:
     static constexpr std::uint32_t blockFrames = 512;
+    // While shifting, the source is pulled in blocks of this size: whatever
+    // the time-pitch stage was fed beyond what it needed waits in its FIFO,
+    // as delay.
+    static constexpr std::uint32_t pitchPullFrames = 256;
+    static_assert(pitchPullFrames <= blockFrames);
 
     explicit RenderGraph(double sampleRate);
 
