@@ -46,13 +46,16 @@ std::vector<float> music(int channel) {
         const double t = static_cast<double>(i) / rate;
         const auto bar = static_cast<std::size_t>(t * 2) % 4;
         double s = 0;
-        for (const double interval : {1.0, 1.26, 1.5})
-            for (int h = 1; h <= 5; ++h)
+        for (const double interval : {1.0, 1.26, 1.5}) {
+            for (int h = 1; h <= 5; ++h) {
                 s += 0.02 / h * std::sin(2 * std::numbers::pi * roots[bar] * interval * h * t);
+            }
+        }
         s += 0.1 * std::sin(2 * std::numbers::pi * roots[bar] / 2 * t);
         const double beat = std::fmod(t, 0.25);
-        if (beat < 0.03)
+        if (beat < 0.03) {
             s += 0.2 * (1 - beat / 0.03) * uniform(noise);
+        }
         out[i] = static_cast<float>(channel == 0 ? s : 0.9 * s);
     }
     return out;
@@ -125,8 +128,9 @@ int main() {
              done += RenderGraph::pitchPullFrames) {
             const float* input[2] = {left.data() + done, right.data() + done};
             stretcher.process(input, RenderGraph::pitchPullFrames, false);
-            while (stretcher.available() > 0)
+            while (stretcher.available() > 0) {
                 stretcher.retrieve(output, std::min<std::size_t>(stretcher.available(), 8192));
+            }
         }
         referenceBest = std::min(referenceBest, seconds(Clock::now() - start));
         keep = outLeft[3];
