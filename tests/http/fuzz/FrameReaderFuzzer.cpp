@@ -44,7 +44,8 @@ HttpRequestHandler& handler() {
 
 // The messages the session delivered.
 std::string serve(std::string_view frames, PeerFeed::Delivery delivery) {
-    PeerFeed feed(std::string(upgradeRequest) + std::string(frames), delivery);
+    PeerFeed feed(std::string(upgradeRequest) + std::string(frames), delivery,
+                  PeerFeed::Replies::dropped);
     auto request = HttpParser().readHttpRequest(*feed.socket);
     delivered.clear();
     handler()(request).socketHandler()(feed.socket);

@@ -34,7 +34,7 @@ HttpRouter& router() {
 
 // Every request the connection holds, as text, and how reading ended.
 std::string parseAll(std::string_view input, PeerFeed::Delivery delivery) {
-    PeerFeed feed(std::string(input), delivery);
+    PeerFeed feed(std::string(input), delivery, PeerFeed::Replies::none);
     HttpParser parser;
     std::string parsed;
     try {
