@@ -23,7 +23,13 @@ int main(int argc, char** argv) {
         }
     });
     QSocketNotifier crash(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&crash, &QSocketNotifier::activated, [] { std::abort(); });
+    QObject::connect(&crash, &QSocketNotifier::activated, [&crash] {
+        char byte = 0;
+        if (read(STDIN_FILENO, &byte, 1) == 1) {
+            std::abort();
+        }
+        crash.setEnabled(false); // no more input: nothing will ask for a crash
+    });
     engine.setPitchCents(1200);
     engine.setPitchEnabled(true);
     return app.exec();
