@@ -38,6 +38,17 @@ def stop(process, seconds=15):
             process.wait()
 
 
+def rows_of(path, geometry):
+    """The pixels of a part (left, top, width, height) of a screenshot, as rows of (r, g, b)."""
+    left, top, width, height = geometry
+    data = subprocess.run(["convert", path, "-crop", "%dx%d+%d+%d" % (width, height, left, top),
+                           "+repage", "-depth", "8", "ppm:-"], check=True,
+                          capture_output=True).stdout
+    body = data[re.match(rb"P6\s+\d+\s+\d+\s+255\s", data).end():]
+    return [[tuple(body[3 * (y * width + x):3 * (y * width + x) + 3]) for x in range(width)]
+            for y in range(height)]
+
+
 def window_geometry(window):
     out = run("xdotool", "getwindowgeometry", window)
     x, y = map(int, re.search(r"Position: (-?\d+),(-?\d+)", out).groups())
@@ -137,15 +148,10 @@ class Popover:
         """The middle of the side panel's filled main button in a screenshot: the tallest band
         of rows that are in the tint nearly from edge to edge."""
         left, top, width, height = self.geometry()
-        data = subprocess.run(
-            ["convert", screenshot_path, "-crop", "%dx%d+%d+%d" % (width, height, left, top),
-             "+repage", "-depth", "8", "ppm:-"], check=True, capture_output=True).stdout
-        body = data[re.match(rb"P6\s+\d+\s+\d+\s+255\s", data).end():]
+        rows = rows_of(screenshot_path, (left, top, width, height))
 
         def tinted_row(y):
-            row = body[3 * y * width:3 * (y + 1) * width]
-            count = sum(all(abs(row[3 * x + c] - tint[c]) <= 24 for c in range(3))
-                        for x in range(width))
+            count = sum(all(abs(pixel[c] - tint[c]) <= 24 for c in range(3)) for pixel in rows[y])
             return count > width * 0.7
 
         bands, start = [], None

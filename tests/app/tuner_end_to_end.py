@@ -15,7 +15,6 @@ import time
 
 sys.dont_write_bytecode = True  # keep the source folder clean
 import desktop  # noqa: E402
-from handoff_qr_screenshot import rows_of  # noqa: E402
 
 TUNER_BUTTON = (252, 34)
 TEAL = (46, 163, 201)
@@ -30,7 +29,7 @@ def button_centre(path, popover, colour):
     def near(p):
         return all(abs(a - b) <= 24 for a, b in zip(p, colour))
 
-    band = [y for y, row in enumerate(rows_of(path, popover))
+    band = [y for y, row in enumerate(desktop.rows_of(path, popover))
             if sum(near(p) for p in row) > width * 0.7]
     assert band, "no filled button of colour %s in the popover" % (colour,)
     return left + width // 2, top + (band[0] + band[-1]) // 2
