@@ -15,9 +15,14 @@ namespace {
 constexpr std::uint32_t frameBytes = 8;
 
 // How far the lowest surplus of a window may lie above the kept one before it
-// is dropped: after a stall the delay comes back to within this of where it
-// was. The lowest surplus of a whole window is already free of jitter.
+// is dropped: after a stall the delay comes back to within this of the kept
+// surplus. The lowest surplus of a whole window is already free of jitter.
 constexpr double ringSlackSeconds = 0.002;
+
+// The surplus kept after a drop: one capture fragment and half another. With
+// one fragment alone the two streams' jitter on a busy machine ran the ring
+// dry and each such underrun was followed by a drop again.
+constexpr double ringKeepSeconds = 1.5 * platform::sound::captureFragmentSeconds;
 
 // Long enough to span the gaps of bursty delivery, short enough that a
 // backlog goes unnoticed for no longer than this.
@@ -68,8 +73,7 @@ RingLevel RingLevel::forSampleRate(double sampleRate) {
     const auto frames = [sampleRate](double seconds) {
         return static_cast<std::uint32_t>(std::lround(sampleRate * seconds));
     };
-    return RingLevel{frames(platform::sound::captureFragmentSeconds),
-                     frames(platform::sound::captureFragmentSeconds + ringSlackSeconds),
+    return RingLevel{frames(ringKeepSeconds), frames(ringKeepSeconds + ringSlackSeconds),
                      frames(levelWindowSeconds)};
 }
 

@@ -176,12 +176,12 @@ std::vector<float> ramp(std::uint32_t frames) {
 
 TEST_F(RenderBlockTest, RingLevelFollowsTheSampleRate) {
     const RingLevel at48k = RingLevel::forSampleRate(48000);
-    EXPECT_EQ(at48k.keepFrames, 240u);
-    EXPECT_EQ(at48k.limitFrames, 336u);
+    EXPECT_EQ(at48k.keepFrames, 360u);
+    EXPECT_EQ(at48k.limitFrames, 456u);
     EXPECT_EQ(at48k.windowFrames, 9600u);
     const RingLevel at44k = RingLevel::forSampleRate(44100);
-    EXPECT_EQ(at44k.keepFrames, 221u);
-    EXPECT_EQ(at44k.limitFrames, 309u);
+    EXPECT_EQ(at44k.keepFrames, 331u);
+    EXPECT_EQ(at44k.limitFrames, 419u);
 }
 
 TEST_F(RenderBlockTest, SurplusUpToTheLimitIsKept) {
