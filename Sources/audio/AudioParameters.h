@@ -7,6 +7,8 @@ namespace zivra::audio {
 // The settings that the render path reads, shared between the main thread
 // (writer) and the render thread (reader) under one lock. The blend pair is
 // always written in one hold so the render path never sees half of it.
+// Every member may be called from any thread; snapshot() returns a copy. Nothing
+// throws.
 class AudioParameters {
 public:
     struct Values {

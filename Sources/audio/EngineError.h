@@ -6,7 +6,8 @@
 namespace zivra::audio {
 
 // A failure of the engine's own making while it builds its graph; its text is
-// what the status line shows after "Error: ".
+// what the status line shows after "Error: ". Thrown and caught on the main
+// thread inside the engine's build; it never leaves ZivraAudio.
 class EngineError : public std::runtime_error {
 public:
     explicit EngineError(const std::string& message) : std::runtime_error(message) {}

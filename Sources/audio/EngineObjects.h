@@ -21,7 +21,10 @@ struct EngineAnchor {
 
 // Everything the engine holds of the platform: its services, the objects of
 // the current audio graph (each set as soon as it exists, so that cleanup()
-// finds whatever a failed build left) and the listener registrations.
+// finds whatever a failed build left) and the listener registrations. Owned
+// by the engine and touched only on the main thread; the ring and counters are
+// shared with the audio callbacks that keep them alive. A plain record: nothing
+// throws beyond std::bad_alloc in the constructor.
 struct EngineObjects {
     EngineObjects(ZivraAudioEnvironment environment, ZivraAudio* engine)
         : environment(std::move(environment)),

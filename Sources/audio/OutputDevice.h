@@ -8,7 +8,8 @@
 namespace zivra::audio {
 
 // An output device as the output menu lists it, identified by audioID and
-// compared and hashed on all three fields.
+// compared and hashed on all three fields. A value type: any thread, copies
+// own their strings, nothing throws.
 struct OutputDevice {
     std::uint32_t audioID = 0;
     QString uid;

@@ -8,7 +8,8 @@
 namespace zivra::audio {
 
 // How the popover's pitch controls step: whole semitones or ten-cent steps.
-// The raw strings are the stored and transmitted form.
+// The raw strings are the stored and transmitted form. The functions below run
+// on any thread, return values, and throw nothing.
 enum class PitchControlMode { semitones, cents };
 
 inline constexpr std::array<PitchControlMode, 2> allPitchControlModes = {

@@ -8,7 +8,8 @@
 
 namespace zivra::audio {
 
-// The case among `all` whose raw string is exactly `raw`.
+// The case among `all` whose raw string is exactly `raw`. Any thread; returns a
+// value; throws nothing.
 template <typename Mode, std::size_t N>
 std::optional<Mode> modeFromRaw(const std::array<Mode, N>& all, const QString& raw) {
     for (Mode mode : all) {

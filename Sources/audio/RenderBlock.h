@@ -29,7 +29,7 @@ struct RingLevel {
     // and render requests, so the lowest surplus in it is what was spare.
     std::uint32_t windowFrames = 0;
 
-    // The level for a stream at sampleRate.
+    // The level for a stream at sampleRate. Any thread; throws nothing.
     static RingLevel forSampleRate(double sampleRate);
 };
 
@@ -61,7 +61,9 @@ void renderFromRing(MirrorBuffer& ring, const AudioParameters& parameters, bool&
                     const RingLevel& level, RingLevelWatch& watch, RenderCounters& counters);
 
 // The graph's source callback: renders from the given ring, which it keeps,
-// holding its level and counting into counters.
+// holding its level and counting into counters. It keeps all three shared
+// objects alive; none may be null. Built on the main thread; throws only
+// std::bad_alloc.
 platform::sound::RenderBlock makeRenderBlock(std::shared_ptr<RingBuffer> ring,
                                              std::shared_ptr<const AudioParameters> parameters,
                                              RingLevel level,

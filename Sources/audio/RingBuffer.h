@@ -9,7 +9,9 @@ namespace zivra::audio {
 // Owns one mirrored ring for exactly one producer and one consumer. A ring
 // whose mapping failed has no storage: it stores nothing and reads nothing.
 // Producers and the render path work on buffer() with the MirrorBuffer
-// operations; read() serves consumers that want a copy.
+// operations; read() serves consumers that want a copy. Created and destroyed
+// on the main thread, usually held by shared_ptr by the engine and its audio
+// callbacks; buffer() is borrowed for the ring's lifetime. Nothing throws.
 class RingBuffer {
 public:
     explicit RingBuffer(std::uint32_t capacity);
@@ -21,6 +23,7 @@ public:
 
     // Copies up to length stored bytes into destination in one pass and
     // consumes them; returns how many were copied (0 when nothing is stored).
+    // The consumer's thread only.
     std::uint32_t read(void* destination, std::uint32_t length);
 
     // Discards everything stored; only while the producer is stopped.

@@ -15,7 +15,9 @@
 namespace zivra::audio {
 
 // A named snapshot of the ten sound controls. Two snapshots of the same
-// settings are different presets: equality includes the id.
+// settings are different presets: equality includes the id. A value type; it
+// and the functions below run on any thread, return values, and throw nothing
+// but std::bad_alloc.
 struct SongPreset {
     QUuid id;
     QString name;

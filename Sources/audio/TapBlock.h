@@ -17,13 +17,15 @@ struct MeterReading {
     float level = 0;
 };
 
-// Measures a buffer that has channel data and at least one frame.
+// Measures a buffer that has channel data and at least one frame. Tap thread
+// (or any); borrows the buffer; never allocates, throws nothing.
 MeterReading measureTapBuffer(const AudioPCMBuffer& buffer);
 
 // The stream mixer's tap callback: hands every buffer to the phone streamer
 // first, then, while the engine (observed through `engine`) still exists and
 // the buffer carries audio, measures it and hands the reading to `publish`.
-// Runs on the tap thread.
+// Runs on the tap thread; the block keeps the two callbacks, which must not
+// throw. Built on the main thread; throws only std::bad_alloc.
 platform::sound::TapBlock makeTapBlock(std::weak_ptr<const void> engine,
                                        std::function<void(const AudioPCMBuffer&)> append,
                                        std::function<void(const MeterReading&)> publish);

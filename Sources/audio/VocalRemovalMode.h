@@ -8,7 +8,8 @@
 namespace zivra::audio {
 
 // Vocal removal settings, each standing for a pair of blend weights. The raw
-// strings are the stored and transmitted form.
+// strings are the stored and transmitted form. The functions below run on any
+// thread, return values, and throw nothing.
 enum class VocalRemovalMode { off, mono, wide, karaoke, aggressive, custom };
 
 inline constexpr std::array<VocalRemovalMode, 6> allVocalRemovalModes = {

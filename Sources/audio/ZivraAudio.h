@@ -33,7 +33,9 @@ struct ZivraAudioEnvironment;
 // Every property setter stores the value, emits its change signal and then
 // runs the property's side effects on every assignment, also of an equal
 // value (only selectedOutputID acts on a change alone). Everything here is
-// used on the main thread.
+// used on the main thread. Getters return references valid until the next
+// change. Failures of the graph end up in statusText, not in exceptions:
+// nothing here throws but std::bad_alloc.
 class ZivraAudio : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool pitchEnabled READ pitchEnabled WRITE setPitchEnabled NOTIFY pitchEnabledChanged)
@@ -68,7 +70,8 @@ class ZivraAudio : public QObject {
     Q_PROPERTY(bool handoffActive READ handoffActive NOTIFY handoffActiveChanged)
 
 public:
-    // The process-wide engine on the real sound server, created on first use.
+    // The process-wide engine on the real sound server, created on first use and
+    // never destroyed (its teardown is cleanup()).
     static ZivraAudio& shared();
 
     // An engine over the given platform services (the real ones or a test's).

@@ -10,7 +10,9 @@
 namespace zivra::audio {
 
 // The platform services an engine runs on: the real ones for
-// ZivraAudio::shared(), fakes in unit tests.
+// ZivraAudio::shared(), fakes in unit tests. Handed by value to the engine,
+// which uses it on the main thread only; the permission object is borrowed and
+// must outlive the engine.
 struct ZivraAudioEnvironment {
     std::shared_ptr<platform::sound::SoundServer> sound;
     ZivraAudioPermission* permission = &ZivraAudioPermission::shared();

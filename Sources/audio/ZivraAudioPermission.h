@@ -8,7 +8,8 @@ namespace zivra::audio {
 // per-application permission to record what other programs play: the
 // preflight answers granted and a request is granted at once. The engine's
 // start path still goes through this object so that the prompt and refusal
-// paths stay in one place.
+// paths stay in one place. Main thread; shared() is a process-wide object
+// nobody deletes. Throws nothing (the completion's own exceptions pass through).
 class ZivraAudioPermission {
 public:
     static ZivraAudioPermission& shared();

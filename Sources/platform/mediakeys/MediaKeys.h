@@ -24,7 +24,8 @@ struct SystemDefinedEvent {
     long data2 = 0;
 };
 
-// Posting media keys to the desktop, and the trust the desktop requires for it.
+// Posting media keys to the desktop, and the trust the desktop requires for it. Nothing
+// throws; a desktop that cannot be reached makes posting a no-op.
 class MediaKeys {
 public:
     virtual ~MediaKeys() = default;
@@ -38,7 +39,8 @@ public:
     virtual void post(const SystemDefinedEvent& event) = 0;
 };
 
-// The desktop's media keys for this process (main thread only).
+// The desktop's media keys for this process (main thread only). A process-wide object that
+// lives until exit; callers only borrow it.
 MediaKeys& systemMediaKeys();
 
 } // namespace zivra::platform::mediakeys

@@ -11,7 +11,9 @@
 namespace zivra::platform::playerscript {
 
 // The MPRIS player on the session bus that stands for "Spotify" or "Music": Spotify's own bus
-// name, and for Music the first other player in name order.
+// name, and for Music the first other player in name order. A value holding only the bus
+// name; usable from any thread. Each call blocks on the session bus (with a timeout) and
+// reports failure in the returned reply, never by throwing (beyond std::bad_alloc).
 class MprisPlayer {
 public:
     // The player the name stands for, when it is on the bus.

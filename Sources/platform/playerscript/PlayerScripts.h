@@ -18,7 +18,8 @@ struct ScriptOutcome {
 };
 
 // Runs Zivra's player scripts against the desktop's media players, the players named
-// "Spotify" and "Music".
+// "Spotify" and "Music". Any thread; both calls block on the session bus. Failures are in
+// the outcome, not thrown (nothing is but std::bad_alloc).
 class PlayerScripts {
 public:
     // The error number of a script that the user does not allow to control the player.
@@ -34,7 +35,8 @@ public:
     virtual QStringList runningApplications() = 0;
 };
 
-// The player scripts of the session (safe to use from any thread).
+// The player scripts of the session (safe to use from any thread). A process-wide object that
+// lives until exit; callers only borrow it.
 PlayerScripts& systemPlayerScripts();
 
 } // namespace zivra::platform::playerscript

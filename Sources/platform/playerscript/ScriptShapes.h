@@ -21,7 +21,8 @@ struct PlayerScript {
 };
 
 // The script a source text is, when it has one of the known shapes; whitespace between words
-// may vary as it may in any script.
+// may vary as it may in any script. Any thread; returns a copy; throws nothing but
+// std::bad_alloc.
 std::optional<PlayerScript> recognise(const QString& source);
 
 } // namespace zivra::platform::playerscript

@@ -6,7 +6,8 @@ namespace zivra::platform::sound {
 
 // One buffer of a buffer list as the audio callbacks see it: interleaved
 // 32-bit float samples, numberChannels per frame, dataByteSize bytes at data.
-// A null data pointer means the buffer carries nothing this cycle.
+// A null data pointer means the buffer carries nothing this cycle. The
+// samples belong to the caller of the callback and are valid only during it.
 struct AudioBuffer {
     std::uint32_t numberChannels = 0;
     std::uint32_t dataByteSize = 0;
@@ -22,7 +23,8 @@ struct PcmBufferView {
     double sampleRate = 0;
 };
 
-// Sample rate and channel count of a stream, a tap or a sink.
+// Sample rate and channel count of a stream, a tap or a sink. These records
+// are plain values: any thread, nothing throws.
 struct StreamFormat {
     double sampleRate = 0;
     std::uint32_t channels = 0;

@@ -21,7 +21,8 @@ inline constexpr double captureFragmentSeconds = 0.005;
 // Aggregate" device): a record stream on the tap's source delivering
 // interleaved float32 stereo at the tap's rate. Creating it starts the
 // connection; it becomes alive once the server has accepted the stream.
-// Destroying it stops and releases everything. Main thread only.
+// Destroying it stops and releases everything. Main thread only; owned by
+// whoever created it (the engine), and it keeps the installed block.
 class CaptureDevice {
 public:
     virtual ~CaptureDevice() = default;
@@ -37,7 +38,7 @@ public:
     // the device is gone.
     virtual void createIOProc(CaptureBlock block) = 0;
 
-    // Removes the capture block; only allowed while stopped.
+    // Removes the capture block; only allowed while stopped. Throws nothing.
     virtual void destroyIOProc() = 0;
 
     // Starts delivering blocks to the capture block; throws SoundError (with
@@ -45,7 +46,8 @@ public:
     virtual void start() = 0;
 
     // Stops delivery. When it returns the capture block is not running and is
-    // not called again until the next start(). Harmless when not started.
+    // not called again until the next start(). Harmless when not started;
+    // throws nothing. isAlive() and nominalSampleRate() throw nothing either.
     virtual void stop() = 0;
 };
 

@@ -25,7 +25,9 @@ using TapBlock = std::function<void(const PcmBufferView& buffer)>;
 // (with its tap) -> main mixer (volume) -> a playback stream on one physical
 // sink that never moves to another sink. Everything is allocated when the
 // graph is created or configured; the render path only pulls. Configure it
-// (source, tap, output device) before start(). Main thread only.
+// (source, tap, output device) before start(). Main thread only; owned by
+// whoever created it, and it keeps the installed blocks until they are
+// replaced or it is destroyed. Only start() throws.
 class OutputGraph {
 public:
     virtual ~OutputGraph() = default;

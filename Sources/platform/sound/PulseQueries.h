@@ -11,6 +11,8 @@
 // Blocking requests on a PulseLoop. Every function expects the loop to be
 // locked by the caller (PulseLoop::Lock) and waits for the server's answer.
 // Functions that change something return 0 or the server's error code.
+// Lookups answer empty (or an empty list) when the request fails. Results are
+// copies; nothing throws but std::bad_alloc.
 namespace zivra::platform::sound::pulse {
 
 struct SinkRecord {
@@ -43,7 +45,8 @@ int loadModule(PulseLoop& loop, const std::string& name, const std::string& argu
                std::uint32_t& index);
 int unloadModule(PulseLoop& loop, std::uint32_t index);
 
-// Reads the process id of a sink input's proplist (empty when absent).
+// Reads the process id of a sink input's proplist (empty when absent or not a
+// number). Any thread; borrows the proplist; throws nothing.
 std::optional<long> processIdOf(const pa_proplist* properties);
 
 } // namespace zivra::platform::sound::pulse

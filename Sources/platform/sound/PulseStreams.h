@@ -5,7 +5,8 @@
 #include <pulse/stream.h>
 
 // Steps that the microphone and the tone player take alike on their streams. Each expects the
-// loop to be locked by the caller (main thread).
+// loop to be locked by the caller (main thread). The streams stay the caller's; release()
+// and signalLoop() throw nothing.
 namespace zivra::platform::sound::pulse {
 
 // Waits until a connected stream is ready. When it fails instead, releases the stream and
@@ -20,7 +21,8 @@ void awaitReady(PulseLoop& loop, pa_stream*& stream);
 // when it is null. Once it returns no callback of the stream runs any more.
 void release(pa_stream*& stream);
 
-// The state callback of the streams: wakes whoever waits on the loop.
+// The state callback of the streams: wakes whoever waits on the loop (a PulseLoop*). Runs on
+// the loop's event thread.
 void signalLoop(pa_stream* stream, void* loop);
 
 } // namespace zivra::platform::sound::pulse

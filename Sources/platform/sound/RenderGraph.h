@@ -13,7 +13,10 @@ namespace zivra::platform::sound {
 // The pull graph behind the playback stream, free of any sound-server type:
 // source (render block) -> time-pitch -> stream mixer (tap) -> main mixer
 // (volume) -> interleaved stereo. render() is the render thread's only entry;
-// it works in blocks of at most blockFrames and never allocates.
+// it works in blocks of at most blockFrames and never allocates. Owned by the
+// playback graph; constructed on the main thread, where it allocates all it
+// needs and throws only std::bad_alloc (or what the tap relay's thread start
+// throws). Nothing else here throws.
 class RenderGraph {
 public:
     static constexpr std::uint32_t blockFrames = 512;
@@ -27,6 +30,7 @@ public:
 
     // Before rendering starts (main thread).
     void setSource(RenderBlock block) { source_ = std::move(block); }
+    // Borrowed for the graph's lifetime.
     TapRelay& tap() { return tap_; }
 
     // Any thread.

@@ -7,7 +7,8 @@ namespace zivra::platform::sound {
 
 // A failure reported by the sound server. code() is the server library's own
 // error number (a libpulse error code for the real layer); what() is the
-// server's own description of it, which the engine shows to the user.
+// server's own description of it, which the engine shows to the user. Thrown
+// by the sound layer on whatever thread called it (the main thread in Zivra).
 class SoundError : public std::runtime_error {
 public:
     SoundError(int code, const std::string& message) : std::runtime_error(message), code_(code) {}

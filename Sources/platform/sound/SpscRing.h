@@ -10,6 +10,8 @@ namespace zivra::platform::sound {
 // Single-producer, single-consumer ring of samples. Storage is allocated once
 // by the constructor; push and pop never allocate, lock or block, so the
 // producer can be a real-time thread. Blocks go in and out whole or not at all.
+// One producer thread and one consumer thread; size() from either. Only the
+// constructor throws (std::bad_alloc); the spans are borrowed for the call.
 template <typename T> class SpscRing {
 public:
     explicit SpscRing(std::size_t capacity) : buffer_(capacity) {}

@@ -19,7 +19,9 @@ struct TapDescription {
 // moved onto while the tap exists, also streams that start later. Streams on
 // the tap are silent on the speakers; what they play is readable from the
 // tap's source. Destroying the tap sends the streams back to the server's
-// default sink and removes the sink. Main thread only.
+// default sink and removes the sink. Main thread only; owned by whoever
+// created it (the engine). The accessors return copies and throw nothing but
+// std::bad_alloc.
 class Tap {
 public:
     virtual ~Tap() = default;

@@ -15,7 +15,7 @@ namespace zivra::platform::sound::pulse {
 // most one tap on a server at any time.
 inline constexpr const char* tapSinkName = "zivra_tap";
 
-// Whether the module is a null sink named tapSinkName.
+// Whether the module is a null sink named tapSinkName. Any thread; no lock needed.
 bool isTapModule(const ModuleRecord& module);
 
 // Unloads every tap module: a tap left by a run that ended without removing

@@ -13,7 +13,10 @@ namespace zivra::platform::sound {
 
 // Carries the stream mixer's output from the render thread to the tap thread.
 // The render thread only copies frames into a lock-free ring and wakes the tap
-// thread; the tap block runs there, in blocks of the installed size.
+// thread; the tap block runs there, in blocks of the installed size. Owned by
+// the render graph; the relay keeps the block until remove(). The constructor
+// and install() throw std::bad_alloc or std::system_error (no thread);
+// remove() and push() throw nothing.
 class TapRelay {
 public:
     explicit TapRelay(double sampleRate);

@@ -12,7 +12,9 @@ namespace zivra::platform::sound {
 // Band in real-time mode. Settings may be changed from any thread; the render
 // thread takes them over in beginBlock(), never while audio is processed.
 // Output comes in bursts, so it is collected in a FIFO that the render thread
-// reads from. Everything is allocated by the constructor.
+// reads from. Everything is allocated by the constructor, which is the only
+// member that throws (std::bad_alloc, or what Rubber Band throws); the caller
+// (the render graph) owns the stage. The buffers passed in are borrowed.
 class TimePitchStage {
 public:
     // The options every use of the stage (and its benchmark reference) shares.
@@ -46,7 +48,7 @@ public:
     std::uint32_t buffered() const { return fifoFill_; }
     std::uint32_t read(float* const* output, std::uint32_t frames);
 
-    // Pitch ratio for cents: 2^(cents/1200), after the limits above.
+    // Pitch ratio for cents: 2^(cents/1200), after the limits above. Any thread.
     static double ratioForCents(float cents);
 
 private:
