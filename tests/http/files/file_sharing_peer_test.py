@@ -10,6 +10,7 @@ import hashlib
 import html.parser
 import http.client
 import os
+import shutil
 import socket
 import struct
 import subprocess
@@ -355,7 +356,11 @@ def main(binary):
     with tempfile.TemporaryDirectory() as top:
         os.chmod(top, 0o755)
         public, marker = make_tree(top)
-        with TestServer(binary, public, os.path.join(public, "PHOTO.JPG"), **run_as_nobody()) as server:
+        # nobody may not reach the build tree (a checkout in root's home):
+        # the server runs from a copy beside the shared tree.
+        server_binary = shutil.copy(binary, os.path.join(top, os.path.basename(binary)))
+        with TestServer(server_binary, public, os.path.join(public, "PHOTO.JPG"),
+                        **run_as_nobody()) as server:
             check_types_and_lengths(checks, server.port, public)
             check_defaults(checks, server.port, public)
             check_share_file(checks, server.port)
