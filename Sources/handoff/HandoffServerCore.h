@@ -16,7 +16,9 @@ namespace zivra::handoff {
 // The part of a Handoff that the server's connection threads and the player
 // queries reach: the connected phones, the current run's token, and the way
 // back to the server object on the main thread. Shared by the server and the
-// callbacks of its routes, which hold it weakly.
+// callbacks of its routes, which hold it weakly. The owner pointer is the
+// server's own and is cleared by detach(); the environment's objects are
+// borrowed as the server's are. Nothing here throws but std::bad_alloc.
 struct HandoffServer::Core : std::enable_shared_from_this<HandoffServer::Core> {
     using SessionPtr = std::shared_ptr<vuzozar::WebSocketSession>;
 
@@ -31,6 +33,7 @@ struct HandoffServer::Core : std::enable_shared_from_this<HandoffServer::Core> {
     // The connected phones, copied under the lock. Any thread.
     std::vector<SessionPtr> sessions();
     // Starts a run with its token (an empty token: no run); forgets the phones.
+    // Main thread, from start() and stop().
     void beginRun(const std::string& token);
 
     // WebSocket callbacks, on the session's connection thread; a session of
@@ -42,6 +45,7 @@ struct HandoffServer::Core : std::enable_shared_from_this<HandoffServer::Core> {
     // Asks the players for the track off the main thread and sends it to
     // every phone; nothing while no phone listens. Any thread.
     void broadcastNowPlaying();
+    // Sets the server's status line on the main thread. Any thread.
     void updateStatus(const QString& text);
 
     const Environment environment;

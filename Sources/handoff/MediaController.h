@@ -12,7 +12,9 @@ class PlayerScripts;
 namespace zivra::handoff {
 
 // Carries transport commands to the desktop's media players: every command is posted as a
-// media key and sent as a script to "Spotify" and then "Music".
+// media key and sent as a script to "Spotify" and then "Music". The keys and the scripts are
+// borrowed and must outlive the controller. Nothing here throws but std::bad_alloc; a player
+// that fails is left to itself.
 class MediaController : public QObject {
     Q_OBJECT
 public:
@@ -28,7 +30,7 @@ public:
     // sent before it. May be called from any thread.
     void send(Command command);
 
-    // Whether this process may post media keys.
+    // Whether this process may post media keys. This and the prompt below: main thread only.
     bool isProcessTrusted();
     // Asks the desktop to trust this process (the desktop may show its prompt); answers whether
     // the process is trusted now.

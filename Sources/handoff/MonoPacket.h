@@ -4,7 +4,7 @@
 
 // Turning captured audio into the phone's audio frames: mono, signed 16-bit,
 // little-endian. Pure functions, callable from any thread; they throw nothing
-// and allocate nothing.
+// and allocate nothing. Buffers are the caller's and borrowed for the call.
 namespace zivra::handoff {
 
 // One mono value from a left and a right sample. Two channels that nearly
@@ -19,8 +19,8 @@ std::int16_t pcm16Of(float sample);
 
 // Mixes `frames` interleaved frames of `channels` samples to mono (the first
 // two channels; one channel is taken as it is) and writes frames × 2 bytes
-// of little-endian 16-bit samples to `out`. Nothing is written for 0
-// channels.
+// of little-endian 16-bit samples to `out`, which must have room for them.
+// Nothing is written for 0 channels.
 void mixToMonoPcm16(const float* interleaved, std::uint32_t frames, std::uint32_t channels,
                     std::uint8_t* out);
 

@@ -11,7 +11,9 @@ class PlayerScripts;
 namespace zivra::handoff {
 
 // What the media players "Spotify" and "Music" are playing, seeking in them, and whether Zivra
-// may control them. Every operation blocks its caller while the players answer.
+// may control them. Every operation blocks its caller while the players answer. Any thread
+// (a phone's connection thread asks for tracks and seeks); the given player scripts are
+// borrowed for the call. Results are copies; nothing throws but std::bad_alloc.
 class NowPlayingProvider {
 public:
     NowPlayingProvider() = delete;

@@ -3,7 +3,8 @@
 #include <QString>
 #include <QStringList>
 
-// The scripts Zivra sends to the media players "Spotify" and "Music".
+// The scripts Zivra sends to the media players "Spotify" and "Music". Pure text builders: any
+// thread, the caller owns the returned text, nothing thrown but std::bad_alloc.
 namespace zivra::handoff {
 
 // The players, in the order Zivra addresses them.

@@ -11,7 +11,8 @@
 namespace zivra::tuner {
 
 // The platform services a tuner works with: the real ones for Tuner::shared(), a test's own
-// where a test must decide (a refused microphone, say).
+// where a test must decide (a refused microphone, say). The tuner keeps it and calls it on
+// the main thread; the objects the factories return are the caller's.
 struct TunerEnvironment {
     // Asks whether the microphone may be used and calls the completion once with the answer,
     // on any thread.
