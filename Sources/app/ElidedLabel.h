@@ -6,7 +6,8 @@
 namespace zivra::app {
 
 // One line of text that, when it is wider than the label, is shortened in the middle with an
-// ellipsis, so that both ends stay readable. Main thread only.
+// ellipsis, so that both ends stay readable. Main thread only; the parent owns it. Throws
+// nothing but std::bad_alloc.
 class ElidedLabel : public QWidget {
     Q_OBJECT
 public:

@@ -8,7 +8,9 @@ namespace zivra::app {
 
 class ToggleSwitch;
 
-// A text on the left and an on/off switch on the right, bound to a Boolean.
+// A text on the left and an on/off switch on the right, bound to a Boolean (the binding is
+// kept). Main thread only; the parent owns it, and the getters lend children it owns. Throws
+// nothing but std::bad_alloc.
 class LabeledToggle : public QWidget {
     Q_OBJECT
 public:

@@ -8,7 +8,8 @@ namespace zivra::app {
 
 // Writes the visibility keys of Zivra's status item with the desktop's preferences tool, so
 // that a desktop which hides status items by those keys shows it. Where the tool is missing
-// every launch fails quietly.
+// every launch fails quietly. Main thread (it blocks while the tool runs); throws nothing but
+// std::bad_alloc.
 class MenuBarVisibilityRepair {
 public:
     MenuBarVisibilityRepair() = delete;

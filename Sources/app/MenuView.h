@@ -29,6 +29,8 @@ class WaveformCard;
 // The popover's root: the main panel (header, pitch and vocal sections, waveform card, footer)
 // and over it whichever side panels are open, stacked presets, Handoff, tuner, the last on top.
 // Its width is fixed; its height is that of the taller of the main panel and the open panels.
+// Main thread only; the engine must outlive the view, which its parent (the popover window)
+// owns. The getters lend widgets the view owns. Throws nothing but std::bad_alloc.
 class MenuView : public QWidget {
     Q_OBJECT
 public:

@@ -18,6 +18,8 @@ class PermissionRow;
 // second while shown so that a permission granted elsewhere shows up without a click.
 // "Continue" is enabled once system audio and accessibility are granted and the media players
 // are granted or none runs (a refusal blocks); it records that onboarding is complete.
+// Main thread only; it keeps the services and the two callbacks, its window owns it, and the
+// getters lend children it owns. Throws nothing but std::bad_alloc.
 class OnboardingView : public QWidget {
     Q_OBJECT
 public:

@@ -7,7 +7,9 @@ namespace zivra::app {
 class OnboardingView;
 
 // The borderless, rounded, always-on-top window that holds the onboarding view. It has a
-// taskbar entry while it is open and moves when its background is dragged.
+// taskbar entry while it is open and moves when its background is dragged. Main thread only;
+// the window takes the view as its child, and the application delegate owns the window.
+// Throws nothing but std::bad_alloc.
 class OnboardingWindow : public QWidget {
     Q_OBJECT
 public:

@@ -14,7 +14,9 @@ namespace zivra::app {
 class Spinner;
 
 // One permission of the onboarding: badge, title, description, status line and a button that
-// always runs the row's one action, whatever its title says.
+// always runs the row's one action, whatever its title says (it keeps the action). Main thread
+// only; the parent owns it, and the getters lend children it owns. Throws nothing but
+// std::bad_alloc.
 class PermissionRow : public QWidget {
     Q_OBJECT
 public:

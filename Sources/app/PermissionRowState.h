@@ -7,7 +7,8 @@
 
 namespace zivra::app {
 
-// Where one permission of the onboarding stands.
+// Where one permission of the onboarding stands. The functions below map a state to what the
+// row shows: any thread, values returned, nothing thrown but std::bad_alloc.
 enum class PermissionRowState { unknown, undetermined, granted, denied, needsApp };
 
 QString statusText(PermissionRowState state);

@@ -13,6 +13,8 @@ namespace zivra::app {
 // The three permissions Zivra asks for, as the desktop answers them: recording what the
 // computer plays, posting media keys, and controlling the media players. The start-up and the
 // onboarding window read them through this one record; tests hand in their own answers.
+// A record of copyable functions, called on the main thread; the media queries block while the
+// players answer. Nothing throws but std::bad_alloc.
 struct PermissionServices {
     using MediaStatus = handoff::NowPlayingProvider::MediaControlPermissionStatus;
 
@@ -37,7 +39,8 @@ struct PermissionServices {
 inline const QString onboardingCompletedKey = QStringLiteral("ZivraOnboardingCompleted");
 
 // Onboarding is due while a permission is missing, and until the user has once pressed
-// "Continue" with all three granted.
+// "Continue" with all three granted. Main thread; borrows both; throws nothing but
+// std::bad_alloc.
 bool onboardingRequired(const PermissionServices& services, const QSettings& settings);
 
 } // namespace zivra::app

@@ -10,6 +10,9 @@ class ZivraAudio;
 
 namespace zivra::app {
 
+// The pitch controls' arithmetic. The pure functions run on any thread; the two that take the
+// engine run on the main thread and borrow it. Nothing throws but std::bad_alloc.
+
 // The pitch controls' range, in cents.
 inline constexpr float minimumPitchCents = -1200;
 inline constexpr float maximumPitchCents = 1200;

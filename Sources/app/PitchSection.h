@@ -15,7 +15,8 @@ class LabeledToggle;
 class ToggleSwitch;
 
 // "Change pitch" and, while it is on, the pitch value, the slider with its "-" and "+" buttons,
-// and "Snap to semitones".
+// and "Snap to semitones". Main thread only; the engine must outlive the section, which its
+// parent owns; the getters lend children it owns. Throws nothing but std::bad_alloc.
 class PitchSection : public QWidget {
     Q_OBJECT
 public:

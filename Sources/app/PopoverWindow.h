@@ -8,7 +8,9 @@ class MenuView;
 
 // The window that shows the popover's root view: a borderless popup under the tray icon that
 // closes when the user clicks elsewhere, or an ordinary window where no tray exists. Its size
-// follows the root view's, ignoring changes of 4 points or less.
+// follows the root view's, ignoring changes of 4 points or less. Main thread only; the window
+// takes the view as its child, and the application delegate owns the window. Throws nothing but
+// std::bad_alloc.
 class PopoverWindow : public QWidget {
     Q_OBJECT
 public:

@@ -17,7 +17,9 @@ namespace zivra::app {
 
 // The side panel in which the user saves the current settings under a name, applies a saved
 // preset with a click and deletes one. It keeps nothing itself: the list, the highlighted
-// preset and even the half-typed name live in the engine.
+// preset and even the half-typed name live in the engine. Main thread only; the engine must
+// outlive the panel, which its parent owns; it keeps back, and the getters lend children it
+// owns (rows() until the next rebuild). Throws nothing but std::bad_alloc.
 class PresetsPanel : public SidePanelFrame {
     Q_OBJECT
 public:

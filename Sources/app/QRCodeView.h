@@ -7,7 +7,8 @@ namespace zivra::app {
 
 // A QR code drawn into a square of fixed size with rounded corners. The image is scaled
 // without smoothing, so its modules keep sharp edges at any size and screen density. Main
-// thread only.
+// thread only; the parent owns it; it keeps a copy of the image. Throws nothing but
+// std::bad_alloc.
 class QRCodeView : public QWidget {
     Q_OBJECT
 public:

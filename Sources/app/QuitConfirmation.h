@@ -7,7 +7,8 @@ class QPushButton;
 namespace zivra::app {
 
 // The "Quit Zivra?" alert, drawn over the whole popover: "Quit" ends the application, "Cancel"
-// does nothing; either one dismisses the alert.
+// does nothing; either one dismisses the alert. Main thread only; the parent owns
+// it, and the getters lend children it owns. Throws nothing but std::bad_alloc.
 class QuitConfirmation : public QWidget {
     Q_OBJECT
 public:

@@ -9,7 +9,8 @@ class QPushButton;
 namespace zivra::app {
 
 // A row of joined segments of which at most one is selected; a value that none of the segments
-// stands for shows no selected segment.
+// stands for shows no selected segment. Main thread only; the parent owns it, and the getters
+// lend children it owns. Throws nothing but std::bad_alloc.
 class SegmentedControl : public QWidget {
     Q_OBJECT
 public:

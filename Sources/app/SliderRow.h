@@ -11,6 +11,8 @@ class QSlider;
 namespace zivra::app {
 
 // A labelled slider for an amount from 0 to 1, with the amount as a percentage beside the label.
+// It keeps the binding. Main thread only; the parent owns it, and the getters lend children it
+// owns. Throws nothing but std::bad_alloc.
 class SliderRow : public QWidget {
     Q_OBJECT
 public:
@@ -22,7 +24,7 @@ public:
     void refresh();
 
     // The whole percent of value (truncated toward zero) and "%"; "--%" for a value that is
-    // not finite or whose percentage does not fit a 64-bit integer.
+    // not finite or whose percentage does not fit a 64-bit integer. Any thread.
     static QString percentText(float value);
 
     QSlider* slider() const { return slider_; }

@@ -6,7 +6,8 @@ class QTimer;
 
 namespace zivra::app {
 
-// A small indeterminate progress indicator: an arc turning while the widget is shown.
+// A small indeterminate progress indicator: an arc turning while the widget is shown. Main
+// thread only; the parent owns it. Throws nothing but std::bad_alloc.
 class Spinner : public QWidget {
     Q_OBJECT
 public:

@@ -8,6 +8,10 @@ class QWidget;
 
 namespace zivra::app {
 
+// Zivra's look in one place. Every function returns a new value the caller owns and throws
+// nothing but std::bad_alloc; those that read the application's font or palette, and
+// setTextColor (which borrows the widget), run on the main thread.
+
 // Zivra's two accent colours.
 inline QColor zivraTeal() {
     return QColor::fromRgbF(0.18f, 0.64f, 0.79f, 1.0f);

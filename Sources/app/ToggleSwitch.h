@@ -4,7 +4,8 @@
 
 namespace zivra::app {
 
-// An on/off switch: a rounded track with a round knob, tinted when on.
+// An on/off switch: a rounded track with a round knob, tinted when on. Main thread only; the
+// parent owns it. Throws nothing but std::bad_alloc.
 class ToggleSwitch : public QAbstractButton {
     Q_OBJECT
 public:

@@ -17,7 +17,8 @@ class SegmentedControl;
 class SliderRow;
 
 // "Remove vocals" and, while it is on, the vocal-mode picker and, in the custom mode, the two
-// blend sliders.
+// blend sliders. Main thread only; the engine must outlive the section, which its parent
+// owns; the getters lend children it owns. Throws nothing but std::bad_alloc.
 class VocalSection : public QWidget {
     Q_OBJECT
 public:

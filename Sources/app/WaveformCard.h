@@ -11,7 +11,8 @@ namespace zivra::app {
 class WaveformView;
 
 // The main panel's level display: 28 bars on a rounded card that move while the engine
-// processes sound for pitch or vocals and lie flat otherwise.
+// processes sound for pitch or vocals and lie flat otherwise. Main thread only; the engine
+// must outlive the card, which its parent owns. Throws nothing but std::bad_alloc.
 class WaveformCard : public QWidget {
     Q_OBJECT
 public:

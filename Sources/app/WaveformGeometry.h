@@ -5,7 +5,8 @@
 namespace zivra::app {
 
 // Where the bars of a waveform go in a view of a given size: computed apart from drawing so
-// that the layout holds whatever paints it.
+// that the layout holds whatever paints it. A value: any thread, nothing thrown but
+// std::bad_alloc.
 struct WaveformGeometry {
     static constexpr double spacing = 3.0;
     static constexpr double minimumBarWidth = 2.0;

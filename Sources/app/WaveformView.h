@@ -14,7 +14,8 @@ class QVariantAnimation;
 namespace zivra::app {
 
 // A row of capsule-shaped level bars. Each bar eases to a new height over 0.06 s; a bar whose
-// height does not change stays still.
+// height does not change stays still. Main thread only; the parent owns it; it keeps a copy
+// of the samples. Throws nothing but std::bad_alloc.
 class WaveformView : public QWidget {
     Q_OBJECT
 public:

@@ -20,7 +20,9 @@ class PopoverWindow;
 
 // Starts Zivra: installs the engine's permission callbacks, creates the tray item and shows the
 // onboarding window while it is due; opens and closes the popover; cleans the engine up at
-// quit.
+// quit. Main thread only; the engine must outlive it; it keeps the services and owns the tray
+// item and the two windows (the getters lend them; null until created). Throws nothing but
+// std::bad_alloc.
 class ZivraAppDelegate : public QObject {
     Q_OBJECT
 public:
