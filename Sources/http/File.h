@@ -9,7 +9,8 @@
 
 namespace vuzozar {
 
-// A failed file or path call, carrying the errno value at the failure.
+// A failed file or path call, carrying the errno value at the failure. What
+// every throwing call below throws (besides std::bad_alloc).
 class FileError : public CaseError {
 public:
     explicit FileError(int32_t error);
@@ -20,7 +21,9 @@ private:
 };
 
 // A thin wrapper over a C stream. Destroying it does not close the stream;
-// only close() does.
+// only close() does. Whoever opened it owns the stream; use one File on one
+// thread at a time. read(), write() and currentWorkingDirectory() throw
+// FileError; close() and seek() throw nothing.
 class File {
 public:
     explicit File(FILE* pointer) : pointer_(pointer) {}
@@ -42,12 +45,15 @@ private:
     FILE* pointer_;
 };
 
+// Open a stream the caller owns (and must close()); throw FileError when
+// fopen fails. Any thread.
 File openFileForMode(const std::string& path, const std::string& mode);
 File openForReading(const std::string& path);
 File openNewForWriting(const std::string& path);
 File openForWritingAndReading(const std::string& path);
 
-// Path queries: a missing path is no error, every other failure is.
+// Path queries: a missing path is no error, every other failure is (FileError).
+// Any thread; results are copies.
 bool exists(const std::string& path);
 bool directory(const std::string& path);
 

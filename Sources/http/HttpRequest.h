@@ -14,7 +14,10 @@ using HttpHeaders = std::map<std::string, std::string>;
 using QueryParams = std::vector<std::pair<std::string, std::string>>;
 
 // One request as the parser read it and the server completed it. The
-// handler, and the closures it hands on, share it by reference.
+// handler, and the closures it hands on, share it by reference. Built on the
+// connection's thread; read it from any thread, but nothing guards writes.
+// The parsing members return copies and throw only std::bad_alloc; faults
+// in the body give fewer results, not exceptions.
 class HttpRequest {
 public:
     // One part of a "multipart/form-data" body.

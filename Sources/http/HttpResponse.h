@@ -18,7 +18,8 @@ namespace vuzozar {
 class Socket;
 
 // Where a response body goes: the server hands one bound to the connection
-// to the body's writer function. Every write may throw SocketError.
+// to the body's writer function. Every write may throw SocketError. Lent
+// for the writer call only, on the connection's thread.
 class HttpResponseBodyWriter {
 public:
     virtual ~HttpResponseBodyWriter() = default;
@@ -29,12 +30,15 @@ public:
 
 using HttpBodyWriterFunction = std::function<void(HttpResponseBodyWriter&)>;
 
-// The length of a body (-1: not known) and the function that writes it.
+// The length of a body (-1: not known) and the function that writes it. The
+// function owns what it writes, so the content may outlive the response.
 struct HttpContent {
     int64_t length = -1;
     HttpBodyWriterFunction write;
 };
 
+// Why a body could not be serialised (a JSON tree JSON cannot write; a custom
+// serialiser may throw it too). content() turns it into the body's text.
 class SerializationError : public CaseError {
 public:
     enum class Kind { invalidObject, notSupported };
@@ -46,6 +50,9 @@ private:
     Kind kind_;
 };
 
+// A response body as a value: it owns its text, bytes, JSON tree or
+// serialiser (a custom one keeps its object). Any thread, one writer at a
+// time; the factories throw only std::bad_alloc.
 class HttpResponseBody {
 public:
     enum class Kind { json, html, htmlBody, text, data, custom };
@@ -87,6 +94,9 @@ private:
     std::function<std::string()> custom_;
 };
 
+// What a handler returns, by value; it owns its body, headers, writer and
+// socket handler. Built on any thread (handlers run on connection threads);
+// nothing here throws but std::bad_alloc.
 class HttpResponse {
 public:
     // Runs on the connection's thread once the 101 head is written; the

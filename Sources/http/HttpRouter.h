@@ -21,7 +21,9 @@ using RouteParams = std::map<std::string, std::string>;
 // Maps a method and a path to a handler through a tree with one level per
 // path segment, the method being the first level ("*" for routes of every
 // method). Segments are literals, parameters (":name"), "*" (any one
-// segment) or "**" (two or more segments before a literal).
+// segment) or "**" (two or more segments before a literal). Owned by the
+// server through a shared_ptr; handlers are kept, and handed out as copies.
+// Nothing here throws but std::bad_alloc.
 class HttpRouter {
 public:
     class Node {
@@ -33,6 +35,8 @@ public:
 
     HttpRouter();
 
+    // The tree itself, unguarded: only while no other thread registers or
+    // routes (tests, start-up).
     Node& rootNode() { return *rootNode_; }
 
     // Adds or replaces the handler of a route; an empty handler removes it
@@ -42,11 +46,12 @@ public:
                    HttpRequestHandler handler);
 
     // The route parameters and handler for a request, or nothing. A route of
-    // the method wins over one registered for every method.
+    // the method wins over one registered for every method. Any thread.
     std::optional<std::pair<RouteParams, HttpRequestHandler>>
     route(const std::optional<std::string>& method, const std::string& path);
 
-    // The path of every route that has a handler, without its method.
+    // The path of every route that has a handler, without its method. Any
+    // thread.
     std::vector<std::string> routes() const;
 
 private:

@@ -11,7 +11,8 @@
 namespace vuzozar {
 
 // `server.GET["/path"] = handler;` registers a route; reading one yields no
-// handler.
+// handler. Shares the router; any thread (see HttpRouter::register_); throws
+// only std::bad_alloc.
 class RouteRegistration {
 public:
     RouteRegistration(std::shared_ptr<HttpRouter> router, std::optional<std::string> method,
@@ -33,7 +34,11 @@ private:
 using HttpMiddleware = std::function<std::optional<HttpResponse>(const HttpRequestPtr&)>;
 
 // The server applications use: routes per method or for every method, a
-// not-found handler and middleware run before routing.
+// not-found handler and middleware run before routing. Create it with
+// std::make_shared (see HttpServerIO). Routes may be added from any thread
+// at any time; set notFoundHandler and middleware before start(), as nothing
+// guards them. The server keeps its handlers and calls them, and dispatch(),
+// on connection threads, several at once; what they throw is caught there.
 class HttpServer : public HttpServerIO {
 public:
     class MethodRoute {

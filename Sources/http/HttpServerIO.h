@@ -22,6 +22,8 @@ namespace vuzozar {
 // at a higher nice value.
 enum class Priority { userInteractive, userInitiated, defaultPriority, utility, background };
 
+// Told of hand-overs on the connection's thread; the server holds it weakly,
+// so its owner keeps it alive. Must not throw.
 class HttpServerIODelegate {
 public:
     virtual ~HttpServerIODelegate() = default;
@@ -34,7 +36,10 @@ public:
 // 101 response hands the connection to its socket handler on that thread.
 //
 // Own it with std::shared_ptr: while running, the accept thread keeps the
-// server alive, and each connection thread does so while it serves.
+// server alive, and each connection thread does so while it serves. Set the
+// delegate and the listen addresses before start(); nothing guards them.
+// What handlers throw is caught on their connection thread and never reaches
+// the owner.
 class HttpServerIO : public std::enable_shared_from_this<HttpServerIO> {
 public:
     enum class HttpServerIOState : int32_t { starting = 0, running = 1, stopping = 2, stopped = 3 };
@@ -70,17 +75,22 @@ public:
     bool operating() const { return state() == HttpServerIOState::running; }
 
     // The listening socket's port (the one the system chose for port 0).
+    // Any thread, only once start() has run; after stop() both throw
+    // SocketError.
     int port();
     bool isIPv4();
 
     // Listens and starts accepting; does nothing while running. Throws the
-    // SocketError of a failed listen.
+    // SocketError of a failed listen, and std::logic_error when the server is
+    // not owned by a std::shared_ptr. Any thread, not both at once with stop().
     void start(uint16_t port = 8080, bool forceIPv4 = false,
                Priority priority = Priority::background);
-    // Closes the listening socket and every open connection.
+    // Closes the listening socket and every open connection; does not wait
+    // for the connection threads. Any thread; throws nothing.
     void stop();
 
-    // The route parameters and the handler for a request.
+    // The route parameters and the handler for a request. Connection threads,
+    // several at once; the base answers every request 404.
     virtual std::pair<RouteParams, HttpRequestHandler> dispatch(const HttpRequestPtr& request);
 
 private:

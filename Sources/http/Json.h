@@ -10,7 +10,8 @@
 namespace vuzozar {
 
 // A JSON value tree for response bodies: null, Boolean, integer or floating
-// number, string, array, or object with string keys.
+// number, string, array, or object with string keys. A value that owns its
+// children; any thread, one writer at a time; throws only std::bad_alloc.
 class JsonValue {
 public:
     using Array = std::vector<JsonValue>;

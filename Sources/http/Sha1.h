@@ -8,6 +8,8 @@
 
 namespace vuzozar {
 
+// SHA-1 for the WebSocket handshake. Any thread; returns values; throws only
+// std::bad_alloc.
 struct SHA1 {
     using Digest = std::array<uint8_t, 20>;
 

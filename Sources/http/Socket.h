@@ -29,6 +29,12 @@ namespace vuzozar {
 //
 // Writes never raise SIGPIPE: sends use MSG_NOSIGNAL and writeFile() keeps
 // SIGPIPE blocked on its thread while it runs.
+//
+// Shared through std::shared_ptr by the server, its connection thread and
+// whatever a handler hands it to; the socket owns its descriptor. close(),
+// closeGracefully(), setTimeout() and isClosed() run on any thread and throw
+// nothing; every other call throws SocketError when the system call fails.
+// Concurrent writers need a lock of their own (WebSocketSession has one).
 class Socket {
 public:
     // Peers decide the lengths of request bodies and WebSocket payloads; a

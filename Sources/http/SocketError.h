@@ -6,6 +6,8 @@
 
 namespace vuzozar {
 
+// A failed socket call, one case per call; the message is the system's text.
+// Thrown by Socket on the thread that called it.
 class SocketError : public CaseError {
 public:
     enum class Kind {
@@ -31,7 +33,8 @@ private:
     Kind kind_;
 };
 
-// The system's text for the calling thread's current error number.
+// The system's text for the calling thread's current error number. Any
+// thread (errno is the thread's own); throws only std::bad_alloc.
 class Errno {
 public:
     static std::string description();

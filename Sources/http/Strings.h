@@ -8,7 +8,12 @@
 
 namespace vuzozar {
 
+// Text helpers of the module: pure functions on any thread, returning copies
+// (appendLatin1 appends to the caller's string) and throwing only
+// std::bad_alloc.
+
 // Separator of path texts; settable, read by nothing in the module itself.
+// Set it, if at all, before any thread reads it.
 inline std::string pathSeparator = "/";
 
 // The pieces of `text` between the separators, empty pieces dropped.

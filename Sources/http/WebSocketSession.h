@@ -14,7 +14,9 @@ namespace vuzozar {
 
 // The server side of one WebSocket connection (RFC 6455): reads client
 // frames and writes unmasked server frames. Writes may come from any
-// thread; each frame goes out whole, never interleaved with another.
+// thread; each frame goes out whole, never interleaved with another; reads
+// belong to the connection's thread. Shared through std::shared_ptr by the
+// server's handler and whoever it hands the session to; it shares the socket.
 class WebSocketSession {
 public:
     enum class OpCode : uint8_t {

@@ -11,6 +11,11 @@
  * `fillCount` is the one shared word and is only touched atomically
  * (sequentially consistent). The produce and consume paths never allocate,
  * lock or make a system call.
+ *
+ * The record owns its mapping: the owner calls Init and Cleanup while neither
+ * side runs, and Clear only while the producer is stopped. Read and write
+ * pointers point into the mapping and stay valid until the next Consume or
+ * Produce. C: nothing throws.
  */
 
 #include <assert.h>
@@ -88,6 +93,7 @@ static inline void MirrorBufferProduce(MirrorBuffer* buffer, uint32_t amount) {
 /*
  * The mapping layer: the two calls through which the storage is mapped.
  * Tests replace them to make mappings fail; null restores the system's.
+ * Process-wide and unguarded: set it while no ring is being mapped.
  */
 typedef struct {
     void* (*map)(void* address, size_t length, int protection, int flags, int fd, off_t offset);
