@@ -12,7 +12,8 @@ namespace zivra::platform::sound {
 
 // The capture device as a record stream on its own connection, whose event
 // thread is the capture thread. The stream is connected corked at once;
-// start() uncorks it.
+// start() uncorks it. The contract is CaptureDevice's: main thread, owned by
+// its creator, errors as SoundError.
 class PulseCaptureDevice : public CaptureDevice {
 public:
     // Throws SoundError when the server cannot be reached or refuses the stream.

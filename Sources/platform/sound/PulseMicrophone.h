@@ -11,7 +11,8 @@ namespace zivra::platform::sound {
 
 // The microphone as a record stream on the default source, on its own connection, whose event
 // thread is the microphone's thread. The stream takes the source's rate and channels; the
-// samples are gathered, channel by channel, until a buffer is full.
+// samples are gathered, channel by channel, until a buffer is full. The contract is
+// Microphone's: main thread, owned by its creator, errors as SoundError.
 class PulseMicrophone : public Microphone {
 public:
     // Connects; throws SoundError.

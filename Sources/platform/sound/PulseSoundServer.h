@@ -13,7 +13,8 @@ namespace zivra::platform::sound {
 
 // SoundServer over libpulse. Answers are read with blocking requests on the
 // server connection; change events arrive on its event thread and are passed
-// to the listeners on the Qt main thread.
+// to the listeners on the Qt main thread. The contract is SoundServer's; own
+// it through std::shared_ptr (what it posts to the main thread holds it weakly).
 class PulseSoundServer : public SoundServer, public std::enable_shared_from_this<PulseSoundServer> {
 public:
     PulseSoundServer() = default;

@@ -15,7 +15,9 @@ namespace zivra::platform::sound {
 // The tap as a null sink loaded through the server connection. Foreign
 // playback streams are moved onto it when it is created and whenever a new
 // one appears; unloading the sink makes the server send them back to its
-// default sink. A TapGuard unloads it when Zivra ends without doing so.
+// default sink. A TapGuard unloads it when Zivra ends without doing so. Main
+// thread; it shares the server connection with the sound server; owned by
+// its creator.
 class PulseTap : public Tap {
 public:
     // The sink's name, by which a tap left over by an earlier run is found.

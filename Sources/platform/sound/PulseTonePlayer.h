@@ -11,7 +11,8 @@
 namespace zivra::platform::sound {
 
 // The tone player as a playback stream on the default sink, on its own connection, whose event
-// thread fills the stream from the decoded sound, wrapping from its end to its start.
+// thread fills the stream from the decoded sound, wrapping from its end to its start. The
+// contract is TonePlayer's: main thread, owned by its creator, keeps its own copy of the sound.
 class PulseTonePlayer : public TonePlayer {
 public:
     // Connects and opens the stream, corked; throws SoundError.

@@ -33,7 +33,10 @@ using ListenerId = std::uint64_t;
 
 // Zivra's client of the sound server: devices, the default output, change
 // notifications, and the factories of the capture and playback objects. All
-// operations are made on the main thread and answer synchronously.
+// operations are made on the main thread and answer synchronously. Shared by
+// the engine through std::shared_ptr; the objects the factories return are
+// the caller's, and listeners' callbacks are kept until removed. Calls that do
+// not say they throw SoundError throw nothing but std::bad_alloc.
 class SoundServer {
 public:
     virtual ~SoundServer() = default;

@@ -10,7 +10,7 @@ namespace zivra::platform::sound {
 // destroyed; the end of the sound runs straight into its start, so a sound of whole periods
 // loops without a seam. Every sample is scaled by the player's volume, a linear gain (1 = as
 // recorded). The stream belongs to Zivra's process and is therefore never taken
-// onto Zivra's own system-audio tap. Main thread only.
+// onto Zivra's own system-audio tap. Main thread only; play() and stop() throw nothing.
 class TonePlayer {
 public:
     virtual ~TonePlayer() = default;
