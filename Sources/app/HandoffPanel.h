@@ -19,7 +19,7 @@ class QRCodeView;
 // The popover's Handoff panel: starts and stops the Handoff and shows the phone the QR code of
 // the page's address, with the server's status and the address itself. It keeps nothing: it
 // redraws from the server's properties whenever one changes. Main thread only; the server must
-// outlive the panel, whose parent owns it.
+// outlive the panel, whose parent owns it. Throws nothing but std::bad_alloc.
 class HandoffPanel : public SidePanelFrame {
     Q_OBJECT
 public:

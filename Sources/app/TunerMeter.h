@@ -12,6 +12,7 @@ namespace zivra::app {
 // one in the accent colour) and an upward pointer under it at the deviation, clamped to the
 // ends. The pointer is in the accent colour while the deviation is within 5 cents, in the text
 // colour beyond, and slides to a new value in 0.05 s. Main thread only; the parent owns it.
+// Throws nothing but std::bad_alloc.
 class TunerMeter : public QWidget {
     Q_OBJECT
 public:

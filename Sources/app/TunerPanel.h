@@ -19,7 +19,8 @@ class TunerMeter;
 // The popover's tuner panel: the note the microphone hears with its cents, frequency and meter,
 // the button that starts and stops listening, and the reference tone's note menu and button.
 // It keeps nothing itself and redraws from the tuner's properties whenever one changes. Main
-// thread only; the tuner must outlive the panel.
+// thread only; the tuner must outlive the panel, whose parent owns it; it keeps back. Throws
+// nothing but std::bad_alloc.
 class TunerPanel : public SidePanelFrame {
     Q_OBJECT
 public:

@@ -14,7 +14,10 @@ namespace zivra::platform::sound {
 
 // One connection to the sound server with its own event thread. Every libpulse
 // call on the connection is made either on that thread (in callbacks) or with
-// the loop locked (Lock). Connecting blocks until the server answers.
+// the loop locked (Lock). Connecting blocks until the server answers. Held by
+// value by each stream object and shared by the sound server with its tap;
+// context() and mainloop() are borrowed for the loop's lifetime. Only the
+// constructor throws; the rest throws nothing but std::bad_alloc.
 class PulseLoop {
 public:
     // Names the event thread threadName and connects; throws SoundError with
