@@ -9,9 +9,10 @@ namespace zivra::audio {
 // Owns one mirrored ring for exactly one producer and one consumer. A ring
 // whose mapping failed has no storage: it stores nothing and reads nothing.
 // Producers and the render path work on buffer() with the MirrorBuffer
-// operations; read() serves consumers that want a copy. Created and destroyed
-// on the main thread, usually held by shared_ptr by the engine and its audio
-// callbacks; buffer() is borrowed for the ring's lifetime. Nothing throws.
+// operations; read() serves consumers that want a copy. Destroyed only once
+// neither side runs; the engine and its audio callbacks share theirs through
+// shared_ptr, the Handoff streamer holds its own. buffer() is borrowed for the
+// ring's lifetime. Nothing throws.
 class RingBuffer {
 public:
     explicit RingBuffer(std::uint32_t capacity);
