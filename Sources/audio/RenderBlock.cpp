@@ -28,6 +28,15 @@ constexpr double ringKeepSeconds = 1.5 * platform::sound::captureFragmentSeconds
 // backlog goes unnoticed for no longer than this.
 constexpr double levelWindowSeconds = 0.2;
 
+// A raise for underruns goes back by keepFrames over this many quiet windows
+// (about three seconds): long enough that a busy spell does not run the ring
+// dry again at once, short enough that the one-off underruns of a stall leave
+// the delay raised only briefly.
+constexpr std::uint32_t raiseDecayWindows = 16;
+
+// Underruns raise the kept surplus by at most this.
+constexpr double maxRaiseSeconds = 0.03;
+
 struct Blend {
     float a;
     float b;
@@ -67,6 +76,31 @@ const float* dropBacklog(const float* in, std::uint32_t drop, std::uint32_t fade
     return next;
 }
 
+// Closes a window of the level watch: returns the frames to drop, and moves
+// the raise the underruns earned.
+std::uint32_t endWindow(RingLevelWatch& watch, const RingLevel& level) {
+    std::uint32_t drop = 0;
+    if (watch.underran) {
+        const std::uint32_t raised =
+            std::min(watch.raiseFrames + level.keepFrames, level.maxRaiseFrames);
+        watch.lastRaise = raised - watch.raiseFrames;
+        watch.raiseFrames = raised;
+    } else {
+        if (watch.lowestSurplus > level.limitFrames + watch.raiseFrames) {
+            // A backlog right after underruns: the capture side had stalled
+            // too, so they tell nothing of the jitter, and their raise goes.
+            watch.raiseFrames -= watch.lastRaise;
+            drop = watch.lowestSurplus - level.keepFrames - watch.raiseFrames;
+        }
+        watch.raiseFrames -= std::min(watch.raiseFrames, level.keepFrames / raiseDecayWindows);
+        watch.lastRaise = 0;
+    }
+    watch.lowestSurplus = std::numeric_limits<std::uint32_t>::max();
+    watch.renderedFrames = 0;
+    watch.underran = false;
+    return drop;
+}
+
 } // namespace
 
 RingLevel RingLevel::forSampleRate(double sampleRate) {
@@ -74,7 +108,7 @@ RingLevel RingLevel::forSampleRate(double sampleRate) {
         return static_cast<std::uint32_t>(std::lround(sampleRate * seconds));
     };
     return RingLevel{frames(ringKeepSeconds), frames(ringKeepSeconds + ringSlackSeconds),
-                     frames(levelWindowSeconds)};
+                     frames(levelWindowSeconds), frames(maxRaiseSeconds)};
 }
 
 void renderFromRing(MirrorBuffer& ring, const AudioParameters& parameters, bool& isSilence,
@@ -93,6 +127,7 @@ void renderFromRing(MirrorBuffer& ring, const AudioParameters& parameters, bool&
         isSilence = true;
         counters.underruns.fetch_add(1, std::memory_order_relaxed);
         watch.lowestSurplus = 0;
+        watch.underran = true;
         return;
     }
     const auto* in = static_cast<const float*>(source);
@@ -101,12 +136,11 @@ void renderFromRing(MirrorBuffer& ring, const AudioParameters& parameters, bool&
     watch.renderedFrames += frameCount;
     if (watch.renderedFrames >= level.windowFrames) {
         // The surplus now is at least the lowest one, so all of the drop is there.
-        if (watch.lowestSurplus > level.limitFrames) {
-            dropped = watch.lowestSurplus - level.keepFrames;
+        dropped = endWindow(watch, level);
+        if (dropped > 0) {
             in = dropBacklog(in, dropped, std::min(frameCount, trimCrossfadeFrames));
             counters.trims.fetch_add(1, std::memory_order_relaxed);
         }
-        watch = RingLevelWatch{};
     }
 
     const AudioParameters::Values values = parameters.snapshot();

@@ -19,7 +19,10 @@ namespace zivra::audio {
 // otherwise keep the backlog, and the delay, for good. The render path
 // watches the surplus left after each request over a window: a surplus that
 // never went below limitFrames was never needed, and all of it but keepFrames
-// is dropped.
+// is dropped. A window with underruns raises both by keepFrames (up to
+// maxRaiseFrames), since the machine's jitter just outgrew them, unless a
+// backlog follows at once (a stall, not jitter); each window without one takes
+// a little of the raise back.
 struct RingLevel {
     // Surplus kept after a drop: room for the jitter of capture and render.
     std::uint32_t keepFrames = 0;
@@ -28,15 +31,21 @@ struct RingLevel {
     // Frames rendered per window; a window spans several capture fragments
     // and render requests, so the lowest surplus in it is what was spare.
     std::uint32_t windowFrames = 0;
+    // The most an underrun-driven raise may add to keepFrames and limitFrames.
+    std::uint32_t maxRaiseFrames = 0;
 
     // The level for a stream at sampleRate. Any thread; throws nothing.
     static RingLevel forSampleRate(double sampleRate);
 };
 
-// The render thread's running measure of the surplus in the current window.
+// The render thread's running measure of the surplus in the current window,
+// and the raise the underruns so far have earned.
 struct RingLevelWatch {
     std::uint32_t lowestSurplus = std::numeric_limits<std::uint32_t>::max();
     std::uint32_t renderedFrames = 0;
+    bool underran = false;
+    std::uint32_t raiseFrames = 0;
+    std::uint32_t lastRaise = 0; // what the window before added to raiseFrames
 };
 
 // What the render path counts, for diagnostics and benchmarks. Written by the

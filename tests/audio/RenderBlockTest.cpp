@@ -179,6 +179,7 @@ TEST_F(RenderBlockTest, RingLevelFollowsTheSampleRate) {
     EXPECT_EQ(at48k.keepFrames, 360u);
     EXPECT_EQ(at48k.limitFrames, 456u);
     EXPECT_EQ(at48k.windowFrames, 9600u);
+    EXPECT_EQ(at48k.maxRaiseFrames, 1440u);
     const RingLevel at44k = RingLevel::forSampleRate(44100);
     EXPECT_EQ(at44k.keepFrames, 331u);
     EXPECT_EQ(at44k.limitFrames, 419u);
@@ -244,6 +245,39 @@ TEST_F(RenderBlockTest, UnderrunsAreCountedAndLoseNothing) {
     EXPECT_TRUE(render(out));
     EXPECT_EQ(counters.underruns.load(), 2u);
     EXPECT_EQ(MirrorBufferFillCount(&ring.buffer()), 100u * 8);
+}
+
+// A machine whose jitter ran the ring dry gets more room: the surplus kept
+// after a drop grows with each underrun and shrinks again while none comes.
+TEST_F(RenderBlockTest, UnderrunsRaiseTheKeptSurplusForAWhile) {
+    level = RingLevel{240, 480, 256, 720};
+    Output out(256);
+    storeFrames(ring, ramp(100));
+    EXPECT_TRUE(render(out)); // underrun
+    EXPECT_TRUE(render(out)); // another in the same window raises no further
+    storeFrames(ring, ramp(156 + 600));
+    EXPECT_FALSE(render(out)); // the window saw underruns: nothing dropped, raise 240
+    storeFrames(ring, ramp(256));
+    EXPECT_FALSE(render(out)); // 600 spare, within the raised limit of 720
+    EXPECT_EQ(counters.trims.load(), 0u);
+
+    storeFrames(ring, ramp(2000));
+    EXPECT_FALSE(render(out)); // a backlog: dropped down to the raised keep, less 240 / 16
+    EXPECT_EQ(counters.trims.load(), 1u);
+    EXPECT_EQ(MirrorBufferFillCount(&ring.buffer()), (240u + 240 - 15) * 8);
+}
+
+// Underruns that a backlog follows at once come from a stall of both sides,
+// not from jitter: the delay goes back to where it was before.
+TEST_F(RenderBlockTest, UnderrunsOfAStallDoNotRaiseTheKeptSurplus) {
+    level = RingLevel{240, 480, 256, 720};
+    Output out(256);
+    EXPECT_TRUE(render(out));
+    storeFrames(ring, ramp(256 + 5000));
+    EXPECT_FALSE(render(out)); // the underrun window: raise 240
+    EXPECT_FALSE(render(out)); // the backlog right after: raise undone, dropped to keep
+    EXPECT_EQ(counters.trims.load(), 1u);
+    EXPECT_EQ(MirrorBufferFillCount(&ring.buffer()), 240u * 8);
 }
 
 } // namespace zivra::audio
