@@ -14,6 +14,15 @@ namespace vuzozar {
 
 namespace {
 
+// The listening socket, or a SocketError when the server never listened: a
+// caller asking too early learns it instead of reading through null.
+std::shared_ptr<Socket> listening(const std::shared_ptr<Socket>& socket) {
+    if (!socket) {
+        throw SocketError(SocketError::Kind::getSockNameFailed, "the server is not listening");
+    }
+    return socket;
+}
+
 void applyPriority(Priority priority) {
     int nice = 0;
     switch (priority) {
@@ -99,11 +108,11 @@ std::shared_ptr<Socket> HttpServerIO::listeningSocket() {
 }
 
 int HttpServerIO::port() {
-    return listeningSocket()->port();
+    return listening(listeningSocket())->port();
 }
 
 bool HttpServerIO::isIPv4() {
-    return listeningSocket()->isIPv4();
+    return listening(listeningSocket())->isIPv4();
 }
 
 void HttpServerIO::start(uint16_t port, bool forceIPv4, Priority priority) {

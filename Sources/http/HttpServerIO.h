@@ -75,8 +75,7 @@ public:
     bool operating() const { return state() == HttpServerIOState::running; }
 
     // The listening socket's port (the one the system chose for port 0).
-    // Any thread, only once start() has run; after stop() both throw
-    // SocketError.
+    // Any thread; before any start() and after stop() both throw SocketError.
     int port();
     bool isIPv4();
 

@@ -37,6 +37,8 @@ protected:
 
 TEST_F(RunningServer, StartAndStopStates) {
     EXPECT_EQ(server->state(), HttpServerIO::HttpServerIOState::stopped);
+    EXPECT_THROW(server->port(), SocketError) << "no port before the first start";
+    EXPECT_THROW(server->isIPv4(), SocketError);
     EXPECT_FALSE(server->operating());
     server->stop(); // nothing to stop
     EXPECT_EQ(server->state(), HttpServerIO::HttpServerIOState::stopped);
