@@ -1,6 +1,7 @@
 #include "platform/sound/PulseOutputGraph.h"
 
 #include "platform/sound/PulseQueries.h"
+#include "platform/sound/PulseStreams.h"
 #include "platform/sound/SoundError.h"
 
 #include <pulse/error.h>
@@ -93,10 +94,10 @@ void PulseOutputGraph::start() {
     pa_channel_map_init_stereo(&map);
     stream_ = pa_stream_new(loop_.context(), streamName, &spec, &map);
     if (!stream_) {
-        throw SoundError(loop_.lastError(), loop_.describe(loop_.lastError()));
+        pulse::fail(loop_);
     }
     pa_stream_set_write_callback(stream_, &PulseOutputGraph::onWrite, this);
-    pa_stream_set_state_callback(stream_, &PulseOutputGraph::onStateChanged, this);
+    pa_stream_set_state_callback(stream_, &pulse::signalLoop, &loop_);
     pa_buffer_attr attr;
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(targetLatency, &spec));
@@ -105,65 +106,29 @@ void PulseOutputGraph::start() {
     attr.fragsize = static_cast<std::uint32_t>(-1);
     const auto flags =
         static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY);
-    int error = 0;
     if (pa_stream_connect_playback(stream_, sinkName_ ? sinkName_->c_str() : nullptr, &attr, flags,
                                    nullptr, nullptr) < 0) {
-        error = loop_.lastError();
-    } else {
-        for (;;) {
-            const pa_stream_state_t state = pa_stream_get_state(stream_);
-            if (state == PA_STREAM_READY) {
-                return;
-            }
-            if (!PA_STREAM_IS_GOOD(state)) {
-                error = loop_.lastError();
-                break;
-            }
-            pa_threaded_mainloop_wait(loop_.mainloop());
-        }
+        // Read before the release, whose own calls would set it anew.
+        const int error = loop_.lastError();
+        pulse::release(stream_);
+        throw SoundError(error, loop_.describe(error));
     }
-    pa_stream_set_write_callback(stream_, nullptr, nullptr);
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    pa_stream_disconnect(stream_);
-    pa_stream_unref(stream_);
-    stream_ = nullptr;
-    throw SoundError(error, loop_.describe(error));
+    pulse::awaitReady(loop_, stream_);
 }
 
 void PulseOutputGraph::stop() {
     // Write requests run with the loop locked: once it is held here no render
-    // cycle runs, and after the disconnect none is requested any more.
+    // cycle runs, and after the release none is requested any more.
     PulseLoop::Lock lock(loop_);
-    if (!stream_) {
-        return;
-    }
-    pa_stream_set_write_callback(stream_, nullptr, nullptr);
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    pa_stream_disconnect(stream_);
-    pa_stream_unref(stream_);
-    stream_ = nullptr;
+    pulse::release(stream_);
 }
 
 void PulseOutputGraph::onWrite(pa_stream* stream, std::size_t bytes, void* self) {
     auto& graph = static_cast<PulseOutputGraph*>(self)->graph_;
-    constexpr std::size_t frameBytes = 2 * sizeof(float);
-    while (bytes >= frameBytes) {
-        void* data = nullptr;
-        std::size_t size = bytes;
-        if (pa_stream_begin_write(stream, &data, &size) < 0 || !data || size < frameBytes) {
-            return;
-        }
-        const std::size_t frames = size / frameBytes;
-        graph.render(static_cast<float*>(data), static_cast<std::uint32_t>(frames));
-        if (pa_stream_write(stream, data, frames * frameBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
-            return;
-        }
-        bytes -= std::min(bytes, frames * frameBytes);
-    }
-}
-
-void PulseOutputGraph::onStateChanged(pa_stream*, void* self) {
-    static_cast<PulseOutputGraph*>(self)->loop_.signal();
+    pulse::writeRequested(stream, bytes, 2 * sizeof(float),
+                          [&graph](float* data, std::size_t frames) {
+                              graph.render(data, static_cast<std::uint32_t>(frames));
+                          });
 }
 
 } // namespace zivra::platform::sound

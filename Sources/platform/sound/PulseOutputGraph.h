@@ -37,7 +37,6 @@ public:
 
 private:
     static void onWrite(pa_stream* stream, std::size_t bytes, void* self);
-    static void onStateChanged(pa_stream* stream, void* self);
 
     StreamFormat format_;
     PulseLoop loop_;

@@ -4,9 +4,12 @@
 
 #include <pulse/stream.h>
 
-// Steps that the microphone and the tone player take alike on their streams. Each expects the
-// loop to be locked by the caller (main thread). The streams stay the caller's; release()
-// and signalLoop() throw nothing.
+#include <algorithm>
+#include <cstddef>
+
+// Steps that the microphone, the tone player and the output graph take alike on their streams. Each
+// expects the loop to be locked by the caller (main thread). The streams stay the caller's;
+// release() and signalLoop() throw nothing.
 namespace zivra::platform::sound::pulse {
 
 // Waits until a connected stream is ready. When it fails instead, releases the stream and
@@ -24,5 +27,26 @@ void release(pa_stream*& stream);
 // The state callback of the streams: wakes whoever waits on the loop (a PulseLoop*). Runs on
 // the loop's event thread.
 void signalLoop(pa_stream* stream, void* loop);
+
+// Answers a playback stream's request for `bytes`: in the blocks the server hands out, each
+// filled by fill(float* data, std::size_t frames) with interleaved frames of frameBytes. Runs
+// on the loop's event thread (the write callback); allocates nothing and throws what fill
+// throws. A block the server refuses ends the answer; the server asks again.
+template <typename Fill>
+void writeRequested(pa_stream* stream, std::size_t bytes, std::size_t frameBytes, Fill&& fill) {
+    while (bytes >= frameBytes) {
+        void* data = nullptr;
+        std::size_t size = bytes;
+        if (pa_stream_begin_write(stream, &data, &size) < 0 || !data || size < frameBytes) {
+            return;
+        }
+        const std::size_t frames = size / frameBytes;
+        fill(static_cast<float*>(data), frames);
+        if (pa_stream_write(stream, data, frames * frameBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+            return;
+        }
+        bytes -= std::min(bytes, frames * frameBytes);
+    }
+}
 
 } // namespace zivra::platform::sound::pulse

@@ -85,20 +85,10 @@ void PulseTonePlayer::stop() {
 
 void PulseTonePlayer::onWrite(pa_stream* stream, std::size_t bytes, void* self) {
     auto* player = static_cast<PulseTonePlayer*>(self);
-    const std::size_t frameBytes = player->sound_.channels * sizeof(float);
-    while (bytes >= frameBytes) {
-        void* data = nullptr;
-        std::size_t size = bytes;
-        if (pa_stream_begin_write(stream, &data, &size) < 0 || !data || size < frameBytes) {
-            return;
-        }
-        const std::size_t frames = size / frameBytes;
-        player->fill(static_cast<float*>(data), frames * player->sound_.channels);
-        if (pa_stream_write(stream, data, frames * frameBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
-            return;
-        }
-        bytes -= std::min(bytes, frames * frameBytes);
-    }
+    pulse::writeRequested(stream, bytes, player->sound_.channels * sizeof(float),
+                          [player](float* data, std::size_t frames) {
+                              player->fill(data, frames * player->sound_.channels);
+                          });
 }
 
 void PulseTonePlayer::fill(float* out, std::size_t samples) {
