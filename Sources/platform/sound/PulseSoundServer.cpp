@@ -12,6 +12,7 @@
 #include <QMetaObject>
 
 #include <pulse/introspect.h>
+#include <pulse/rtclock.h>
 
 #include <chrono>
 #include <thread>
@@ -23,6 +24,11 @@ namespace {
 // acknowledged it (about 10 ms on PipeWire); callers read it right away.
 constexpr auto defaultSettleStep = std::chrono::milliseconds(2);
 constexpr int defaultSettleSteps = 500;
+
+// After a server event an unchanged default is asked again this often, this
+// far apart, before the event counts as some other change of the server.
+constexpr int defaultSettleChecks = 5;
+constexpr pa_usec_t defaultSettleCheckDelay = 20 * PA_USEC_PER_MSEC;
 
 } // namespace
 
@@ -55,6 +61,11 @@ void PulseSoundServer::disconnect() {
             pa_operation_cancel(defaultQuery_);
             pa_operation_unref(defaultQuery_);
             defaultQuery_ = nullptr;
+        }
+        if (settleTimer_) {
+            pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_->mainloop());
+            api->time_free(settleTimer_);
+            settleTimer_ = nullptr;
         }
     }
     loop_.reset();
@@ -98,6 +109,7 @@ void PulseSoundServer::onEvent(PulseLoop& loop, pa_subscription_event_type_t typ
     if (facility == PA_SUBSCRIPTION_EVENT_SINK && kind != PA_SUBSCRIPTION_EVENT_CHANGE) {
         notify(DeviceChange::SinkList);
     } else if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
+        settleChecks_ = defaultSettleChecks;
         checkDefaultSink(loop.context());
     }
 }
@@ -118,12 +130,26 @@ void PulseSoundServer::onServerInfo(pa_context* context, const pa_server_info* i
     const std::string name = info && info->default_sink_name ? info->default_sink_name : "";
     if (name != server->knownDefault_) {
         server->knownDefault_ = name;
+        server->settleChecks_ = 0;
         server->notify(DeviceChange::DefaultSink);
+    } else if (server->settleChecks_ > 0 && !server->settleTimer_ && !server->recheckDefault_) {
+        --server->settleChecks_;
+        server->settleTimer_ =
+            pa_context_rttime_new(context, pa_rtclock_now() + defaultSettleCheckDelay,
+                                  &PulseSoundServer::onSettleTimer, server);
     }
     if (server->recheckDefault_) {
         server->recheckDefault_ = false;
         server->checkDefaultSink(context);
     }
+}
+
+void PulseSoundServer::onSettleTimer(pa_mainloop_api* api, pa_time_event* event, const timeval*,
+                                     void* self) {
+    auto* server = static_cast<PulseSoundServer*>(self);
+    api->time_free(event);
+    server->settleTimer_ = nullptr;
+    server->checkDefaultSink(server->loop_->context());
 }
 
 void PulseSoundServer::notify(DeviceChange change) {

@@ -45,6 +45,8 @@ private:
     void onEvent(PulseLoop& loop, pa_subscription_event_type_t type);
     void checkDefaultSink(pa_context* context);
     static void onServerInfo(pa_context* context, const pa_server_info* info, void* self);
+    static void onSettleTimer(pa_mainloop_api* api, pa_time_event* event, const timeval*,
+                              void* self);
     void notify(DeviceChange change);
 
     std::shared_ptr<PulseLoop> loop_;
@@ -54,6 +56,10 @@ private:
     std::string knownDefault_;
     pa_operation* defaultQuery_ = nullptr;
     bool recheckDefault_ = false;
+    // A server event can come before the server's information shows the new
+    // default: an unchanged answer is asked again a few times, a moment apart.
+    int settleChecks_ = 0;
+    pa_time_event* settleTimer_ = nullptr;
     std::map<ListenerId, Listener> listeners_;
     ListenerId nextListener_ = 1;
 };
