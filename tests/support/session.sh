@@ -105,7 +105,12 @@ if ((sound)); then
 fi
 
 if ((x)); then
-  "${tied[@]}" Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp >>"$log" 2>&1 5>"$root/display" &
+  # -displayfd: the server takes the first display whose socket it can bind, so
+  # sessions started at the same moment never share one. -noreset: by default
+  # the server resets when its last client leaves and drops every client that
+  # connects meanwhile; on a busy machine the tray host, starting right after
+  # the readiness probe left, was dropped ("cannot open display").
+  "${tied[@]}" Xvfb -displayfd 5 -noreset -screen 0 1280x800x24 -nolisten tcp >>"$log" 2>&1 5>"$root/display" &
   pids+=($!)
   wait_for 10 test -s "$root/display" || fail "Xvfb did not start"
   export DISPLAY=":$(head -n1 "$root/display")"
