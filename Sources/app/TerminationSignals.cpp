@@ -5,10 +5,11 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
-#include <cerrno>
-#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 
 namespace zivra::app {
 namespace {

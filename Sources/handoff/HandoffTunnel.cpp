@@ -12,9 +12,9 @@
 #include <QStringDecoder>
 #include <QTimer>
 
-#include <csignal>
 #include <sys/prctl.h>
 
+#include <csignal>
 #include <utility>
 
 namespace zivra::handoff {

@@ -2,13 +2,14 @@
 
 #include "http/Strings.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <dirent.h>
-#include <memory>
-#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <optional>
 
 namespace vuzozar {
 

@@ -4,11 +4,12 @@
 #include "http/Print.h"
 #include "http/Strings.h"
 
-#include <stdexcept>
 #include <sys/resource.h>
+#include <unistd.h>
+
+#include <stdexcept>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 
 namespace vuzozar {
 

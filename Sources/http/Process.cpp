@@ -1,7 +1,8 @@
 #include "http/Process.h"
 
-#include <csignal>
 #include <unistd.h>
+
+#include <csignal>
 #include <vector>
 
 namespace vuzozar {

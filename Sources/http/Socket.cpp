@@ -2,12 +2,7 @@
 
 #include "http/Strings.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
-#include <cerrno>
-#include <csignal>
-#include <cstring>
-#include <ctime>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -16,8 +11,14 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
-#include <thread>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <thread>
 
 namespace vuzozar {
 

@@ -3,6 +3,9 @@
 #include "http/File.h"
 #include "http/SocketError.h"
 
+#include <sys/socket.h>
+#include <sys/uio.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -12,8 +15,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <sys/socket.h>
-#include <sys/uio.h>
 #include <vector>
 
 namespace vuzozar {

@@ -19,10 +19,10 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 
-#include <optional>
-
 #include <sys/resource.h>
 #include <unistd.h>
+
+#include <optional>
 
 namespace zivra::app {
 namespace {

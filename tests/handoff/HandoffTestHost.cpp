@@ -26,9 +26,10 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <iostream>
-#include <unistd.h>
 
 namespace zivra::handoff {
 

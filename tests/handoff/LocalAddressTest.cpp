@@ -1,10 +1,10 @@
 #include "handoff/LocalAddress.h"
 
+#include <gtest/gtest.h>
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
-
-#include <gtest/gtest.h>
 
 #include <deque>
 #include <string>

@@ -4,12 +4,13 @@
 #include "http/Sha1.h"
 #include "http/Strings.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <gtest/gtest.h>
 #include <thread>
 
 namespace vuzozar {

@@ -3,8 +3,9 @@
 #include "http/HttpResponse.h"
 #include "http/HttpServer.h"
 
-#include <cmath>
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 namespace vuzozar {
 

@@ -1,8 +1,9 @@
 #include "http/HttpRouter.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <atomic>
-#include <gtest/gtest.h>
 #include <thread>
 
 namespace vuzozar {

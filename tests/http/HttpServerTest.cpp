@@ -3,8 +3,9 @@
 
 #include "http/HttpServer.h"
 
-#include <atomic>
 #include <gtest/gtest.h>
+
+#include <atomic>
 #include <thread>
 
 namespace vuzozar {

@@ -2,10 +2,11 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <stdexcept>
-#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <stdexcept>
+#include <string>
 
 namespace vuzozar {
 

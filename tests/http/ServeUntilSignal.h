@@ -3,10 +3,11 @@
 #include "http/HttpServer.h"
 #include "http/Print.h"
 
+#include <pthread.h>
+
 #include <chrono>
 #include <csignal>
 #include <memory>
-#include <pthread.h>
 #include <thread>
 
 namespace vuzozar {

@@ -2,10 +2,11 @@
 
 #include "http/Socket.h"
 
-#include <memory>
-#include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <memory>
+#include <string_view>
 
 namespace vuzozar {
 

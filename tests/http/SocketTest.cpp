@@ -2,16 +2,18 @@
 
 #include "http/File.h"
 
+#include <gtest/gtest.h>
+
 #include <arpa/inet.h>
-#include <atomic>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <thread>
 
 namespace vuzozar {

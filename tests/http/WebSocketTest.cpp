@@ -6,9 +6,10 @@
 #include "http/HttpServer.h"
 #include "http/WebSocket.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <condition_variable>
-#include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
 

@@ -1,12 +1,13 @@
 #define _GNU_SOURCE
 #include "MirrorBuffer/C/MirrorBuffer.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #if UINTPTR_MAX == UINT64_MAX
 _Static_assert(sizeof(MirrorBuffer) == 32, "MirrorBuffer is 32 bytes on 64-bit targets");

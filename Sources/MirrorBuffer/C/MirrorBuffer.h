@@ -18,11 +18,12 @@
  * Produce. C: nothing throws.
  */
 
+#include <sys/types.h>
+
 #include <assert.h>
 #include <stdbool.h>
 #include <stddef.h>
 #include <stdint.h>
-#include <sys/types.h>
 
 #ifdef __cplusplus
 extern "C" {

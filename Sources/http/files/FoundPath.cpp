@@ -2,11 +2,12 @@
 
 #include "http/File.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace vuzozar {
 

@@ -3,9 +3,10 @@
 #include "http/files/Descriptor.h"
 #include "http/files/OpenedFile.h"
 
+#include <sys/stat.h>
+
 #include <optional>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 namespace vuzozar {

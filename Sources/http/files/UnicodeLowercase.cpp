@@ -2,9 +2,10 @@
 
 #include "http/Strings.h"
 
+#include <locale.h>
+
 #include <clocale>
 #include <cwctype>
-#include <locale.h>
 
 namespace vuzozar {
 

@@ -8,13 +8,14 @@
 #include "http/Print.h"
 #include "http/sample/DemoServer.h"
 
+#include <pthread.h>
+
 #include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <exception>
 #include <optional>
-#include <pthread.h>
 #include <string_view>
 #include <thread>
 

@@ -4,10 +4,11 @@
 #include "http/HttpServer.h"
 #include "http/files/FileHandlers.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <gtest/gtest.h>
 #include <thread>
 
 namespace vuzozar {

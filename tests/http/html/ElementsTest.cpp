@@ -6,6 +6,7 @@
 #include "http/html/ScopesBuffer.h"
 
 #include <gtest/gtest.h>
+
 #include <map>
 #include <set>
 #include <stdexcept>

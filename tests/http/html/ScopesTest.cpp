@@ -12,6 +12,7 @@
 #include "http/html/ScopesBuffer.h"
 
 #include <gtest/gtest.h>
+
 #include <latch>
 #include <string>
 #include <thread>
