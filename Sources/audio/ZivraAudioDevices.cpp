@@ -123,10 +123,10 @@ void ZivraAudio::startListeningForDeviceChanges() {
             });
         };
     };
-    o.deviceListener = o.environment.sound->addListener(DeviceChange::SinkList,
+    o.deviceListener = o.environment.sound->addListener(DeviceChange::sinkList,
                                                         later(&ZivraAudio::refreshOutputDevices));
     o.defaultOutputListener = o.environment.sound->addListener(
-        DeviceChange::DefaultSink, later(&ZivraAudio::restartIfRunning));
+        DeviceChange::defaultSink, later(&ZivraAudio::restartIfRunning));
 }
 
 void ZivraAudio::stopListeningForDeviceChanges() {

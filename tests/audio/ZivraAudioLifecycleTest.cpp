@@ -137,14 +137,14 @@ TEST_F(LifecycleTest, MixerWithoutChannelsGetsNoTap) {
 
 TEST_F(LifecycleTest, DefaultOutputChangeRestartsOnlyWhileRunning) {
     engine();
-    server->notify(zivra::platform::sound::DeviceChange::DefaultSink);
+    server->notify(zivra::platform::sound::DeviceChange::defaultSink);
     settle();
     EXPECT_EQ(server->count("create graph"), 0);
 
     engine().setPitchEnabled(true);
     settle();
     server->defaultSinkIndex = 41;
-    server->notify(zivra::platform::sound::DeviceChange::DefaultSink);
+    server->notify(zivra::platform::sound::DeviceChange::defaultSink);
     settle();
     EXPECT_EQ(server->count("create graph"), 2);
     EXPECT_EQ(server->live("graph"), 1);
@@ -158,7 +158,7 @@ TEST_F(LifecycleTest, DefaultOutputChangeRestartsOnlyWhileRunning) {
 TEST_F(LifecycleTest, DeviceListChangesRefreshTheList) {
     engine();
     server->sinkList.push_back({42, "usb", "USB Audio", 2});
-    server->notify(zivra::platform::sound::DeviceChange::SinkList);
+    server->notify(zivra::platform::sound::DeviceChange::sinkList);
     EXPECT_EQ(engine().outputDevices().size(), 2) << "answered in a later task";
     settle();
     EXPECT_EQ(engine().outputDevices().size(), 3);

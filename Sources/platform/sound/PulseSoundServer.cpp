@@ -107,7 +107,7 @@ void PulseSoundServer::onEvent(PulseLoop& loop, pa_subscription_event_type_t typ
     const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
     const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
     if (facility == PA_SUBSCRIPTION_EVENT_SINK && kind != PA_SUBSCRIPTION_EVENT_CHANGE) {
-        notify(DeviceChange::SinkList);
+        notify(DeviceChange::sinkList);
     } else if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
         settleChecks_ = defaultSettleChecks;
         checkDefaultSink(loop.context());
@@ -131,7 +131,7 @@ void PulseSoundServer::onServerInfo(pa_context* context, const pa_server_info* i
     if (name != server->knownDefault_) {
         server->knownDefault_ = name;
         server->settleChecks_ = 0;
-        server->notify(DeviceChange::DefaultSink);
+        server->notify(DeviceChange::defaultSink);
     } else if (server->settleChecks_ > 0 && !server->settleTimer_ && !server->recheckDefault_) {
         --server->settleChecks_;
         server->settleTimer_ =

@@ -24,8 +24,8 @@ struct SinkInfo {
 
 // The two device changes that can be followed.
 enum class DeviceChange {
-    SinkList,    // a sink appeared or disappeared
-    DefaultSink, // the server's default sink is another one
+    sinkList,    // a sink appeared or disappeared
+    defaultSink, // the server's default sink is another one
 };
 
 // Identifies a registered listener; 0 means "not registered".

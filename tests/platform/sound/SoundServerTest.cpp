@@ -70,7 +70,7 @@ TEST_F(SoundServerTest, ReadsAndSetsTheDefaultSink) {
 
 TEST_F(SoundServerTest, FollowsDefaultChangesMadeByOthers) {
     int changes = 0;
-    const ListenerId id = server->addListener(DeviceChange::DefaultSink, [&] {
+    const ListenerId id = server->addListener(DeviceChange::defaultSink, [&] {
         EXPECT_EQ(QThread::currentThread(), QCoreApplication::instance()->thread());
         ++changes;
     });
@@ -89,9 +89,9 @@ TEST_F(SoundServerTest, FollowsDefaultChangesMadeByOthers) {
 
 TEST_F(SoundServerTest, FollowsTheSinkListAndStopsAfterRemoval) {
     int listChanges = 0, defaultChanges = 0;
-    const ListenerId list = server->addListener(DeviceChange::SinkList, [&] { ++listChanges; });
+    const ListenerId list = server->addListener(DeviceChange::sinkList, [&] { ++listChanges; });
     const ListenerId other =
-        server->addListener(DeviceChange::DefaultSink, [&] { ++defaultChanges; });
+        server->addListener(DeviceChange::defaultSink, [&] { ++defaultChanges; });
     ASSERT_NE(list, 0u);
     ASSERT_NE(other, list);
 
@@ -113,7 +113,7 @@ TEST_F(SoundServerTest, FollowsTheSinkListAndStopsAfterRemoval) {
 
 TEST_F(SoundServerTest, ListenerRemovedBeforeDeliveryIsNotCalled) {
     int calls = 0;
-    const ListenerId id = server->addListener(DeviceChange::DefaultSink, [&] { ++calls; });
+    const ListenerId id = server->addListener(DeviceChange::defaultSink, [&] { ++calls; });
     ASSERT_NE(id, 0u);
     // The change is announced while no events are processed; the removal
     // comes first on the main thread.

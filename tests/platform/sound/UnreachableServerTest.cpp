@@ -26,7 +26,7 @@ TEST(UnreachableServerTest, AnswersNothingAndFailsWithTheServersMessage) {
         EXPECT_STREQ(error.what(), pa_strerror(PA_ERR_CONNECTIONREFUSED));
     }
     EXPECT_EQ(server->setDefaultSink(0), PA_ERR_CONNECTIONREFUSED);
-    EXPECT_EQ(server->addListener(DeviceChange::SinkList, [] {}), 0u);
+    EXPECT_EQ(server->addListener(DeviceChange::sinkList, [] {}), 0u);
 
     try {
         server->createTap({"Zivra Tap", std::nullopt});
