@@ -19,6 +19,11 @@ struct ZivraAudioEnvironment {
     // Waits without blocking the main thread, then runs the continuation on
     // it. The default uses a main-loop timer.
     std::function<void(std::chrono::milliseconds, std::function<void()>)> sleep;
+
+    // The desktop's sound server (its client connects on first use) and the
+    // process-wide permission; sleep is left to the engine's main-loop timer.
+    // Main thread; throws nothing but std::bad_alloc.
+    static ZivraAudioEnvironment system();
 };
 
 } // namespace zivra::audio

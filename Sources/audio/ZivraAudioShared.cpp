@@ -3,20 +3,16 @@
 
 namespace zivra::audio {
 
-namespace {
-
-ZivraAudio* createShared() {
+ZivraAudioEnvironment ZivraAudioEnvironment::system() {
     ZivraAudioEnvironment environment;
     environment.sound = platform::sound::createSoundServer();
-    return new ZivraAudio(std::move(environment));
+    return environment;
 }
-
-} // namespace
 
 ZivraAudio& ZivraAudio::shared() {
     // Kept for the life of the process and never destroyed: the engine's
     // teardown belongs to cleanup(), not to static destruction.
-    static ZivraAudio* const instance = createShared();
+    static ZivraAudio* const instance = new ZivraAudio(ZivraAudioEnvironment::system());
     return *instance;
 }
 

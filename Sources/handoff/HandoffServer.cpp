@@ -48,7 +48,7 @@ const QStringList HandoffServer::defaultCloudflaredSearchPaths = {
     QStringLiteral("/usr/bin/cloudflared"),
 };
 
-HandoffServer::HandoffServer(Environment environment, QObject* parent)
+HandoffServer::HandoffServer(HandoffServerEnvironment environment, QObject* parent)
     : QObject(parent), environment_(std::move(environment)), status_(offText),
       server_(std::make_shared<vuzozar::HttpServer>()),
       core_(std::make_shared<Core>(this, environment_)), sender_(std::make_unique<QThreadPool>()) {

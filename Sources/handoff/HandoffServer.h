@@ -1,30 +1,25 @@
 #pragma once
 
+#include "handoff/HandoffServerEnvironment.h"
+
 #include <QImage>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 
 class QProcess;
 class QThreadPool;
 class QTimer;
-namespace zivra::audio {
-class ZivraAudio;
-}
 
 namespace vuzozar {
 class HttpServer;
 }
 
 namespace zivra::handoff {
-
-class HandoffStreamer;
-class MediaController;
 
 // Turns a phone into a remote listener and remote control. start() serves
 // the phone page at "/handoff/<token>" and the WebSocket at
@@ -50,29 +45,12 @@ public:
     // Where cloudflared is looked for, in order.
     static const QStringList defaultCloudflaredSearchPaths;
 
-    // What a Handoff works with. The objects are not owned and must outlive
-    // the server; the streamer and the media controller are reached from
-    // connection threads, the engine only on the main thread.
-    struct Environment {
-        audio::ZivraAudio* audio = nullptr;
-        HandoffStreamer* streamer = nullptr;
-        MediaController* media = nullptr;
-        // The address shown in the URL; nothing when none is usable.
-        std::function<std::optional<QString>()> localAddress;
-        QStringList cloudflaredSearchPaths;
-
-        // The process-wide engine, streamer and media controller, the
-        // computer's network address and the default search paths. In the
-        // library zivra_handoff_system, which links the real engine.
-        static Environment system();
-    };
-
-    // The one Handoff over Environment::system(), created on first use (on
+    // The one Handoff over HandoffServerEnvironment::system(), created on first use (on
     // the main thread) and kept for the life of the process. In the library
     // zivra_handoff_system.
     static HandoffServer& shared();
 
-    explicit HandoffServer(Environment environment, QObject* parent = nullptr);
+    explicit HandoffServer(HandoffServerEnvironment environment, QObject* parent = nullptr);
     // Stops a run and ends a tunnel child.
     ~HandoffServer() override;
 
@@ -125,7 +103,7 @@ private:
     void readCloudflaredOutput(QProcess* process);
     void cloudflaredEnded(QProcess* process);
 
-    Environment environment_;
+    HandoffServerEnvironment environment_;
     bool isRunning_ = false;
     std::optional<QString> urlString_;
     QImage qrImage_;

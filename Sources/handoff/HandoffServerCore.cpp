@@ -60,7 +60,7 @@ std::function<void(audio::ZivraAudio&)> engineChangeOf(const HandoffCommand& com
 
 } // namespace
 
-HandoffServer::Core::Core(HandoffServer* owner, Environment environment)
+HandoffServer::Core::Core(HandoffServer* owner, HandoffServerEnvironment environment)
     : environment(std::move(environment)), owner_(owner) {}
 
 void HandoffServer::Core::post(std::function<void(HandoffServer&)> work) {

@@ -22,7 +22,7 @@ namespace zivra::handoff {
 struct HandoffServer::Core : std::enable_shared_from_this<HandoffServer::Core> {
     using SessionPtr = std::shared_ptr<vuzozar::WebSocketSession>;
 
-    Core(HandoffServer* owner, Environment environment);
+    Core(HandoffServer* owner, HandoffServerEnvironment environment);
 
     // Runs work on the main thread with the server object, unless the server
     // is gone by then. Any thread.
@@ -48,7 +48,7 @@ struct HandoffServer::Core : std::enable_shared_from_this<HandoffServer::Core> {
     // Sets the server's status line on the main thread. Any thread.
     void updateStatus(const QString& text);
 
-    const Environment environment;
+    const HandoffServerEnvironment environment;
 
 private:
     bool isCurrentRun(const std::string& token);

@@ -6,19 +6,19 @@
 
 namespace zivra::handoff {
 
-HandoffServer::Environment HandoffServer::Environment::system() {
-    Environment environment;
+HandoffServerEnvironment HandoffServerEnvironment::system() {
+    HandoffServerEnvironment environment;
     environment.audio = &audio::ZivraAudio::shared();
     environment.streamer = &HandoffStreamer::shared();
     environment.media = &MediaController::shared();
     environment.localAddress = [] { return localIPv4Address(); };
-    environment.cloudflaredSearchPaths = defaultCloudflaredSearchPaths;
+    environment.cloudflaredSearchPaths = HandoffServer::defaultCloudflaredSearchPaths;
     return environment;
 }
 
 HandoffServer& HandoffServer::shared() {
     // Kept for the life of the process, like the engine it drives.
-    static HandoffServer* const instance = new HandoffServer(Environment::system());
+    static HandoffServer* const instance = new HandoffServer(HandoffServerEnvironment::system());
     return *instance;
 }
 

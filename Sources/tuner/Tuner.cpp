@@ -25,7 +25,7 @@ const QString Tuner::listening = QStringLiteral("Listen\u2026");
 const QString Tuner::accessDenied = QStringLiteral("Mic access denied");
 const QString Tuner::failed = QStringLiteral("Tuner error");
 
-TunerEnvironment systemTunerEnvironment() {
+TunerEnvironment TunerEnvironment::system() {
     return {[](std::function<void(bool)> completion) { completion(true); },
             [] { return platform::sound::createMicrophone(); },
             [](std::span<const std::uint8_t> wave, float volume) {
@@ -39,7 +39,7 @@ template <typename T> void Tuner::publish(T& field, T value, void (Tuner::*chang
 }
 
 Tuner& Tuner::shared() {
-    static Tuner instance(systemTunerEnvironment());
+    static Tuner instance(TunerEnvironment::system());
     return instance;
 }
 

@@ -23,10 +23,11 @@ struct TunerEnvironment {
     std::function<std::unique_ptr<platform::sound::TonePlayer>(std::span<const std::uint8_t>,
                                                                float volume)>
         createPlayer;
-};
 
-// The desktop's services: the microphone is always granted (Linux desktops ask no permission
-// for it), the default source and the default sink of the sound server. Any thread.
-TunerEnvironment systemTunerEnvironment();
+    // The desktop's services: the microphone is always granted (Linux desktops ask no
+    // permission for it), the default source and the default sink of the sound server. Any
+    // thread.
+    static TunerEnvironment system();
+};
 
 } // namespace zivra::tuner

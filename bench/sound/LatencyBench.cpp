@@ -21,7 +21,6 @@
 #include "audio/RenderBlock.h"
 #include "audio/ZivraAudio.h"
 #include "audio/ZivraAudioEnvironment.h"
-#include "platform/sound/SoundServer.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -186,9 +185,7 @@ struct Counts {
 };
 
 std::unique_ptr<ZivraAudio> startEngine(float cents) {
-    ZivraAudioEnvironment environment;
-    environment.sound = zivra::platform::sound::createSoundServer();
-    auto engine = std::make_unique<ZivraAudio>(std::move(environment));
+    auto engine = std::make_unique<ZivraAudio>(ZivraAudioEnvironment::system());
     // Vocal removal "Off" keeps the engine running with the sound unchanged.
     engine->setRemoveVocalsEnabled(true);
     engine->setVocalRemovalMode(VocalRemovalMode::off);

@@ -52,7 +52,7 @@ protected:
 
     handoff::HandoffServer& server() {
         if (!server_) {
-            handoff::HandoffServer::Environment environment;
+            handoff::HandoffServerEnvironment environment;
             environment.audio = &engine();
             environment.streamer = &streamer_;
             environment.media = &media_;

@@ -56,8 +56,8 @@ protected:
     }
 
     HandoffServer& makeServer(std::optional<QString> address, const QStringList& paths) {
-        HandoffServer::Environment environment{engine.get(), &streamer, &media,
-                                               [address] { return address; }, paths};
+        HandoffServerEnvironment environment{engine.get(), &streamer, &media,
+                                             [address] { return address; }, paths};
         server = std::make_unique<HandoffServer>(environment);
         QObject::connect(server.get(), &HandoffServer::statusChanged,
                          [this](const QString& status) { statuses << status; });

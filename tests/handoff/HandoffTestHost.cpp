@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
                                           zivra::platform::playerscript::systemPlayerScripts());
     zivra::audio::ZivraAudio& audio = zivra::audio::ZivraAudio::shared();
     zivra::handoff::HandoffStreamer& streamer = zivra::handoff::HandoffStreamer::shared();
-    zivra::handoff::HandoffServer::Environment environment{
+    zivra::handoff::HandoffServerEnvironment environment{
         &audio, &streamer, &media, [address] { return address; }, cloudflared};
     zivra::handoff::HandoffServer server(environment);
     zivra::handoff::installHandoffHandlers(audio, server, streamer);

@@ -3,7 +3,6 @@
 // the chosen output, and given back when everything is switched off.
 #include "audio/ZivraAudio.h"
 #include "audio/ZivraAudioEnvironment.h"
-#include "platform/sound/SoundServer.h"
 #include "tests/audio/ZivraAudioTestAccess.h"
 #include "tests/platform/sound/support/SoundServerTools.h"
 #include "tests/platform/sound/support/TestApplication.h"
@@ -63,9 +62,7 @@ protected:
 
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        ZivraAudioEnvironment environment;
-        environment.sound = zivra::platform::sound::createSoundServer();
-        engine = std::make_unique<ZivraAudio>(std::move(environment));
+        engine = std::make_unique<ZivraAudio>(ZivraAudioEnvironment::system());
     }
 
     void TearDown() override {

@@ -104,7 +104,7 @@ protected:
     }
 
     QTemporaryDir dir;
-    Tuner tuner{systemTunerEnvironment()};
+    Tuner tuner{TunerEnvironment::system()};
 };
 
 TEST_F(TunerOnSoundServerTest, NamesSinesAndHarmonicRichTonesFromTheMicrophone) {
@@ -235,7 +235,7 @@ TEST_F(TunerOnSoundServerTest, AServerThatCannotBeReachedIsATunerError) {
 }
 
 TEST_F(TunerOnSoundServerTest, ARefusedMicrophoneLeavesTheToneAndListeningAsTheyWere) {
-    TunerEnvironment refusing = systemTunerEnvironment();
+    TunerEnvironment refusing = TunerEnvironment::system();
     int requests = 0;
     refusing.requestMicrophoneAccess = [&](std::function<void(bool)> completion) {
         ++requests;
