@@ -33,9 +33,9 @@ TunerEnvironment TunerEnvironment::system() {
             }};
 }
 
-template <typename T> void Tuner::publish(T& field, T value, void (Tuner::*changed)()) {
+template <typename T, typename Signal> void Tuner::publish(T& field, T value, Signal changed) {
     field = std::move(value);
-    emit(this->*changed)();
+    emit(this->*changed)(field);
 }
 
 Tuner& Tuner::shared() {

@@ -68,12 +68,12 @@ public:
     void stopReference();
 
 signals:
-    void isDetectingChanged();
-    void isReferencePlayingChanged();
-    void detectedNoteChanged();
-    void detectedCentsChanged();
-    void detectedFrequencyChanged();
-    void referenceNoteChanged();
+    void isDetectingChanged(bool value);
+    void isReferencePlayingChanged(bool value);
+    void detectedNoteChanged(const QString& value);
+    void detectedCentsChanged(qint64 value);
+    void detectedFrequencyChanged(double value);
+    void referenceNoteChanged(const QString& value);
 
 private:
     void continueDetecting(bool granted);
@@ -83,7 +83,7 @@ private:
     void playReferenceTone(double frequency);
 
     // Stores a published value and announces it, also when it is the value held before.
-    template <typename T> void publish(T& field, T value, void (Tuner::*changed)());
+    template <typename T, typename Signal> void publish(T& field, T value, Signal changed);
 
     TunerEnvironment environment_;
     bool isDetecting_ = false;
