@@ -1,6 +1,6 @@
 #include "http/HttpResponse.h"
 
-#include "http/HttpServer.h"
+#include "http/Version.h"
 
 namespace vuzozar {
 
@@ -190,7 +190,7 @@ std::string HttpResponse::reasonPhrase() const {
 }
 
 HttpHeaders HttpResponse::headers() const {
-    HttpHeaders headers{{"Server", "Vuzozar " + HttpServer::VERSION()}};
+    HttpHeaders headers{{"Server", "Vuzozar " + version()}};
     switch (kind_) {
     case Kind::switchProtocols:
     case Kind::raw:

@@ -1,5 +1,7 @@
 #include "http/HttpServer.h"
 
+#include "http/Version.h"
+
 namespace vuzozar {
 
 HttpServer::HttpServer()
@@ -9,12 +11,7 @@ HttpServer::HttpServer()
       get("GET", router), put("PUT", router) {}
 
 const std::string& HttpServer::VERSION() {
-#ifdef VUZOZAR_VERSION
-    static const std::string version = VUZOZAR_VERSION;
-#else
-    static const std::string version = "Unspecified";
-#endif
-    return version;
+    return version();
 }
 
 std::pair<RouteParams, HttpRequestHandler> HttpServer::dispatch(const HttpRequestPtr& request) {

@@ -55,7 +55,8 @@ public:
 
     HttpServer();
 
-    // The module's version, sent in every response's "Server" header.
+    // The module's version, sent in every response's "Server" header (see
+    // version() in http/Version.h).
     static const std::string& VERSION();
 
     std::shared_ptr<HttpRouter> router;
