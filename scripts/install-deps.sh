@@ -53,6 +53,6 @@ fi
 # The browser tests (the phone page, the sample site's pages) drive Debian's
 # chromium through playwright-core (its own browser downloads are never used),
 # pinned by the lock file.
-if [[ "${1:-}" == "--test" && ! -d tests/handoff/node_modules/playwright-core ]]; then
-  npm ci --prefix tests/handoff --no-audit --no-fund
+if [[ "${1:-}" == "--test" && ! -d tests/support/browser/node_modules/playwright-core ]]; then
+  npm ci --prefix tests/support/browser --no-audit --no-fund
 fi

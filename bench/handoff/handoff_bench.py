@@ -27,11 +27,9 @@ import threading
 import time
 import wave
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
-                                "tests", "handoff", "peers"))
-from handoff_host import Host  # noqa: E402
-from phone import Phone  # noqa: E402
-from tone import pcm16, write_tone  # noqa: E402
+from handoff_host import Host
+from phone import Phone
+from tone import pcm16, write_tone
 
 RATE = 48000
 PERIOD = 0.5

@@ -12,8 +12,7 @@ import os
 import stat
 import sys
 
-sys.dont_write_bytecode = True  # keep the source folder clean
-import desktop  # noqa: E402
+import desktop
 
 TONE = 440.0
 RATE = 48000

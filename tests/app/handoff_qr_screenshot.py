@@ -15,8 +15,7 @@ import sys
 import time
 import urllib.request
 
-sys.dont_write_bytecode = True  # keep the source folder clean
-import desktop  # noqa: E402
+import desktop
 
 
 def main(program, screenshot):

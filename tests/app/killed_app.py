@@ -11,8 +11,7 @@ import signal
 import sys
 import time
 
-sys.dont_write_bytecode = True  # keep the source folder clean
-import desktop  # noqa: E402
+import desktop
 
 TONE = 440.0
 SEMITONE_UP = TONE * 2 ** (100 / 1200)

@@ -7,8 +7,7 @@ import os
 import sys
 import time
 
-sys.dont_write_bytecode = True  # keep the source folder clean
-import desktop  # noqa: E402
+import desktop
 
 def main(program, folder):
     shots = []

@@ -13,8 +13,7 @@ import subprocess
 import sys
 import time
 
-sys.dont_write_bytecode = True  # keep the source folder clean
-import desktop  # noqa: E402
+import desktop
 
 TUNER_BUTTON = (252, 34)
 TEAL = (46, 163, 201)

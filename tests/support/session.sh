@@ -12,7 +12,9 @@
 #   --x      an Xvfb display (DISPLAY)
 #   --tray   an Xvfb display with a tray host (trayer) that is up before
 #            COMMAND starts
-# The session's folder is exported as ZIVRA_SESSION_DIR.
+# The session's folder is exported as ZIVRA_SESSION_DIR. Python finds the
+# tests' shared helpers (tests/support/python) without writing bytecode beside
+# them.
 set -euo pipefail
 
 sound=0 x=0 tray=0
@@ -35,6 +37,8 @@ export XDG_DATA_HOME=$root/data XDG_CACHE_HOME=$root/cache
 mkdir -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME" "$XDG_STATE_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME"
 chmod 700 "$XDG_RUNTIME_DIR"
 unset PULSE_SERVER PULSE_RUNTIME_PATH DISPLAY WAYLAND_DISPLAY
+export PYTHONPATH="$(cd "$(dirname "$0")" && pwd)/python${PYTHONPATH:+:$PYTHONPATH}"
+export PYTHONDONTWRITEBYTECODE=1
 
 pids=()
 stop_all() {

@@ -3,7 +3,8 @@
 import { after, before, describe, test } from "node:test";
 import assert from "node:assert/strict";
 import { setTimeout as sleep } from "node:timers/promises";
-import { launchChromium, recordStatuses, startHost, startPlayer } from "./support.mjs";
+import { launchChromium } from "../../support/browser/chromium.mjs";
+import { recordStatuses, startHost, startPlayer } from "./support.mjs";
 
 const hour = 3600;
 let host;

@@ -6,7 +6,8 @@ import { after, before, test } from "node:test";
 import assert from "node:assert/strict";
 import { spawn, spawnSync } from "node:child_process";
 import { setTimeout as sleep } from "node:timers/promises";
-import { launchChromium, startHost, startSecondSoundServer } from "./support.mjs";
+import { launchChromium } from "../../support/browser/chromium.mjs";
+import { startHost, startSecondSoundServer } from "./support.mjs";
 
 const rate = 48000;
 let phoneServer;

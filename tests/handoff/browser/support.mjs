@@ -1,11 +1,10 @@
 // What the phone page's browser tests share: the Handoff test host as a child process, a fake
-// MPRIS player, headless Chromium, and a private sound server of the browser's own.
+// MPRIS player, and a private sound server of the browser's own.
 import { spawn, spawnSync } from "node:child_process";
 import { setTimeout as sleep } from "node:timers/promises";
 import { createInterface } from "node:readline";
 import { fileURLToPath } from "node:url";
 import path from "node:path";
-import { chromium } from "playwright-core";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 export const projectRoot = path.resolve(here, "../../..");
@@ -109,21 +108,6 @@ export async function startSecondSoundServer() {
       await session.exited;
     },
   };
-}
-
-export const chromiumFlags = [
-  "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-  "--disable-background-networking", "--disable-component-update", "--disable-sync",
-];
-
-export function launchChromium(env = process.env, extraFlags = []) {
-  return chromium.launch({
-    executablePath: "/usr/bin/chromium",
-    args: [...chromiumFlags, ...extraFlags],
-    // Playwright mutes the browser by default; the phone page must be heard.
-    ignoreDefaultArgs: ["--mute-audio"],
-    env,
-  });
 }
 
 // Records every text the status line shows, in order, from the first load on.

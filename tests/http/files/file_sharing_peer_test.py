@@ -19,8 +19,7 @@ import tempfile
 import threading
 import urllib.parse
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "peers"))
-from vuzozar_peer import Checks, TestServer  # noqa: E402
+from vuzozar_peer import Checks, TestServer
 
 MIB = 1 << 20
 IN_OPEN, IN_ACCESS = 0x20, 0x01

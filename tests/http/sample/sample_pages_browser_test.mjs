@@ -2,16 +2,15 @@
 // DOM they mean (the sign-in form's fields, the request-information tables,
 // the upload form, the route list, the demo page), their forms must post, and
 // request text must show as text, never run as markup.
-//   node sample_pages_browser_test.mjs SAMPLE_PROGRAM NODE_MODULES_FOLDER
+//   node sample_pages_browser_test.mjs SAMPLE_PROGRAM
 import { spawn } from 'node:child_process';
 import { mkdtempSync, rmSync } from 'node:fs';
-import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import readline from 'node:readline';
+import { launchChromium } from '../../support/browser/chromium.mjs';
 
-const [program, modules] = process.argv.slice(2);
-const { chromium } = createRequire(path.resolve(modules, 'package.json'))('playwright-core');
+const [program] = process.argv.slice(2);
 
 const failures = [];
 function equal(actual, expected, what) {
@@ -116,11 +115,7 @@ async function checkRouteListAndDemo(page, base) {
 
 const publicFolder = mkdtempSync(path.join(tmpdir(), 'sample-public-'));
 const { site, base } = await startSite(publicFolder);
-const browser = await chromium.launch({
-  executablePath: '/usr/bin/chromium',
-  args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-    '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-});
+const browser = await launchChromium();
 try {
   const context = await browser.newContext();
   // Only the site itself: the pages' outside scripts, styles and image are

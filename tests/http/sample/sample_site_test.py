@@ -15,11 +15,9 @@ import sys
 import tempfile
 import urllib.parse
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "peers"))
+import websockets
 
-import websockets  # noqa: E402
-
-from vuzozar_peer import Checks, TestServer  # noqa: E402
+from vuzozar_peer import Checks, TestServer
 
 CDN = "http://cdn.bootcss.com"
 HOME = "http://www.wikipedia.org"

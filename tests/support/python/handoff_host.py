@@ -1,17 +1,13 @@
 """Runs the Handoff test host for a real-peer test and reads what it reports."""
 
-import os
 import queue
 import subprocess
-import sys
 import threading
 import time
 import urllib.error
 import urllib.request
 
-# The checks collector of the server module's peer tests.
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "http", "peers"))
-from vuzozar_peer import Checks, TestServer  # noqa: E402,F401
+from vuzozar_peer import Checks, TestServer  # noqa: F401
 
 
 class Host(TestServer):
