@@ -35,12 +35,39 @@ int preferredHeight(const QWidget* widget) {
                       widget->maximumHeight());
 }
 
+// The application's icon beside its name in the header.
+QWidget* appIcon() {
+    auto* icon = new QLabel;
+    QPixmap image = imagePixmap(QStringLiteral("AppIcon"), appIconPoints);
+    if (image.isNull() && !QApplication::windowIcon().isNull()) {
+        image = QApplication::windowIcon().pixmap(appIconPoints, appIconPoints);
+    }
+    if (!image.isNull()) {
+        icon->setPixmap(roundedImage(image, appIconPoints, 7));
+        icon->setFixedSize(appIconPoints, appIconPoints);
+    } else {
+        icon->setPixmap(symbolPixmap(QStringLiteral("mic.circle.fill"), 24, zivraTeal()));
+    }
+    return icon;
+}
+
+// A symbol button of the header, drawn in color.
+QToolButton* headerButton(const QString& symbol, const QColor& color) {
+    auto* button = new QToolButton;
+    button->setIcon(QIcon(symbolPixmap(symbol, headerIconPoints, color)));
+    button->setIconSize(QSize(headerIconPoints, headerIconPoints));
+    button->setFixedSize(headerIconFrame, headerIconFrame);
+    button->setStyleSheet(menuButtonStyle());
+    button->setCursor(Qt::PointingHandCursor);
+    return button;
+}
+
 } // namespace
 
 MenuView::MenuView(audio::ZivraAudio& audio, QWidget* parent)
     : QWidget(parent), terminate([] { QCoreApplication::quit(); }),
       handoffServer([]() -> handoff::HandoffServer& { return handoff::HandoffServer::shared(); }),
-      audio_(audio) {
+      tuner([]() -> tuner::Tuner& { return tuner::Tuner::shared(); }), audio_(audio) {
     main_ = new QWidget(this);
     main_->setAutoFillBackground(true);
     auto* column = new QVBoxLayout(main_);
@@ -66,9 +93,6 @@ MenuView::MenuView(audio::ZivraAudio& audio, QWidget* parent)
         audio_, [this] { withPanelAnimation([this] { setShowing(Panel::presets, false); }); },
         this);
     installPanel(Panel::presets, presets_);
-    installPanel(Panel::tuner, new app::TunerPanel(tuner::Tuner::shared(), [this] {
-                     withPanelAnimation([this] { setShowing(Panel::tuner, false); });
-                 }));
 
     connect(&audio_, &audio::ZivraAudio::pitchEnabledChanged, pitch_, &PitchSection::refresh);
     connect(&audio_, &audio::ZivraAudio::pitchCentsChanged, pitch_, &PitchSection::refresh);
@@ -84,32 +108,6 @@ MenuView::MenuView(audio::ZivraAudio& audio, QWidget* parent)
 }
 
 MenuView::~MenuView() = default;
-
-QWidget* MenuView::appIcon() {
-    auto* icon = new QLabel;
-    QPixmap image = imagePixmap(QStringLiteral("AppIcon"), appIconPoints);
-    if (image.isNull() && !QApplication::windowIcon().isNull()) {
-        image = QApplication::windowIcon().pixmap(appIconPoints, appIconPoints);
-    }
-    if (!image.isNull()) {
-        icon->setPixmap(roundedImage(image, appIconPoints, 7));
-        icon->setFixedSize(appIconPoints, appIconPoints);
-    } else {
-        icon->setPixmap(symbolPixmap(QStringLiteral("mic.circle.fill"), 24, zivraTeal()));
-    }
-    return icon;
-}
-
-QToolButton* MenuView::headerButton(const QString& symbol) {
-    auto* button = new QToolButton;
-    button->setIcon(
-        QIcon(symbolPixmap(symbol, headerIconPoints, palette().color(QPalette::WindowText))));
-    button->setIconSize(QSize(headerIconPoints, headerIconPoints));
-    button->setFixedSize(headerIconFrame, headerIconFrame);
-    button->setStyleSheet(menuButtonStyle());
-    button->setCursor(Qt::PointingHandCursor);
-    return button;
-}
 
 QWidget* MenuView::buildHeader() {
     auto* header = new QWidget;
@@ -128,21 +126,21 @@ QWidget* MenuView::buildHeader() {
 
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(12);
-    sourceButton_ = headerButton(QStringLiteral("airplayaudio"));
+    const QColor ink = palette().color(QPalette::WindowText);
+    sourceButton_ = headerButton(QStringLiteral("airplayaudio"), ink);
     sourceButton_->setPopupMode(QToolButton::InstantPopup);
     auto* sourceMenu = new QMenu(sourceButton_);
     QMenu* output =
         sourceMenu->addMenu(symbolIcon(QStringLiteral("speaker.wave.2")), QStringLiteral("Output"));
-    connect(output, &QMenu::aboutToShow, this, [this, output] { fillOutputMenu(output, audio_); });
+    connect(output, &QMenu::aboutToShow, this, [this, output] { fillOutputMenu(output); });
     sourceMenu->addSeparator();
     sourceMenu->addAction(symbolIcon(QStringLiteral("qrcode")), QStringLiteral("Handoff to phone…"),
                           this, &MenuView::openHandoffPanel);
     sourceButton_->setMenu(sourceMenu);
 
-    tunerButton_ = headerButton(QStringLiteral("tuningfork"));
-    connect(tunerButton_, &QToolButton::clicked, this,
-            [this] { withPanelAnimation([this] { setShowing(Panel::tuner, true); }); });
-    powerButton_ = headerButton(QStringLiteral("power"));
+    tunerButton_ = headerButton(QStringLiteral("tuningfork"), ink);
+    connect(tunerButton_, &QToolButton::clicked, this, &MenuView::openTunerPanel);
+    powerButton_ = headerButton(QStringLiteral("power"), ink);
     connect(powerButton_, &QToolButton::clicked, this,
             [this] { setShowingQuitConfirmation(true); });
     buttons->addWidget(sourceButton_);
@@ -170,7 +168,7 @@ QWidget* MenuView::buildFooter() {
                     [this] { withPanelAnimation([this] { setShowing(Panel::presets, true); }); });
     QMenu* output =
         menu->addMenu(symbolIcon(QStringLiteral("airplayaudio")), QStringLiteral("Output"));
-    connect(output, &QMenu::aboutToShow, this, [this, output] { fillOutputMenu(output, audio_); });
+    connect(output, &QMenu::aboutToShow, this, [this, output] { fillOutputMenu(output); });
     menu->addSeparator();
     menu->addAction(QStringLiteral("Quit Zivra…"), this,
                     [this] { setShowingQuitConfirmation(true); });
@@ -179,20 +177,20 @@ QWidget* MenuView::buildFooter() {
     return footer;
 }
 
-void MenuView::fillOutputMenu(QMenu* menu, audio::ZivraAudio& audio) {
+void MenuView::fillOutputMenu(QMenu* menu) {
     menu->clear();
     const QIcon check = symbolIcon(QStringLiteral("checkmark"));
-    const std::optional<std::uint32_t> selected = audio.selectedOutputID();
+    const std::optional<std::uint32_t> selected = audio_.selectedOutputID();
     QAction* systemDefault = menu->addAction(QStringLiteral("System default"), menu,
-                                             [&audio] { audio.setSelectedOutputID(std::nullopt); });
+                                             [this] { audio_.setSelectedOutputID(std::nullopt); });
     if (!selected) {
         systemDefault->setIcon(check);
     }
     menu->addSeparator();
-    for (const audio::OutputDevice& device : audio.outputDevices()) {
+    for (const audio::OutputDevice& device : audio_.outputDevices()) {
         const std::uint32_t id = device.audioID;
         QAction* item = menu->addAction(verbatim(device.name), menu,
-                                        [&audio, id] { audio.setSelectedOutputID(id); });
+                                        [this, id] { audio_.setSelectedOutputID(id); });
         if (selected && *selected == id) {
             item->setIcon(check);
         }
@@ -220,15 +218,13 @@ HandoffPanel* MenuView::handoffPanel() const {
     return static_cast<HandoffPanel*>(panel(Panel::handoff));
 }
 
-QWidget* MenuView::panelRow(QWidget* label, QWidget* parent) {
-    auto* row = new QWidget(parent);
-    auto* line = new QHBoxLayout(row);
-    line->setContentsMargins(0, 10, 0, 10);
-    line->setSpacing(0);
-    line->addStretch(1);
-    line->addWidget(label, 0, Qt::AlignVCenter);
-    line->addStretch(1);
-    return row;
+void MenuView::openTunerPanel() {
+    if (!panel(Panel::tuner)) {
+        installPanel(Panel::tuner, new TunerPanel(tuner(), [this] {
+                         withPanelAnimation([this] { setShowing(Panel::tuner, false); });
+                     }));
+    }
+    withPanelAnimation([this] { setShowing(Panel::tuner, true); });
 }
 
 void MenuView::installPanel(Panel which, QWidget* widget) {

@@ -16,6 +16,9 @@ class ZivraAudio;
 namespace zivra::handoff {
 class HandoffServer;
 }
+namespace zivra::tuner {
+class Tuner;
+}
 
 namespace zivra::app {
 
@@ -53,10 +56,6 @@ public:
     // their own parts of Zivra). The view takes ownership.
     void installPanel(Panel panel, QWidget* widget);
     QWidget* panel(Panel panel) const;
-    // The label row of a side panel's main button: the label centred between two flexible
-    // spaces, so that the row takes the button's full width, with 10 points of padding above and
-    // below. The row takes ownership of label. Main thread only; the caller owns the row.
-    static QWidget* panelRow(QWidget* label, QWidget* parent = nullptr);
 
     bool showingQuitConfirmation() const { return showingQuitConfirmation_; }
     void setShowingQuitConfirmation(bool showing);
@@ -67,14 +66,16 @@ public:
     // panel is first opened. Called once, on the main thread; the server must outlive the view.
     std::function<handoff::HandoffServer&()> handoffServer;
 
+    // The tuner that the tuner panel drives: the shared one unless replaced before the panel is
+    // first opened. Called once, on the main thread; the tuner must outlive the view.
+    std::function<tuner::Tuner&()> tuner;
+
     // "Handoff to phone…": builds the Handoff panel the first time and slides it in.
     void openHandoffPanel();
     // The Handoff panel, once it has been opened; null before.
     HandoffPanel* handoffPanel() const;
-
-    // The menus' output entries: "System default", a divider and one entry per device, the
-    // selected one marked; rebuilt from the engine each time the menu opens.
-    static void fillOutputMenu(QMenu* menu, audio::ZivraAudio& audio);
+    // The tuning-fork button: builds the tuner panel the first time and slides it in.
+    void openTunerPanel();
 
     QWidget* mainPanel() const { return main_; }
     QToolButton* audioSourceButton() const { return sourceButton_; }
@@ -97,8 +98,9 @@ private:
 
     QWidget* buildHeader();
     QWidget* buildFooter();
-    QWidget* appIcon();
-    QToolButton* headerButton(const QString& symbol);
+    // The menus' output entries: "System default", a divider and one entry per device, the
+    // selected one marked; rebuilt from the engine each time the menu opens.
+    void fillOutputMenu(QMenu* menu);
     void layoutChildren();
     void restack();
     SidePanel& side(Panel panel) { return panels_[int(panel)]; }

@@ -1,6 +1,6 @@
 #include "app/PanelButton.h"
 
-#include "app/MenuView.h"
+#include "app/PanelPieces.h"
 #include "app/Style.h"
 
 #include <QHBoxLayout>
@@ -18,7 +18,7 @@ PanelButton::PanelButton(const QString& title, const QColor& tint, QWidget* pare
     title_->setStyleSheet(QStringLiteral("color: white;"));
     auto* content = new QHBoxLayout(this);
     content->setContentsMargins(0, 0, 0, 0);
-    QWidget* row = MenuView::panelRow(title_, this);
+    QWidget* row = panelRow(title_, this);
     // Clicks on the label belong to the button.
     row->setAttribute(Qt::WA_TransparentForMouseEvents);
     content->addWidget(row);

@@ -9,7 +9,7 @@ class QLabel;
 namespace zivra::app {
 
 // The main button of a side panel (Handoff, tuner): a filled button in the tint across the
-// panel's width, its title in 14-point semibold centred in a MenuView::panelRow. The title is
+// panel's width, its title in 14-point semibold centred in a panelRow (PanelPieces.h). The title is
 // also the button's accessible name. Main thread only; the parent owns the button. Throws
 // nothing but std::bad_alloc.
 class PanelButton : public QPushButton {

@@ -50,4 +50,15 @@ QWidget* panelHeader(const QString& title, std::function<void()> back, QWidget* 
     return header;
 }
 
+QWidget* panelRow(QWidget* label, QWidget* parent) {
+    auto* row = new QWidget(parent);
+    auto* line = new QHBoxLayout(row);
+    line->setContentsMargins(0, 10, 0, 10);
+    line->setSpacing(0);
+    line->addStretch(1);
+    line->addWidget(label, 0, Qt::AlignVCenter);
+    line->addStretch(1);
+    return row;
+}
+
 } // namespace zivra::app

@@ -1,6 +1,6 @@
 #include "app/PanelButton.h"
 
-#include "app/MenuView.h"
+#include "app/PanelPieces.h"
 
 #include <QLabel>
 #include <QSignalSpy>
@@ -14,7 +14,7 @@ namespace {
 
 TEST(PanelRowTest, CentresItsLabelAcrossTheFullWidthWithTenPointsAboveAndBelow) {
     auto* label = new QLabel(QStringLiteral("Start"));
-    std::unique_ptr<QWidget> row(MenuView::panelRow(label));
+    std::unique_ptr<QWidget> row(panelRow(label));
     row->resize(280, row->sizeHint().height());
     row->show();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);

@@ -148,14 +148,14 @@ TEST_F(TunerPanelTest, TheMeterPointerStandsAtItsCentsAndStopsAtTheEnds) {
     }
 }
 
-TEST_F(TunerPanelTest, GoingBackLeavesTheMicrophoneOpen) {
+TEST_F(TunerPanelTest, TheTuningForkOpensThePanelOnTheGivenTunerAndBackLeavesTheMicrophoneOpen) {
     MenuView view(engine());
-    auto* shown = new TunerPanel(tuner, [&view] {
-        view.withPanelAnimation([&view] { view.setShowing(MenuView::Panel::tuner, false); });
-    });
-    view.installPanel(MenuView::Panel::tuner, shown);
+    view.tuner = [this]() -> tuner::Tuner& { return tuner; };
     view.show();
+    EXPECT_EQ(view.panel(MenuView::Panel::tuner), nullptr);
     click(view.tunerButton());
+    auto* shown = qobject_cast<TunerPanel*>(view.panel(MenuView::Panel::tuner));
+    ASSERT_NE(shown, nullptr);
     ASSERT_TRUE(eventually([&] { return shown->isVisible(); }));
     click(shown->listenButton());
     ASSERT_TRUE(eventually([&] { return tuner.isDetecting(); }));
