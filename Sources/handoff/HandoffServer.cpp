@@ -5,6 +5,7 @@
 #include "handoff/HandoffPage.h"
 #include "handoff/HandoffServerCore.h"
 #include "handoff/HandoffStreamer.h"
+#include "handoff/HandoffTunnel.h"
 #include "handoff/Logging.h"
 #include "handoff/QRCode.h"
 #include "handoff/SessionWritability.h"
@@ -51,17 +52,37 @@ const QStringList HandoffServer::defaultCloudflaredSearchPaths = {
 HandoffServer::HandoffServer(HandoffServerEnvironment environment, QObject* parent)
     : QObject(parent), environment_(std::move(environment)), status_(offText),
       server_(std::make_shared<vuzozar::HttpServer>()),
-      core_(std::make_shared<Core>(this, environment_)), sender_(std::make_unique<QThreadPool>()) {
+      core_(std::make_shared<HandoffServerCore>(
+          this, environment_,
+          HandoffServerCore::ServerActions{
+              [this](const QString& text) { setStatus(text); }, [this] { sendState(); },
+              [this](std::string text) { sendToAll(std::move(text)); }})),
+      tunnel_(new HandoffTunnel(environment_.cloudflaredSearchPaths, this)),
+      sender_(std::make_unique<QThreadPool>()) {
     sender_->setMaxThreadCount(1);
     if (QCoreApplication* application = QCoreApplication::instance()) {
-        connect(application, &QCoreApplication::aboutToQuit, this,
-                &HandoffServer::endCloudflaredAtQuit);
+        connect(application, &QCoreApplication::aboutToQuit, tunnel_, &HandoffTunnel::endAll);
     }
+    connect(tunnel_, &HandoffTunnel::addressFound, this, [this](const QString& address) {
+        if (!isRunning_) {
+            return;
+        }
+        showUrl(address + QStringLiteral("/handoff/") + token_);
+        core_->updateStatus(QStringLiteral("Cloudflare tunnel active. Scan from anywhere."));
+    });
+    connect(tunnel_, &HandoffTunnel::failedToStart, this, [this](const QString& reason) {
+        core_->updateStatus(QStringLiteral("Could not start Cloudflare tunnel: ") + reason);
+    });
+    connect(tunnel_, &HandoffTunnel::endedWithoutAddress, this, [this] {
+        if (isRunning_) {
+            core_->updateStatus(QStringLiteral("Cloudflare tunnel failed. Use local Wi-Fi."));
+        }
+    });
 }
 
 HandoffServer::~HandoffServer() {
     stop();
-    endCloudflaredAtQuit();
+    tunnel_->endAll();
     core_->detach();
     sender_->waitForDone();
 }
@@ -121,7 +142,9 @@ void HandoffServer::start() {
     qCInfo(handoffLog) << "Handoff serves on port" << port;
     core_->updateStatus(QStringLiteral("Handoff is on. Scan the QR code with your phone."));
     startMetadataTimer();
-    startCloudflaredProxy(port);
+    if (!tunnel_->start(port)) {
+        core_->updateStatus(QStringLiteral("Cloudflare tunnel not installed. Use local Wi-Fi."));
+    }
 }
 
 void HandoffServer::stop() {
@@ -130,23 +153,22 @@ void HandoffServer::stop() {
         metadataTimer_->deleteLater();
         metadataTimer_ = nullptr;
     }
-    stopCloudflaredProxy();
+    tunnel_->stop();
     server_->stop();
     // The phones' connections end with the server; their callbacks belong to
     // a finished run from here on.
     core_->beginRun({});
     environment_.streamer->stop();
-    core_->post([](HandoffServer& server) { server.environment_.audio->setHandoffActive(false); });
+    core_->setHandoffActive(false);
     setUrlString(std::nullopt);
     setQrImage(QImage());
     setIsRunning(false);
-    cloudflaredURLFound_ = false;
     core_->updateStatus(offText);
 }
 
 void HandoffServer::setupRoutes() {
     const std::string token = token_.toStdString();
-    const std::weak_ptr<Core> weakCore = core_;
+    const std::weak_ptr<HandoffServerCore> weakCore = core_;
     auto page = [weakCore, token](const vuzozar::HttpRequestPtr& request) {
         if (weakCore.expired() || !hasToken(*request, token)) {
             return vuzozar::HttpResponse::notFound();
@@ -192,7 +214,7 @@ void HandoffServer::startMetadataTimer() {
 }
 
 void HandoffServer::broadcastState() {
-    core_->post([](HandoffServer& server) { server.sendState(); });
+    core_->broadcastState();
 }
 
 void HandoffServer::sendState() {

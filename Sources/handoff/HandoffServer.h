@@ -7,11 +7,9 @@
 #include <QString>
 #include <QStringList>
 
-#include <cstdint>
 #include <memory>
 #include <optional>
 
-class QProcess;
 class QThreadPool;
 class QTimer;
 
@@ -20,6 +18,9 @@ class HttpServer;
 }
 
 namespace zivra::handoff {
+
+class HandoffServerCore;
+class HandoffTunnel;
 
 // Turns a phone into a remote listener and remote control. start() serves
 // the phone page at "/handoff/<token>" and the WebSocket at
@@ -81,8 +82,6 @@ signals:
     void statusChanged(const QString& value);
 
 private:
-    struct Core;
-
     void setIsRunning(bool value);
     void setUrlString(const std::optional<QString>& value);
     void setQrImage(const QImage& value);
@@ -95,14 +94,6 @@ private:
     void sendState();
     void sendToAll(std::string text);
 
-    // The public tunnel.
-    void startCloudflaredProxy(std::uint16_t port);
-    void stopCloudflaredProxy();
-    void endCloudflaredAtQuit();
-    std::optional<QString> cloudflaredExecutablePath() const;
-    void readCloudflaredOutput(QProcess* process);
-    void cloudflaredEnded(QProcess* process);
-
     HandoffServerEnvironment environment_;
     bool isRunning_ = false;
     std::optional<QString> urlString_;
@@ -110,10 +101,9 @@ private:
     QString status_;
     std::shared_ptr<vuzozar::HttpServer> server_;
     QString token_;
-    std::shared_ptr<Core> core_;
+    std::shared_ptr<HandoffServerCore> core_;
     QTimer* metadataTimer_ = nullptr;
-    QProcess* cloudflaredProcess_ = nullptr;
-    bool cloudflaredURLFound_ = false;
+    HandoffTunnel* tunnel_;
     // Writes text messages to the phones one broadcast after another, off
     // the main thread; a phone that is not reading is passed over.
     std::unique_ptr<QThreadPool> sender_;

@@ -60,46 +60,54 @@ std::function<void(audio::ZivraAudio&)> engineChangeOf(const HandoffCommand& com
 
 } // namespace
 
-HandoffServer::Core::Core(HandoffServer* owner, HandoffServerEnvironment environment)
-    : environment(std::move(environment)), owner_(owner) {}
+HandoffServerCore::HandoffServerCore(QObject* server, HandoffServerEnvironment environment,
+                                     ServerActions actions)
+    : environment(std::move(environment)), actions_(std::move(actions)), server_(server) {}
 
-void HandoffServer::Core::post(std::function<void(HandoffServer&)> work) {
-    std::lock_guard guard(ownerLock_);
-    if (!owner_) {
+void HandoffServerCore::post(std::function<void()> work) {
+    std::lock_guard guard(serverLock_);
+    if (!server_) {
         return;
     }
     // Queued with the server as context: a server destroyed before it runs
     // drops it.
-    QMetaObject::invokeMethod(
-        owner_, [owner = owner_, work = std::move(work)] { work(*owner); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(server_, std::move(work), Qt::QueuedConnection);
 }
 
-void HandoffServer::Core::detach() {
-    std::lock_guard guard(ownerLock_);
-    owner_ = nullptr;
+void HandoffServerCore::detach() {
+    std::lock_guard guard(serverLock_);
+    server_ = nullptr;
 }
 
-std::vector<HandoffServer::Core::SessionPtr> HandoffServer::Core::sessions() {
+std::vector<HandoffServerCore::SessionPtr> HandoffServerCore::sessions() {
     std::lock_guard guard(lock_);
     return activeSessions_;
 }
 
-void HandoffServer::Core::beginRun(const std::string& token) {
+void HandoffServerCore::beginRun(const std::string& token) {
     std::lock_guard guard(lock_);
     runToken_ = token;
     activeSessions_.clear();
 }
 
-bool HandoffServer::Core::isCurrentRun(const std::string& token) {
+bool HandoffServerCore::isCurrentRun(const std::string& token) {
     std::lock_guard guard(lock_);
     return !token.empty() && token == runToken_;
 }
 
-void HandoffServer::Core::updateStatus(const QString& text) {
-    post([text](HandoffServer& server) { server.setStatus(text); });
+void HandoffServerCore::updateStatus(const QString& text) {
+    post([this, text] { actions_.setStatus(text); });
 }
 
-void HandoffServer::Core::handleConnected(const std::string& token, const SessionPtr& session) {
+void HandoffServerCore::broadcastState() {
+    post([this] { actions_.sendState(); });
+}
+
+void HandoffServerCore::setHandoffActive(bool active) {
+    post([this, active] { environment.audio->setHandoffActive(active); });
+}
+
+void HandoffServerCore::handleConnected(const std::string& token, const SessionPtr& session) {
     if (!isCurrentRun(token)) {
         return;
     }
@@ -114,14 +122,14 @@ void HandoffServer::Core::handleConnected(const std::string& token, const Sessio
         activeSessions_.push_back(session);
         // Posted under the lock, so the routing changes reach the engine in
         // the order the phones came and went.
-        post([](HandoffServer& server) { server.environment_.audio->setHandoffActive(true); });
+        setHandoffActive(true);
     }
     updateStatus(QStringLiteral("Phone connected."));
     broadcastNowPlaying();
-    post([](HandoffServer& server) { server.sendState(); });
+    broadcastState();
 }
 
-void HandoffServer::Core::handleDisconnected(const std::string& token, const SessionPtr& session) {
+void HandoffServerCore::handleDisconnected(const std::string& token, const SessionPtr& session) {
     // Also for a session of an ended run: the streamer may still hold it.
     environment.streamer->disconnected(session);
     {
@@ -130,14 +138,12 @@ void HandoffServer::Core::handleDisconnected(const std::string& token, const Ses
             return;
         }
         std::erase(activeSessions_, session);
-        post([active = !activeSessions_.empty()](HandoffServer& server) {
-            server.environment_.audio->setHandoffActive(active);
-        });
+        setHandoffActive(!activeSessions_.empty());
     }
     updateStatus(QStringLiteral("Phone disconnected. Scan the QR code to reconnect."));
 }
 
-void HandoffServer::Core::handleText(const std::string& token, const std::string& text) {
+void HandoffServerCore::handleText(const std::string& token, const std::string& text) {
     if (!isCurrentRun(token)) {
         return;
     }
@@ -148,19 +154,17 @@ void HandoffServer::Core::handleText(const std::string& token, const std::string
     if (const auto mediaCommand = mediaCommandOf(command->action)) {
         environment.media->send(*mediaCommand);
     } else if (auto change = engineChangeOf(*command)) {
-        post([change = std::move(change)](HandoffServer& server) {
-            change(*server.environment_.audio);
-        });
+        post([this, change = std::move(change)] { change(*environment.audio); });
     } else if (command->action == Action::getNowPlaying) {
         broadcastNowPlaying();
     } else if (command->action == Action::getState) {
-        post([](HandoffServer& server) { server.sendState(); });
+        broadcastState();
     } else if (command->action == Action::seek) {
         NowPlayingProvider::setPosition(command->number);
     }
 }
 
-void HandoffServer::Core::broadcastNowPlaying() {
+void HandoffServerCore::broadcastNowPlaying() {
     if (sessions().empty()) {
         return;
     }
@@ -178,7 +182,8 @@ void HandoffServer::Core::broadcastNowPlaying() {
         if (!text || !core) {
             return;
         }
-        core->post([text = std::move(*text)](HandoffServer& server) { server.sendToAll(text); });
+        core->post(
+            [core = core.get(), text = std::move(*text)] { core->actions_.sendToAll(text); });
     });
 }
 

@@ -1,9 +1,5 @@
-// The public tunnel of a Handoff: cloudflared's quick tunnel pointed at the
-// local server, whose public address replaces the local URL once it prints
-// one.
-#include "handoff/HandoffServer.h"
+#include "handoff/HandoffTunnel.h"
 
-#include "handoff/HandoffServerCore.h"
 #include "handoff/Logging.h"
 
 #include <QFileInfo>
@@ -32,8 +28,15 @@ const QRegularExpression& tunnelAddressPattern() {
 
 } // namespace
 
-std::optional<QString> HandoffServer::cloudflaredExecutablePath() const {
-    for (const QString& path : environment_.cloudflaredSearchPaths) {
+HandoffTunnel::HandoffTunnel(QStringList searchPaths, QObject* parent)
+    : QObject(parent), searchPaths_(std::move(searchPaths)) {}
+
+HandoffTunnel::~HandoffTunnel() {
+    endAll();
+}
+
+std::optional<QString> HandoffTunnel::executablePath() const {
+    for (const QString& path : searchPaths_) {
         const QFileInfo file(path);
         if (file.isFile() && file.isExecutable()) {
             return path;
@@ -42,37 +45,46 @@ std::optional<QString> HandoffServer::cloudflaredExecutablePath() const {
     return std::nullopt;
 }
 
-void HandoffServer::startCloudflaredProxy(std::uint16_t port) {
-    const auto path = cloudflaredExecutablePath();
+bool HandoffTunnel::start(std::uint16_t port) {
+    const auto path = executablePath();
     if (!path) {
-        core_->updateStatus(QStringLiteral("Cloudflare tunnel not installed. Use local Wi-Fi."));
-        return;
+        return false;
     }
-    stopCloudflaredProxy();
+    stop();
     auto* process = new QProcess(this);
     process->setProgram(*path);
     process->setArguments({QStringLiteral("tunnel"), QStringLiteral("--url"),
                            QStringLiteral("http://127.0.0.1:%1").arg(port),
                            QStringLiteral("--no-autoupdate")});
     process->setProcessChannelMode(QProcess::MergedChannels);
-    // The tunnel ends with Zivra, however Zivra ends.
     process->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    cloudflaredProcess_ = process;
-    cloudflaredURLFound_ = false;
-    connect(process, &QProcess::readyRead, this,
-            [this, process] { readCloudflaredOutput(process); });
-    connect(process, &QProcess::finished, this, [this, process] { cloudflaredEnded(process); });
+    process_ = process;
+    addressFound_ = false;
+    connect(process, &QProcess::readyRead, this, [this, process] { readOutput(process); });
+    connect(process, &QProcess::finished, this, [this, process] {
+        // Queued, as an address read just before is.
+        QMetaObject::invokeMethod(
+            this,
+            [this, process] {
+                if (process != process_ || addressFound_) {
+                    return;
+                }
+                qCWarning(handoffLog) << "cloudflared ended without an address";
+                emit endedWithoutAddress();
+            },
+            Qt::QueuedConnection);
+    });
     connect(process, &QProcess::errorOccurred, this, [this, process](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart && process == cloudflaredProcess_) {
+        if (error == QProcess::FailedToStart && process == process_) {
             qCWarning(handoffLog) << "cloudflared did not start:" << process->errorString();
-            core_->updateStatus(QStringLiteral("Could not start Cloudflare tunnel: ") +
-                                process->errorString());
+            emit failedToStart(process->errorString());
         }
     });
     process->start();
+    return true;
 }
 
-void HandoffServer::readCloudflaredOutput(QProcess* process) {
+void HandoffTunnel::readOutput(QProcess* process) {
     // Each read is searched on its own: an address split between two reads
     // is not found, and a read that is not UTF-8 is skipped.
     while (process->bytesAvailable() > 0) {
@@ -89,37 +101,26 @@ void HandoffServer::readCloudflaredOutput(QProcess* process) {
         if (!match.hasMatch()) {
             continue;
         }
-        core_->post([process, address = match.captured()](HandoffServer& server) {
-            if (process != server.cloudflaredProcess_ || !server.isRunning_ ||
-                server.cloudflaredURLFound_) {
-                return;
-            }
-            server.cloudflaredURLFound_ = true;
-            server.showUrl(address + QStringLiteral("/handoff/") + server.token_);
-            qCInfo(handoffLog) << "Cloudflare tunnel at" << address;
-            server.core_->updateStatus(
-                QStringLiteral("Cloudflare tunnel active. Scan from anywhere."));
-        });
+        QMetaObject::invokeMethod(
+            this,
+            [this, process, address = match.captured()] {
+                if (process != process_ || addressFound_) {
+                    return;
+                }
+                addressFound_ = true;
+                qCInfo(handoffLog) << "Cloudflare tunnel at" << address;
+                emit addressFound(address);
+            },
+            Qt::QueuedConnection);
     }
 }
 
-void HandoffServer::cloudflaredEnded(QProcess* process) {
-    core_->post([process](HandoffServer& server) {
-        if (process != server.cloudflaredProcess_ || !server.isRunning_ ||
-            server.cloudflaredURLFound_) {
-            return;
-        }
-        qCWarning(handoffLog) << "cloudflared ended without an address";
-        server.core_->updateStatus(QStringLiteral("Cloudflare tunnel failed. Use local Wi-Fi."));
-    });
-}
-
-void HandoffServer::stopCloudflaredProxy() {
-    QProcess* process = std::exchange(cloudflaredProcess_, nullptr);
+void HandoffTunnel::stop() {
+    QProcess* process = std::exchange(process_, nullptr);
+    addressFound_ = false;
     if (!process) {
         return;
     }
-    cloudflaredURLFound_ = false;
     if (process->state() == QProcess::NotRunning) {
         process->deleteLater();
         return;
@@ -130,9 +131,7 @@ void HandoffServer::stopCloudflaredProxy() {
     QTimer::singleShot(terminationGraceMs, process, [process] { process->kill(); });
 }
 
-void HandoffServer::endCloudflaredAtQuit() {
-    // Zivra's quit does not stop a Handoff, but a tunnel child must not
-    // outlive it: this one and any still ending.
+void HandoffTunnel::endAll() {
     for (QProcess* process : findChildren<QProcess*>()) {
         if (process->state() == QProcess::NotRunning) {
             continue;
