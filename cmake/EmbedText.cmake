@@ -1,9 +1,35 @@
 # cmake -DINPUT=<file> -DOUTPUT=<file.cpp> -DNAMESPACE=<ns> -DSYMBOL=<name>
-#       -DHEADER=<include path> -P EmbedText.cmake
+#       -DHEADER=<include path> [-DINLINE=ON] -P EmbedText.cmake
 # Writes a C++ source that holds the bytes of INPUT as the constant
 # `std::string_view SYMBOL`, so that a text kept as its own file in the source
 # tree (and edited and linted as such) is compiled into the binary.
-file(READ ${INPUT} hex HEX)
+#
+# With INLINE, INPUT is an HTML page whose style sheets and scripts are files
+# beside it, each named on a line of its own by
+#   <link rel="stylesheet" href="NAME">    or    <script src="NAME"></script>
+# and what is embedded is the page with each such line replaced by the file's
+# text between "<style>\n" and "</style>" or "<script>\n" and "</script>": one
+# document that needs nothing else from the server.
+if(INLINE)
+  file(READ ${INPUT} text)
+  get_filename_component(folder ${INPUT} DIRECTORY)
+  foreach(kind style script)
+    if(kind STREQUAL "style")
+      set(pattern "<link rel=\"stylesheet\" href=\"([^\"]+)\">")
+    else()
+      set(pattern "<script src=\"([^\"]+)\"></script>")
+    endif()
+    string(REGEX MATCHALL "${pattern}" references "${text}")
+    foreach(reference IN LISTS references)
+      string(REGEX REPLACE "${pattern}" "\\1" name "${reference}")
+      file(READ ${folder}/${name} inlined)
+      string(REPLACE "${reference}" "<${kind}>\n${inlined}</${kind}>" text "${text}")
+    endforeach()
+  endforeach()
+  string(HEX "${text}" hex)
+else()
+  file(READ ${INPUT} hex HEX)
+endif()
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "'\\\\x\\1'," bytes "${hex}")
 string(LENGTH "${hex}" hexLength)
 math(EXPR length "${hexLength} / 2")
