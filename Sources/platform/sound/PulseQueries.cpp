@@ -26,6 +26,7 @@ SinkRecord toRecord(const pa_sink_info& sink) {
     record.format.sampleRate = sink.sample_spec.rate;
     record.format.channels = sink.sample_spec.channels;
     record.ownerModule = sink.owner_module;
+    record.tapOwner = TapOwner::ofSink(sink.proplist);
     return record;
 }
 
@@ -62,18 +63,22 @@ int awaitSuccess(PulseLoop& loop, Request<int>& request, pa_operation* op) {
 
 } // namespace
 
-std::optional<long> processIdOf(const pa_proplist* properties) {
-    const char* text = pa_proplist_gets(properties, PA_PROP_APPLICATION_PROCESS_ID);
+std::optional<long long> numberProperty(const pa_proplist* properties, const char* key) {
+    const char* text = pa_proplist_gets(properties, key);
     if (!text) {
         return std::nullopt;
     }
-    long pid = 0;
+    long long number = 0;
     const char* end = text + std::strlen(text);
-    const auto [last, error] = std::from_chars(text, end, pid);
+    const auto [last, error] = std::from_chars(text, end, number);
     if (error != std::errc() || last != end) {
         return std::nullopt;
     }
-    return pid;
+    return number;
+}
+
+std::optional<long> processIdOf(const pa_proplist* properties) {
+    return numberProperty(properties, PA_PROP_APPLICATION_PROCESS_ID);
 }
 
 std::optional<std::vector<SinkRecord>> listSinks(PulseLoop& loop) {

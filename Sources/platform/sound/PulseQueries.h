@@ -2,6 +2,7 @@
 
 #include "platform/sound/PulseLoop.h"
 #include "platform/sound/SoundServer.h"
+#include "platform/sound/TapOwner.h"
 
 #include <cstdint>
 #include <optional>
@@ -19,6 +20,7 @@ struct SinkRecord {
     SinkInfo info;
     StreamFormat format;
     std::uint32_t ownerModule = 0;
+    std::optional<TapOwner> tapOwner; // the process that made it, when it is a tap that says
 };
 
 struct SinkInputRecord {
@@ -44,6 +46,10 @@ int setDefaultSink(PulseLoop& loop, const std::string& name);
 int loadModule(PulseLoop& loop, const std::string& name, const std::string& argument,
                std::uint32_t& index);
 int unloadModule(PulseLoop& loop, std::uint32_t index);
+
+// Reads a whole number from a proplist (empty when absent or not a number).
+// Any thread; borrows the proplist; throws nothing.
+std::optional<long long> numberProperty(const pa_proplist* properties, const char* key);
 
 // Reads the process id of a sink input's proplist (empty when absent or not a
 // number). Any thread; borrows the proplist; throws nothing.

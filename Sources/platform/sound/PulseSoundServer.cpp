@@ -39,8 +39,12 @@ std::shared_ptr<SoundServer> createSoundServer() {
 void removeLeftoverTap() {
     PulseLoop loop("zivra.sound");
     PulseLoop::Lock lock(loop);
-    if (pulse::removeTapModules(loop) > 0) {
+    const auto cleanUp = pulse::removeTapModules(loop);
+    if (cleanUp.removed > 0) {
         qCInfo(soundLog) << "Removed the tap sink an earlier run left behind";
+    }
+    if (cleanUp.inUse > 0) {
+        qCInfo(soundLog) << "Left alone the tap sink of a Zivra that still runs";
     }
 }
 

@@ -14,11 +14,13 @@ namespace {
 constexpr double fallbackRate = 48000;
 
 // Module arguments quote values in single quotes; the description is ours,
-// but quotes in it must not break the argument list.
-std::string quotedDescription(const std::string& name) {
+// but quotes in it must not break the argument list. The owner tells a later
+// start that this tap is in use.
+std::string sinkProperties(const std::string& name) {
     std::string clean = name;
     std::erase_if(clean, [](char c) { return c == '\'' || c == '"' || c == '\\'; });
-    return "'device.description=\"" + clean + "\"'";
+    return "'" + pulse::TapOwner::self().sinkProperties() + " device.description=\"" + clean +
+           "\"'";
 }
 
 } // namespace
@@ -27,9 +29,15 @@ PulseTap::PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& descri
     : loop_(std::move(loop)), excludedProcessId_(description.excludedProcessId) {
     PulseLoop::Lock lock(*loop_);
     // A run that ended without removing its tap, and whose guard could not
-    // either, left the user's streams on it.
-    if (pulse::removeTapModules(*loop_) > 0) {
+    // either, left the user's streams on it. A tap in use is another Zivra's:
+    // a second one beside it would take its streams (or its name).
+    const auto cleanUp = pulse::removeTapModules(*loop_);
+    if (cleanUp.removed > 0) {
         qCInfo(soundLog) << "Removed the tap sink an earlier run left behind";
+    }
+    if (cleanUp.inUse > 0) {
+        qCWarning(soundLog) << "Another Zivra's tap sink is in use: no second one is made";
+        throw SoundError(PA_ERR_EXIST, loop_->describe(PA_ERR_EXIST));
     }
 
     double rate = fallbackRate;
@@ -41,7 +49,7 @@ PulseTap::PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& descri
     std::ostringstream arguments;
     arguments << "sink_name=" << sinkName << " rate=" << static_cast<long>(rate)
               << " channels=2 channel_map=front-left,front-right sink_properties="
-              << quotedDescription(description.name);
+              << sinkProperties(description.name);
     if (const int status =
             pulse::loadModule(*loop_, "module-null-sink", arguments.str(), module_)) {
         qCWarning(soundLog) << "The tap sink could not be created:"

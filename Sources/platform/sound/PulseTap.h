@@ -23,8 +23,9 @@ public:
     // The sink's name, by which a tap left over by an earlier run is found.
     static constexpr const char* sinkName = pulse::tapSinkName;
 
-    // Removes a leftover tap, starts the guard, then loads the sink at the
-    // default sink's rate and captures. Throws SoundError.
+    // Removes a leftover tap, starts the guard, then loads the sink, named
+    // after its owner, at the default sink's rate and captures. Throws
+    // SoundError, also when another Zivra's tap is in use.
     PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& description);
     ~PulseTap() override;
 

@@ -2,11 +2,13 @@
 // input connected to a socket whose other end only Zivra holds. It waits for
 // that end to close (Zivra ended, however) or for a request to stop
 // (SIGTERM, SIGINT, SIGHUP), then removes the tap Zivra last told it of: the
-// streams on it return to the default sink. A tap never outlives both.
+// streams on it return to the default sink. A tap never outlives both. Taps
+// of another Zivra that still runs are left alone.
 #include "platform/sound/PulseLoop.h"
 #include "platform/sound/SoundError.h"
 #include "platform/sound/TapGuardOrders.h"
 #include "platform/sound/TapModules.h"
+#include "platform/sound/TapOwner.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -70,6 +72,9 @@ zivra::platform::sound::TapGuardOrders readOrders() {
 int main() {
     using namespace zivra::platform::sound;
     using zivra::platform::sound::TapGuardOrders;
+    // Zivra started the guard, so its parent is the tap's owner; asked before
+    // Zivra may have ended.
+    const auto owner = zivra::platform::sound::pulse::TapOwner::ofProcess(getppid());
     const TapGuardOrders orders = readOrders();
     if (orders.undo() == TapGuardOrders::Undo::nothing) {
         return 0;
@@ -78,9 +83,9 @@ int main() {
         zivra::platform::sound::PulseLoop loop("zivra-tapguard");
         zivra::platform::sound::PulseLoop::Lock lock(loop);
         if (orders.undo() == TapGuardOrders::Undo::module) {
-            zivra::platform::sound::pulse::removeTapModule(loop, orders.module());
+            zivra::platform::sound::pulse::removeTapModule(loop, orders.module(), owner);
         } else {
-            zivra::platform::sound::pulse::removeTapModules(loop);
+            zivra::platform::sound::pulse::removeTapModules(loop, owner);
         }
     } catch (const zivra::platform::sound::SoundError& error) {
         std::fprintf(stderr, "zivra-tapguard: could not remove Zivra's tap: %s\n", error.what());

@@ -1,9 +1,26 @@
 #include "platform/sound/TapModules.h"
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 
 namespace zivra::platform::sound::pulse {
+namespace {
+
+// Whether the tap of that module may go: its sink names no owner (an older
+// Zivra's, or one whose sink is gone already), or one that has ended, or `also`.
+bool mayRemove(std::uint32_t module, const std::vector<SinkRecord>& sinks,
+               const std::optional<TapOwner>& also) {
+    const auto sink = std::find_if(sinks.begin(), sinks.end(), [&](const SinkRecord& record) {
+        return record.ownerModule == module;
+    });
+    if (sink == sinks.end() || !sink->tapOwner) {
+        return true;
+    }
+    return sink->tapOwner == also || !sink->tapOwner->isRunning();
+}
+
+} // namespace
 
 bool isTapModule(const ModuleRecord& module) {
     if (module.name != "module-null-sink") {
@@ -20,19 +37,33 @@ bool isTapModule(const ModuleRecord& module) {
     return false;
 }
 
-int removeTapModules(PulseLoop& loop) {
-    int removed = 0;
+TapCleanUp removeTapModules(PulseLoop& loop, const std::optional<TapOwner>& also) {
+    TapCleanUp cleanUp;
+    // Without the sinks no owner is known: nothing is removed rather than a tap in use.
+    const auto sinks = listSinks(loop);
+    if (!sinks) {
+        return cleanUp;
+    }
     for (const auto& module : listModules(loop)) {
-        if (isTapModule(module) && unloadModule(loop, module.index) == 0) {
-            ++removed;
+        if (!isTapModule(module)) {
+            continue;
+        }
+        if (!mayRemove(module.index, *sinks, also)) {
+            ++cleanUp.inUse;
+        } else if (unloadModule(loop, module.index) == 0) {
+            ++cleanUp.removed;
         }
     }
-    return removed;
+    return cleanUp;
 }
 
-void removeTapModule(PulseLoop& loop, std::uint32_t index) {
+void removeTapModule(PulseLoop& loop, std::uint32_t index, const std::optional<TapOwner>& also) {
+    const auto sinks = listSinks(loop);
+    if (!sinks) {
+        return;
+    }
     for (const auto& module : listModules(loop)) {
-        if (module.index == index && isTapModule(module)) {
+        if (module.index == index && isTapModule(module) && mayRemove(index, *sinks, also)) {
             unloadModule(loop, module.index);
         }
     }

@@ -2,8 +2,10 @@
 
 #include "platform/sound/PulseLoop.h"
 #include "platform/sound/PulseQueries.h"
+#include "platform/sound/TapOwner.h"
 
 #include <cstdint>
+#include <optional>
 
 // Which loaded modules are Zivra's tap, and their removal. Shared by Zivra and
 // its tap guard, so both recognise the tap by the same rule. Every function
@@ -18,13 +20,24 @@ inline constexpr const char* tapSinkName = "zivra_tap";
 // Whether the module is a null sink named tapSinkName. Any thread; no lock needed.
 bool isTapModule(const ModuleRecord& module);
 
-// Unloads every tap module: a tap left by a run that ended without removing
-// it holds the user's streams, silent until it goes. The server sends the
-// streams back to its default sink. Returns how many were unloaded.
-int removeTapModules(PulseLoop& loop);
+// What a clean-up did: taps unloaded, and taps left alone because their
+// owner still runs.
+struct TapCleanUp {
+    int removed = 0;
+    int inUse = 0;
+};
 
-// Unloads the module of that index if it still is a tap; a module that is
-// gone, or whose index now belongs to another module, is left alone.
-void removeTapModule(PulseLoop& loop, std::uint32_t index);
+// Unloads every tap left behind: a tap left by a run that ended without
+// removing it holds the user's streams, silent until it goes. A tap is left
+// behind when its sink names no owner or one that has ended; a tap of a
+// Zivra that still runs is in use and stays, unless that Zivra is `also`.
+// The server sends the streams back to its default sink.
+TapCleanUp removeTapModules(PulseLoop& loop, const std::optional<TapOwner>& also = std::nullopt);
+
+// Unloads the module of that index if it still is a tap, left behind or of
+// `also`; a module that is gone, or whose index now belongs to another
+// module or to another Zivra's tap in use, is left alone.
+void removeTapModule(PulseLoop& loop, std::uint32_t index,
+                     const std::optional<TapOwner>& also = std::nullopt);
 
 } // namespace zivra::platform::sound::pulse

@@ -1,7 +1,10 @@
 // The tap against the private test server: which streams it captures, that it
 // gives them back, also when its maker is killed or crashes, and that a tap
-// left behind by an earlier run does not trap them.
+// left behind by an earlier run does not trap them, while the tap of a Zivra
+// that still runs stays.
+#include "platform/sound/SoundError.h"
 #include "platform/sound/SoundServer.h"
+#include "platform/sound/TapOwner.h"
 #include "tests/platform/sound/support/SoundServerTools.h"
 #include "tests/platform/sound/support/TestApplication.h"
 #include "tests/platform/sound/support/ToneAnalysis.h"
@@ -11,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -67,6 +71,18 @@ protected:
     bool playsOn(const Player& player, std::optional<std::uint32_t> sink) const {
         const auto input = player.sinkInput();
         return input && sink && input->sink == *sink;
+    }
+
+    // What a run whose guard was killed with it leaves: the tap sink, with the properties given,
+    // and the stream moved onto it.
+    bool leaveATapWith(const Player& player, const std::string& properties) const {
+        pactl({"load-module", "module-null-sink", "sink_name=zivra_tap",
+               QString::fromStdString("sink_properties='" + properties + "'")});
+        // The session manager may link the stream back after a move: moved until it stays.
+        return waitUntil([&] {
+            pactl({"move-sink-input", QString::number(player.sinkInput()->index), "zivra_tap"});
+            return playsOn(player, tapSink());
+        });
     }
 
     QTemporaryDir dir;
@@ -166,17 +182,7 @@ TEST_F(TapTest, AGuardAskedToStopRemovesTheTapFirst) {
 TEST_F(TapTest, ATapLeftBehindIsRemovedAtStartAndBeforeTheNextTap) {
     Player player(tone);
     ASSERT_TRUE(waitUntil([&] { return player.sinkInput().has_value(); }));
-    // What a run whose guard was killed with it leaves: the tap sink, with
-    // the stream moved onto it.
-    const auto leaveATap = [&] {
-        pactl({"load-module", "module-null-sink", "sink_name=zivra_tap",
-               "sink_properties=device.description=Leftover"});
-        // The session manager may link the stream back after a move: moved until it stays.
-        return waitUntil([&] {
-            pactl({"move-sink-input", QString::number(player.sinkInput()->index), "zivra_tap"});
-            return playsOn(player, tapSink());
-        });
-    };
+    const auto leaveATap = [&] { return leaveATapWith(player, "device.description=Leftover"); };
 
     ASSERT_TRUE(leaveATap());
     removeLeftoverTap();
@@ -192,6 +198,35 @@ TEST_F(TapTest, ATapLeftBehindIsRemovedAtStartAndBeforeTheNextTap) {
     tap.reset();
     EXPECT_TRUE(modulesWith("zivra_tap").empty());
     EXPECT_TRUE(waitUntil([&] { return playsOn(player, sinkIndex("speakers")); }));
+}
+
+TEST_F(TapTest, OnlyATapWhoseOwnerHasEndedIsRemoved) {
+    Player player(tone);
+    ASSERT_TRUE(waitUntil([&] { return player.sinkInput().has_value(); }));
+    const pid_t ended = ::fork();
+    if (ended == 0) {
+        ::_exit(0);
+    }
+    ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
+    const auto self = pulse::TapOwner::self();
+
+    // An owner that has ended, and one whose process id another process has now.
+    for (const auto& gone : {pulse::TapOwner{ended, self.startTime},
+                             pulse::TapOwner{self.processId, self.startTime + 1}}) {
+        ASSERT_TRUE(leaveATapWith(player, gone.sinkProperties()));
+        removeLeftoverTap();
+        EXPECT_TRUE(modulesWith("zivra_tap").empty());
+        EXPECT_TRUE(waitUntil([&] { return playsOn(player, sinkIndex("speakers")); }));
+    }
+
+    // The tap of a Zivra that runs is in use: neither a start nor a new tap takes it.
+    ASSERT_TRUE(leaveATapWith(player, self.sinkProperties()));
+    removeLeftoverTap();
+    EXPECT_THROW(server->createTap({"Zivra Tap", getpid()}), SoundError);
+    const auto taps = modulesWith("zivra_tap");
+    ASSERT_EQ(taps.size(), 1u);
+    EXPECT_TRUE(playsOn(player, tapSink()));
+    pactl({"unload-module", QString::number(taps.front())});
 }
 
 } // namespace
