@@ -144,6 +144,14 @@ void ZivraAppDelegate::togglePopover() {
     }
 }
 
+void ZivraAppDelegate::reopen() {
+    if (onboardingRequired()) {
+        showOnboardingIfNeeded();
+    } else {
+        showPopover();
+    }
+}
+
 void ZivraAppDelegate::showPopover() {
     if (!popover_) {
         popover_ = new PopoverWindow(new MenuView(audio_), hasTray());

@@ -36,6 +36,8 @@ public:
     void applicationWillTerminate();
     void togglePopover();
     void showPopover();
+    // Zivra was started again: the onboarding while it is due, else the popover, comes forward.
+    void reopen();
     void popoverDidClose();
     void createStatusItem();
     void showOnboardingIfNeeded();

@@ -24,19 +24,13 @@ def heard():
 
 def main(program):
     with desktop.Player(), desktop.Tone(TONE), desktop.Zivra(program) as zivra:
-        onboarding = desktop.onboarding_window()
-        desktop.allow_media_player(onboarding)
-        desktop.press_continue(onboarding)
-        popover = desktop.Popover()
-        height = popover.height()
+        popover = desktop.through_onboarding()
 
         before, level = heard()
         assert abs(before - TONE) <= 3, "the tone plays unchanged at first: %s Hz" % before
         assert level > 0.05, "the tone is audible on the monitor: rms %s" % level
 
-        popover.click(*popover.CHANGE_PITCH)
-        popover.wait_for_height(height)
-        popover.click(*popover.PLUS)
+        popover.shift_up()
 
         deadline = time.monotonic() + 30
         frequency, level = heard()

@@ -35,11 +35,6 @@ def install_default_player(session):
     return started
 
 
-def tap_modules():
-    modules = json.loads(desktop.run("pactl", "-f", "json", "list", "modules"))
-    return [m for m in modules if "sink_name=zivra_tap" in (m.get("argument") or "")]
-
-
 def leave_a_tap():
     """What a killed run whose guard died with it leaves: the tap, holding the tone."""
     desktop.run("pactl", "load-module", "module-null-sink", "sink_name=zivra_tap",
@@ -62,7 +57,7 @@ def main(program, screenshot=None):
         leave_a_tap()
         assert desktop.run("playerctl", "-l", check=False).strip() == "", "no player on the bus"
         with desktop.Zivra(program):
-            desktop.wait_until(lambda: not tap_modules(), "the leftover tap to go")
+            desktop.wait_until(lambda: not desktop.tap_modules(), "the leftover tap to go")
 
             def tone_back():
                 # The server moves the stream back a moment after the module goes.

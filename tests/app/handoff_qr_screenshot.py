@@ -20,10 +20,7 @@ import desktop
 
 def main(program, screenshot):
     with desktop.Player(), desktop.Zivra(program) as zivra:
-        onboarding = desktop.onboarding_window()
-        desktop.allow_media_player(onboarding)
-        desktop.press_continue(onboarding)
-        popover = desktop.Popover()
+        popover = desktop.through_onboarding()
         popover.geometry()
 
         popover.open_handoff_panel()

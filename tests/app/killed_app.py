@@ -52,16 +52,10 @@ def open_from_tray():
 def shift_and_end(program, ending, first):
     with desktop.Zivra(program) as zivra:
         if first:
-            onboarding = desktop.onboarding_window()
-            desktop.allow_media_player(onboarding)
-            desktop.press_continue(onboarding)
+            desktop.through_onboarding()
         else:
             open_from_tray()
-        popover = desktop.Popover()
-        height = popover.height()
-        popover.click(*popover.CHANGE_PITCH)
-        popover.wait_for_height(height)
-        popover.click(*popover.PLUS)
+        desktop.Popover().shift_up()
         desktop.wait_until(lambda: abs(heard()[0] - SEMITONE_UP) <= 3, "the shifted tone", 30)
 
         started = time.monotonic()

@@ -42,10 +42,7 @@ def listening():
 
 def main(program, screenshot):
     with desktop.Player(), desktop.Tone(440, sink="micfeed"), desktop.Zivra(program) as zivra:
-        onboarding = desktop.onboarding_window()
-        desktop.allow_media_player(onboarding)
-        desktop.press_continue(onboarding)
-        popover = desktop.Popover()
+        popover = desktop.through_onboarding()
         popover.click(*TUNER_BUTTON)
         time.sleep(0.8)
         desktop.screenshot(screenshot)

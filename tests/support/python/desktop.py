@@ -5,6 +5,7 @@ tests/support/session.sh --tray --sound, which provides DISPLAY, the session
 D-Bus, the sound server and fresh settings folders.
 """
 
+import json
 import math
 import os
 import re
@@ -109,6 +110,14 @@ def press_continue(onboarding):
     wait_until(lambda: zivra_window(*ONBOARDING_SIZE) is None, "the onboarding window to close")
 
 
+def through_onboarding():
+    """Allows the media player and continues: the popover that then opens."""
+    onboarding = onboarding_window()
+    allow_media_player(onboarding)
+    press_continue(onboarding)
+    return Popover()
+
+
 class Popover:
     """The popover, clicked at points given relative to its top-left corner."""
 
@@ -131,6 +140,13 @@ class Popover:
 
     def wait_for_height(self, other_than):
         return wait_until(lambda: self.height() != other_than, "the popover to resize")
+
+    def shift_up(self):
+        """ "Change pitch", then "+": a semitone up."""
+        height = self.height()
+        self.click(*self.CHANGE_PITCH)
+        self.wait_for_height(height)
+        self.click(*self.PLUS)
 
     # Where the main panel's controls are while nothing above them is open.
     CHANGE_PITCH = (281, 75)
@@ -164,6 +180,12 @@ class Popover:
         assert bands, "no filled button in the popover"
         first, last = max(bands, key=lambda band: band[1] - band[0])
         return left + width // 2, top + (first + last) // 2
+
+
+def tap_modules():
+    """The sound server's modules that are a Zivra tap."""
+    modules = json.loads(run("pactl", "-f", "json", "list", "modules"))
+    return [m for m in modules if "sink_name=zivra_tap" in (m.get("argument") or "")]
 
 
 class Player:
