@@ -9,8 +9,7 @@ Runs inside tests/support/session.sh --tray --sound (registered as a test).
 import subprocess
 import sys
 
-sys.dont_write_bytecode = True  # keep the source folder clean
-import desktop  # noqa: E402
+import desktop
 
 TONE = 440.0
 SEMITONE_UP = TONE * 2 ** (100 / 1200)
