@@ -1,21 +1,21 @@
 #pragma once
 
-#include <optional>
+#include "http/html/Attributes.h"
+
 #include <span>
-#include <string>
 #include <string_view>
 
 namespace vuzozar {
 
 // One attribute global and the attribute name it is written as.
 struct NamedAttribute {
-    std::optional<std::string>* value;
+    const attr::Attribute* value;
     std::string_view name;
 };
 
 // The 125 attribute globals that stand for an attribute, in declaration
-// order (`attr::inner` is not among them). Any thread; the table lives for
-// the whole process. Never throws.
-std::span<const NamedAttribute> namedAttributes();
+// order (`attr::inner` is not among them): entry i is the global of slot i.
+// Any thread; the table lives for the whole process. Never throws.
+std::span<const NamedAttribute> namedAttributes() noexcept;
 
 } // namespace vuzozar

@@ -2,12 +2,14 @@
 
 namespace vuzozar {
 
-void stylesheet(const Closure& content) {
-    element("link", {{"rel", "stylesheet"}, {"type", "text/css"}}, content);
+const ExplicitAttributes& stylesheetAttributes() {
+    static const ExplicitAttributes attributes{{"rel", "stylesheet"}, {"type", "text/css"}};
+    return attributes;
 }
 
-void javascript(const Closure& content) {
-    element("script", {{"type", "text/javascript"}}, content);
+const ExplicitAttributes& javascriptAttributes() {
+    static const ExplicitAttributes attributes{{"type", "text/javascript"}};
+    return attributes;
 }
 
 } // namespace vuzozar

@@ -14,11 +14,14 @@
 namespace vuzozar {
 
 // An element function: writes the element `tag` with no explicit
-// attributes. Any thread; throws only what the content closure throws.
+// attributes. Any thread; throws only what the content closure throws, and
+// std::bad_alloc.
 class ElementFunction {
 public:
     constexpr explicit ElementFunction(std::string_view tag) : tag_(tag) {}
-    void operator()(const Closure& content) const { element(tag_, content); }
+    template <std::invocable Content> void operator()(Content&& content) const {
+        element(tag_, content);
+    }
 
 private:
     std::string_view tag_;
@@ -28,7 +31,7 @@ private:
 // `entry` once per item, in the sequence's order, inside one element. The
 // calls are not elements of their own: globals that `entry` sets outside a
 // nested element belong to the list or table itself.
-// Any thread; throws only what `entry` throws.
+// Any thread; throws only what `entry` throws, and std::bad_alloc.
 class SequenceElementFunction : public ElementFunction {
 public:
     using ElementFunction::ElementFunction;
@@ -188,13 +191,23 @@ inline constexpr ElementFunction xmp{"xmp"};
 inline constexpr ElementFunction varr{"var"};
 inline constexpr ElementFunction elementt{"element"};
 
+// The fixed attributes of stylesheet() and javascript(). Any thread; they
+// live for the whole process. Throw only std::bad_alloc, on the first call.
+const ExplicitAttributes& stylesheetAttributes();
+const ExplicitAttributes& javascriptAttributes();
+
 // A "link" element with "rel" = "stylesheet" and "type" = "text/css", which
 // win over the same attributes set in `content`. Any thread; throws only
-// what `content` throws.
-void stylesheet(const Closure& content);
+// what `content` throws, and std::bad_alloc.
+template <std::invocable Content> void stylesheet(Content&& content) {
+    element("link", stylesheetAttributes(), content);
+}
 
 // A "script" element with "type" = "text/javascript", which wins over a
-// `type` set in `content`. Any thread; throws only what `content` throws.
-void javascript(const Closure& content);
+// `type` set in `content`. Any thread; throws only what `content` throws,
+// and std::bad_alloc.
+template <std::invocable Content> void javascript(Content&& content) {
+    element("script", javascriptAttributes(), content);
+}
 
 } // namespace vuzozar

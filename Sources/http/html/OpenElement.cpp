@@ -1,0 +1,123 @@
+#include "http/html/OpenElement.h"
+
+#include "http/html/AttributeTable.h"
+#include "http/html/ScopesBuffer.h"
+
+#include <algorithm>
+
+namespace vuzozar {
+
+namespace {
+
+// The calling thread's open elements form a list through their `outer_`,
+// innermost first.
+thread_local OpenElement* innermost = nullptr;
+
+// Writes ` name="value"` at `out`, whose first character is already the
+// blank; returns where the next attribute goes.
+char* writeAttribute(char* out, std::string_view name, std::string_view value) {
+    ++out;
+    out = std::copy(name.begin(), name.end(), out);
+    *out++ = '=';
+    *out++ = '"';
+    out = std::copy(value.begin(), value.end(), out);
+    *out++ = '"';
+    return out;
+}
+
+bool isAttributeOf(const AttributeState& attributes, std::string_view name) {
+    auto named = namedAttributes();
+    auto global = std::ranges::find(named, name, &NamedAttribute::name);
+    return global != named.end() && attributes.find(global->value->slot()) != nullptr;
+}
+
+} // namespace
+
+OpenElement::OpenElement(std::string_view node)
+    : node_(node), attributes_(AttributeState::current()), buffer_(scopesBuffer()),
+      start_(buffer_.size()), outer_(innermost) {
+    buffer_.reserve(start_ + node_.size() + 2);
+    saved_ = attributes_.setAside();
+    buffer_ += '<';
+    buffer_ += node_;
+    buffer_ += '>';
+    innermost = this;
+}
+
+OpenElement::~OpenElement() {
+    if (!closed_) {
+        buffer_.resize(std::min(start_, buffer_.size()));
+    }
+    attributes_.restore(saved_);
+    innermost = outer_;
+}
+
+// The globals the closure left set, in slot order, an explicit attribute of
+// the same name in place of each; then the explicit attributes of other
+// names. An explicit entry without a value writes nothing.
+template <class Visit>
+void OpenElement::forEachWritten(const ExplicitAttributes* explicitAttributes,
+                                 Visit&& visit) const {
+    auto named = namedAttributes();
+    attributes_.forEachAttribute([&](attr::Slot slot, const std::string& value) {
+        std::string_view name = named[static_cast<std::size_t>(slot)].name;
+        if (explicitAttributes != nullptr) {
+            auto same = explicitAttributes->find(name);
+            if (same != explicitAttributes->end()) {
+                if (same->second) {
+                    visit(name, *same->second);
+                }
+                return;
+            }
+        }
+        visit(name, value);
+    });
+    if (explicitAttributes != nullptr) {
+        for (const auto& [name, value] : *explicitAttributes) {
+            if (value && !isAttributeOf(attributes_, name)) {
+                visit(name, *value);
+            }
+        }
+    }
+}
+
+void OpenElement::close(const ExplicitAttributes* explicitAttributes) {
+    // Page code that cut the buffer inside the closure took the start tag
+    // with it: the element starts again at the end.
+    if (buffer_.size() < contentStart()) {
+        start_ = buffer_.size();
+        buffer_ += '<';
+        buffer_ += node_;
+        buffer_ += '>';
+    }
+    const std::string* inner = attributes_.find(attr::Slot::inner);
+    if (inner != nullptr) {
+        buffer_.resize(contentStart());
+    }
+    std::size_t length = 0;
+    forEachWritten(explicitAttributes, [&](std::string_view name, std::string_view value) {
+        length += name.size() + value.size() + 4;
+    });
+    if (length != 0) {
+        // Before the start tag's ">", moving the children up.
+        std::size_t at = contentStart() - 1;
+        buffer_.insert(at, length, ' ');
+        char* out = buffer_.data() + at;
+        forEachWritten(explicitAttributes, [&](std::string_view name, std::string_view value) {
+            out = writeAttribute(out, name, value);
+        });
+    }
+    if (inner != nullptr) {
+        buffer_ += *inner;
+    }
+    buffer_ += "</";
+    buffer_ += node_;
+    buffer_ += '>';
+    closed_ = true;
+}
+
+std::size_t OpenElement::contentStartOfInnermost() noexcept {
+    return innermost != nullptr ? innermost->contentStart() : 0;
+}
+
+} // namespace vuzozar
