@@ -1,17 +1,23 @@
 // Speed of the HTML builder, each against a reference measured in the same
 // run:
 //   page     a 17-link route list built with the builder vs the same text
-//            appended to a string by hand
+//            appended to a string by hand; ratio: builder time / hand time
 //   threads  that page built by 8 threads at once vs by one thread, the same
-//            number of pages in all (page builds take turns under one lock,
-//            so this shows what the lock costs a busy server)
+//            number of pages in all; ratio: how many times the pages per
+//            second of one thread the 8 threads build (8 at most, less when
+//            the machine has fewer free cores)
+//   allocs   heap allocations once the thread has built the page before:
+//            per element for the builder, per page by hand
 // Prints the best of several rounds and the ratios.
+#include "tests/http/html/AllocationCounter.h"
+
 #include "http/html/Attributes.h"
 #include "http/html/Elements.h"
 #include "http/html/ScopesBuffer.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -89,6 +95,25 @@ void buildPages(int count) {
     }
 }
 
+// Allocations per call of `work` on this thread, which has run it before.
+double allocationsPerCall(const std::function<void()>& work) {
+    work();
+    std::size_t before = allocationsOfThisThread();
+    for (int call = 0; call < pagesPerRound; ++call) {
+        work();
+    }
+    return static_cast<double>(allocationsOfThisThread() - before) / pagesPerRound;
+}
+
+// Every element has its end tag.
+std::size_t elementsIn(const std::string& page) {
+    std::size_t count = 0;
+    for (std::size_t at = page.find("</"); at != std::string::npos; at = page.find("</", at + 2)) {
+        ++count;
+    }
+    return count;
+}
+
 } // namespace
 
 } // namespace vuzozar
@@ -118,10 +143,16 @@ int main() {
             thread.join();
         }
     });
-    std::printf("page     builder %.0f ns, by hand %.0f ns per page: ratio %.1f\n",
+    std::size_t elements = elementsIn(text);
+    double builderAllocations = allocationsPerCall(builderPage) / static_cast<double>(elements);
+    double handAllocations = allocationsPerCall([&] { handWrittenPage(text); });
+    std::printf("page     builder %.0f ns, by hand %.0f ns per page: ratio %.2f\n",
                 builder / pagesPerRound, byHand / pagesPerRound, builder / byHand);
     std::printf("threads  %d threads %.2f ms, one thread %.2f ms for %d pages: ratio %.2f\n",
                 threadCount, manyThreads / 1e6, oneThread / 1e6, threadCount * pagesPerRound,
-                manyThreads / oneThread);
+                oneThread / manyThreads);
+    std::printf(
+        "allocs   builder %.2f per element (%zu elements per page), by hand %.1f per page\n",
+        builderAllocations, elements, handAllocations);
     return 0;
 }

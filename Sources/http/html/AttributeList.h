@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 // The attribute globals of the HTML builder, in their fixed order, each with
 // the attribute name it is written as. This is the one list of them: the
 // globals (html/Attributes.h), their places in each thread's attribute state
@@ -134,3 +137,18 @@
     X(placeholder, "placeholder")                                                                  \
     X(marginheight, "marginheight")                                                                \
     X(acceptCharset, "accept-charset")
+
+namespace vuzozar::attr {
+
+// Where each global keeps its value in a thread's attribute state: the
+// list's order, then `inner`.
+enum class Slot : std::uint8_t {
+#define VUZOZAR_ATTRIBUTE_SLOT(global, written) global,
+    VUZOZAR_HTML_ATTRIBUTES(VUZOZAR_ATTRIBUTE_SLOT)
+#undef VUZOZAR_ATTRIBUTE_SLOT
+        inner
+};
+
+inline constexpr std::size_t slotCount = static_cast<std::size_t>(Slot::inner) + 1;
+
+} // namespace vuzozar::attr

@@ -18,11 +18,7 @@ template <class Visit> void forEachSetBackwards(const AttributeState::Mask& mask
 
 } // namespace
 
-AttributeState::Mask AttributeState::setAside() {
-    Mask saved = set_;
-    if (saved == Mask{}) {
-        return saved;
-    }
+void AttributeState::moveAside(const Mask& saved) {
     std::size_t count = 0;
     for (std::uint64_t bits : saved) {
         count += static_cast<std::size_t>(std::popcount(bits));
@@ -39,13 +35,11 @@ AttributeState::Mask AttributeState::setAside() {
         }
     }
     set_ = Mask{};
-    return saved;
 }
 
-void AttributeState::restore(const Mask& saved) noexcept {
+void AttributeState::moveBack(const Mask& saved) noexcept {
     forEachSetBackwards(saved,
                         [&](std::size_t index) { values_[index].swap(aside_[--asideCount_]); });
-    set_ = saved;
 }
 
 } // namespace vuzozar

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "http/html/Attributes.h"
+#include "http/html/AttributeList.h"
 
 #include <array>
 #include <bit>
@@ -48,10 +48,21 @@ public:
 
     // Sets every value aside and leaves none set; returns what was set, for
     // restore(). Throws only std::bad_alloc, and then changes nothing.
-    Mask setAside();
+    Mask setAside() {
+        Mask saved = set_;
+        if (any(saved)) {
+            moveAside(saved);
+        }
+        return saved;
+    }
     // Clears what was set since setAside() returned `saved` and puts back
     // the values it set aside. Calls pair up like brackets.
-    void restore(const Mask& saved) noexcept;
+    void restore(const Mask& saved) noexcept {
+        if (any(saved)) {
+            moveBack(saved);
+        }
+        set_ = saved;
+    }
 
     // Calls visit(slot, value) for each set slot but `inner`, in slot order.
     template <class Visit> void forEachAttribute(Visit&& visit) const {
@@ -69,6 +80,17 @@ public:
     }
 
 private:
+    // Not std::array's ==, which calls memcmp.
+    static bool any(const Mask& mask) noexcept {
+        std::uint64_t bits = 0;
+        for (std::uint64_t word : mask) {
+            bits |= word;
+        }
+        return bits != 0;
+    }
+    void moveAside(const Mask& saved);
+    void moveBack(const Mask& saved) noexcept;
+
     static constexpr std::uint64_t bitOf(std::size_t index) {
         return std::uint64_t{1} << index % 64;
     }

@@ -1,8 +1,9 @@
 #pragma once
 
 #include "http/html/AttributeList.h"
+#include "http/html/AttributeState.h"
 
-#include <cstdint>
+#include <string>
 #include <string_view>
 
 // The attribute globals of the HTML builder (html/Scopes.h), in their fixed
@@ -25,17 +26,6 @@
 // outside every element stays on the thread that set it.
 namespace vuzozar::attr {
 
-// Where each global keeps its value in a thread's attribute state: the
-// list's order, then `inner`.
-enum class Slot : std::uint8_t {
-#define VUZOZAR_ATTRIBUTE_SLOT(global, written) global,
-    VUZOZAR_HTML_ATTRIBUTES(VUZOZAR_ATTRIBUTE_SLOT)
-#undef VUZOZAR_ATTRIBUTE_SLOT
-        inner
-};
-
-inline constexpr std::size_t slotCount = static_cast<std::size_t>(Slot::inner) + 1;
-
 // One attribute global: an optional string of the calling thread, set by
 // assigning a string (`attr::href = route;`) and cleared by reset(). The
 // object itself is a constant that names the slot; every operation reads or
@@ -47,11 +37,17 @@ class Attribute {
 public:
     constexpr explicit Attribute(Slot slot) : slot_(slot) {}
 
-    const Attribute& operator=(std::string_view value) const;
-    void reset() const noexcept;
-    bool has_value() const noexcept;
+    const Attribute& operator=(std::string_view value) const {
+        AttributeState::current().set(slot_, value);
+        return *this;
+    }
+    void reset() const noexcept { AttributeState::current().reset(slot_); }
+    bool has_value() const noexcept { return AttributeState::current().find(slot_) != nullptr; }
     // Whether the calling thread's value is set and equal to `value`.
-    bool operator==(std::string_view value) const noexcept;
+    bool operator==(std::string_view value) const noexcept {
+        const std::string* own = AttributeState::current().find(slot_);
+        return own != nullptr && *own == value;
+    }
 
     constexpr Slot slot() const { return slot_; }
 

@@ -13,6 +13,16 @@ namespace {
 // innermost first.
 thread_local OpenElement* innermost = nullptr;
 
+// The calling thread's buffer, looked up once: the entry stays where it is
+// for the thread's life.
+std::string& threadBuffer() {
+    thread_local std::string* buffer = nullptr;
+    if (buffer == nullptr) {
+        buffer = &scopesBuffer();
+    }
+    return *buffer;
+}
+
 // Writes ` name="value"` at `out`, whose first character is already the
 // blank; returns where the next attribute goes.
 char* writeAttribute(char* out, std::string_view name, std::string_view value) {
@@ -34,7 +44,7 @@ bool isAttributeOf(const AttributeState& attributes, std::string_view name) {
 } // namespace
 
 OpenElement::OpenElement(std::string_view node)
-    : node_(node), attributes_(AttributeState::current()), buffer_(scopesBuffer()),
+    : node_(node), attributes_(AttributeState::current()), buffer_(threadBuffer()),
       start_(buffer_.size()), outer_(innermost) {
     buffer_.reserve(start_ + node_.size() + 2);
     saved_ = attributes_.setAside();
@@ -91,24 +101,34 @@ void OpenElement::close(const ExplicitAttributes* explicitAttributes) {
         buffer_ += '>';
     }
     const std::string* inner = attributes_.find(attr::Slot::inner);
-    if (inner != nullptr) {
-        buffer_.resize(contentStart());
-    }
-    std::size_t length = 0;
-    forEachWritten(explicitAttributes, [&](std::string_view name, std::string_view value) {
-        length += name.size() + value.size() + 4;
-    });
-    if (length != 0) {
-        // Before the start tag's ">", moving the children up.
-        std::size_t at = contentStart() - 1;
-        buffer_.insert(at, length, ' ');
-        char* out = buffer_.data() + at;
+    if (inner != nullptr || buffer_.size() == contentStart()) {
+        // No children to keep: the attributes follow the name directly.
+        buffer_.resize(contentStart() - 1);
         forEachWritten(explicitAttributes, [&](std::string_view name, std::string_view value) {
-            out = writeAttribute(out, name, value);
+            buffer_ += ' ';
+            buffer_ += name;
+            buffer_ += "=\"";
+            buffer_ += value;
+            buffer_ += '"';
         });
-    }
-    if (inner != nullptr) {
-        buffer_ += *inner;
+        buffer_ += '>';
+        if (inner != nullptr) {
+            buffer_ += *inner;
+        }
+    } else {
+        std::size_t length = 0;
+        forEachWritten(explicitAttributes, [&](std::string_view name, std::string_view value) {
+            length += name.size() + value.size() + 4;
+        });
+        if (length != 0) {
+            // Before the start tag's ">", moving the children up.
+            std::size_t at = contentStart() - 1;
+            buffer_.insert(at, length, ' ');
+            char* out = buffer_.data() + at;
+            forEachWritten(explicitAttributes, [&](std::string_view name, std::string_view value) {
+                out = writeAttribute(out, name, value);
+            });
+        }
     }
     buffer_ += "</";
     buffer_ += node_;
