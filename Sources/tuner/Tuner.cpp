@@ -168,8 +168,9 @@ void Tuner::playReferenceTone(double frequency) {
     stopDetecting();
     const std::optional<std::vector<std::uint8_t>> wave =
         generateToneWAV(frequency, toneDuration, toneSampleRate);
+    // Without a new tone the one sounding stops too, so that the button tells the truth.
     if (!wave) {
-        publish(isReferencePlaying_, false, &Tuner::isReferencePlayingChanged);
+        stopReference();
         return;
     }
     std::unique_ptr<platform::sound::TonePlayer> player;
@@ -177,7 +178,7 @@ void Tuner::playReferenceTone(double frequency) {
         player = environment_.createPlayer(*wave, toneVolume);
     } catch (const std::exception& error) {
         qCWarning(tunerLog) << "Cannot play the reference tone:" << error.what();
-        publish(isReferencePlaying_, false, &Tuner::isReferencePlayingChanged);
+        stopReference();
         return;
     }
     player->play();

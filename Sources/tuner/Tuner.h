@@ -63,7 +63,8 @@ public:
     void stopDetecting();
 
     // Plays the reference tone of a note (listening ends first), or stops it when it is the
-    // note already sounding. A name that is no note becomes referenceNote and plays nothing.
+    // note already sounding. A name that is no note becomes referenceNote and plays nothing;
+    // a tone whose player cannot be made stops the tone sounding before.
     void toggleReference(const QString& note);
     void stopReference();
 

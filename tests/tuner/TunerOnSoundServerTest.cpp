@@ -2,6 +2,7 @@
 // source "mic"; its reference tone plays on the default sink "speakers".
 #include "app/PanelButton.h"
 #include "app/TunerPanel.h"
+#include "platform/sound/SoundError.h"
 #include "platform/sound/SoundServer.h"
 #include "tests/platform/sound/support/SoundServerTools.h"
 #include "tests/platform/sound/support/ToneAnalysis.h"
@@ -234,20 +235,58 @@ TEST_F(TunerOnSoundServerTest, AServerThatCannotBeReachedIsATunerError) {
     EXPECT_FALSE(tuner.isReferencePlaying());
 }
 
-TEST_F(TunerOnSoundServerTest, ARefusedMicrophoneLeavesTheToneAndListeningAsTheyWere) {
-    TunerEnvironment refusing = TunerEnvironment::system();
-    int requests = 0;
-    refusing.requestMicrophoneAccess = [&](std::function<void(bool)> completion) {
+// The desktop's services with a microphone request that is counted and answered as given.
+TunerEnvironment answering(bool granted, int& requests) {
+    TunerEnvironment environment = TunerEnvironment::system();
+    environment.requestMicrophoneAccess = [granted, &requests](auto completion) {
         ++requests;
-        completion(false);
+        completion(granted);
     };
-    Tuner refused(refusing);
+    return environment;
+}
+
+TEST_F(TunerOnSoundServerTest, ARefusedMicrophoneLeavesTheToneAndListeningAsTheyWere) {
+    int requests = 0;
+    Tuner refused(answering(false, requests));
     refused.toggleReference("A4");
     refused.startDetecting();
     ASSERT_TRUE(waitUntil([&] { return refused.detectedNote() == Tuner::accessDenied; }));
     EXPECT_FALSE(refused.isDetecting());
     EXPECT_TRUE(refused.isReferencePlaying());
     EXPECT_EQ(requests, 1);
+}
+
+TEST_F(TunerOnSoundServerTest, StartingAgainWhileListeningAsksNoPermissionAndChangesNothing) {
+    int requests = 0;
+    Tuner listening(answering(true, requests));
+    listening.startDetecting();
+    ASSERT_TRUE(waitUntil([&] { return listening.isDetecting(); }));
+    QSignalSpy detecting(&listening, &Tuner::isDetectingChanged);
+    QSignalSpy notes(&listening, &Tuner::detectedNoteChanged);
+    listening.startDetecting();
+    QTest::qWait(300);
+    EXPECT_EQ(requests, 1);
+    EXPECT_EQ(detecting.count(), 0);
+    EXPECT_EQ(notes.count(), 0);
+    EXPECT_TRUE(listening.isDetecting());
+}
+
+TEST_F(TunerOnSoundServerTest, APlayerThatCannotBeMadeStopsTheToneThatSounds) {
+    TunerEnvironment failing = TunerEnvironment::system();
+    int players = 0;
+    failing.createPlayer = [&](std::span<const std::uint8_t> wave, float volume) {
+        if (++players > 1) {
+            throw SoundError(-1, "no player");
+        }
+        return createTonePlayer(wave, volume);
+    };
+    Tuner tones(failing);
+    tones.toggleReference("A4");
+    ASSERT_TRUE(waitUntil([] { return ownStreams().size() == 1; }));
+    tones.toggleReference("B4");
+    EXPECT_FALSE(tones.isReferencePlaying());
+    EXPECT_EQ(tones.referenceNote(), "B4");
+    EXPECT_TRUE(waitUntil([] { return ownStreams().empty(); }));
 }
 
 } // namespace
