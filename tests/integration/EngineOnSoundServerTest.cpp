@@ -1,6 +1,7 @@
 // Zivra's engine on the private test sound server, driven the way the popover
 // drives it: what other programs play is captured, processed and played on
 // the chosen output, and given back when everything is switched off.
+#include "audio/RenderBlock.h"
 #include "audio/ZivraAudio.h"
 #include "audio/ZivraAudioEnvironment.h"
 #include "tests/audio/ZivraAudioTestAccess.h"
@@ -15,6 +16,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <numbers>
 #include <optional>
 
@@ -25,22 +27,46 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr std::size_t analysisFrames = 24000; // the last half second of a recording
+constexpr std::size_t analysisFrames = 24000; // the last quarter second of a stereo recording
+constexpr std::size_t piece = 960;            // 20 ms
+
+// Whether the 20 ms piece of a mono recording that begins at `start` carries
+// `frequency` at more than minimumDb.
+bool pieceCarries(const std::vector<float>& samples, std::size_t start, double frequency,
+                  double minimumDb = -30) {
+    const std::vector<float> part(samples.begin() + static_cast<std::ptrdiff_t>(start),
+                                  samples.begin() + static_cast<std::ptrdiff_t>(start + piece));
+    return levelDb(part, testRate, frequency) > minimumDb;
+}
+
+// Whether a mono recording carries `frequency` without a break: in every
+// 20 ms piece, and with no run of 1 ms of digital silence (an output that ran
+// dry; a tone never has one).
+bool steady(const std::vector<float>& samples, double frequency, double minimumDb) {
+    for (std::size_t start = 0; start + piece <= samples.size(); start += piece) {
+        if (!pieceCarries(samples, start, frequency, minimumDb)) {
+            return false;
+        }
+    }
+    constexpr std::size_t gap = 48;
+    std::size_t silent = 0;
+    for (const float sample : samples) {
+        silent = std::abs(sample) < 1e-6f ? silent + 1 : 0;
+        if (silent == gap) {
+            return false;
+        }
+    }
+    return samples.size() >= piece;
+}
 
 // In a mono recording cut into 20 ms pieces: the time from the end of the
 // last piece that carries `before` to the first later piece that carries
 // `after`; empty when one of them is never heard.
 std::optional<std::chrono::milliseconds> silenceBetween(const std::vector<float>& samples,
                                                         double before, double after) {
-    constexpr std::size_t piece = 960;
-    const auto heard = [&](std::size_t start, double frequency) {
-        const std::vector<float> part(samples.begin() + static_cast<std::ptrdiff_t>(start),
-                                      samples.begin() + static_cast<std::ptrdiff_t>(start + piece));
-        return levelDb(part, testRate, frequency) > -30;
-    };
     std::optional<std::size_t> lastBefore;
     for (std::size_t start = 0; start + piece <= samples.size(); start += piece) {
-        if (heard(start, before)) {
+        if (pieceCarries(samples, start, before)) {
             lastBefore = start;
         }
     }
@@ -48,7 +74,7 @@ std::optional<std::chrono::milliseconds> silenceBetween(const std::vector<float>
         return std::nullopt;
     }
     for (std::size_t start = *lastBefore + piece; start + piece <= samples.size(); start += piece) {
-        if (heard(start, after)) {
+        if (pieceCarries(samples, start, after)) {
             const auto frames = static_cast<double>(start - *lastBefore - piece);
             return std::chrono::milliseconds(std::lround(frames * 1000 / testRate));
         }
@@ -90,14 +116,40 @@ protected:
         ASSERT_GT(levelDb(hear("speakers.monitor", 880), testRate, 880), -20);
     }
 
-    // Waits until the source carries `frequency` at least at minimumDb in its
-    // mid channel, then returns a fresh half second of it for the checks.
     std::vector<float> hearOnce(const QString& source) {
         return mid(tail(record(source, 1000ms), analysisFrames));
     }
+
+    // Records the source until a quarter second of it (stereo) is heard that
+    // `wanted` accepts, during which the engine's render path neither ran dry
+    // nor dropped a backlog, and returns it (the last one heard when none
+    // is). While a stream moves, or while a busy machine starves the engine
+    // or the server for a moment, a recording holds the sound from before,
+    // gaps or jumps, whose spread says nothing about what the checks are
+    // about.
+    std::vector<float> recordUntil(const QString& source,
+                                   const std::function<bool(const std::vector<float>&)>& wanted) {
+        std::vector<float> heard;
+        waitUntil(
+            [&] {
+                const auto counters = engine->renderCounters();
+                const auto breaks = [&]() -> std::uint64_t {
+                    return counters ? counters->trims + counters->underruns : 0;
+                };
+                const std::uint64_t before = breaks();
+                heard = tail(record(source, 1000ms), analysisFrames);
+                return breaks() == before && wanted(heard);
+            },
+            15s);
+        return heard;
+    }
+
+    // Waits until the source's mid channel carries `frequency` steadily at
+    // least at minimumDb, and returns that mid channel for the checks.
     std::vector<float> hear(const QString& source, double frequency, double minimumDb = -30) {
-        waitUntil([&] { return levelDb(hearOnce(source), testRate, frequency) > minimumDb; }, 15s);
-        return hearOnce(source);
+        return mid(recordUntil(source, [&](const std::vector<float>& heard) {
+            return steady(mid(heard), frequency, minimumDb);
+        }));
     }
 
     std::uint32_t deviceNamed(const QString& uid) const {
@@ -149,14 +201,10 @@ TEST_F(EngineOnSoundServerTest, KaraokeRemovesTheCentreAndKeepsTheSides) {
     EXPECT_EQ(engine->vocalRemovalMode(), VocalRemovalMode::karaoke);
     ASSERT_TRUE(waitForRunning()) << engine->statusText().toStdString();
 
-    std::vector<float> after;
-    waitUntil(
-        [&] {
-            after = tail(record("speakers.monitor", 1000ms), analysisFrames);
-            return levelDb(left(after), testRate, 660) > -25 &&
-                   levelDb(left(after), testRate, 440) < levelDb(left(before), testRate, 440) - 40;
-        },
-        15s);
+    const auto after = recordUntil("speakers.monitor", [&](const std::vector<float>& heard) {
+        return steady(left(heard), 660, -25) &&
+               levelDb(left(heard), testRate, 440) < levelDb(left(before), testRate, 440) - 40;
+    });
     for (const int c : {0, 1}) {
         const auto was = channel(before, c), is = channel(after, c);
         EXPECT_LT(levelDb(is, testRate, 440), levelDb(was, testRate, 440) - 40) << "channel " << c;
