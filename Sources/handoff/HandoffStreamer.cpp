@@ -23,7 +23,7 @@ HandoffStreamer::HandoffStreamer() : streamQueue_([this] { runStreamQueue(); }) 
 
 HandoffStreamer::~HandoffStreamer() {
     {
-        std::lock_guard guard(timerLock_);
+        std::lock_guard guard(lock_);
         quit_ = true;
     }
     timerWake_.notify_all();
@@ -69,6 +69,8 @@ void HandoffStreamer::append(const audio::AudioPCMBuffer& buffer) {
     MirrorBufferProduce(&ring, static_cast<std::uint32_t>(bytes));
 }
 
+// The receiver and the timer change under one lock: a phone leaving while the
+// next one comes can no longer disarm the timer that the new one armed.
 void HandoffStreamer::connected(std::shared_ptr<vuzozar::WebSocketSession> session) {
     {
         std::lock_guard guard(lock_);
@@ -76,9 +78,14 @@ void HandoffStreamer::connected(std::shared_ptr<vuzozar::WebSocketSession> sessi
         isStreaming_ = true;
         lastReportedSampleRate_ = 0;
         lastReportedChannels_ = 0;
+        if (!timerArmed_) {
+            timerArmed_ = true;
+            nextTick_ = std::chrono::steady_clock::now();
+        }
     }
-    startTimer();
-    sendConfigIfNeeded();
+    timerWake_.notify_all();
+    std::lock_guard sending(sendLock_);
+    writeDueConfig();
 }
 
 void HandoffStreamer::disconnected(const std::shared_ptr<vuzozar::WebSocketSession>& session) {
@@ -87,19 +94,23 @@ void HandoffStreamer::disconnected(const std::shared_ptr<vuzozar::WebSocketSessi
         if (activeSession_ != session) {
             return;
         }
-        activeSession_.reset();
-        isStreaming_ = false;
+        endStreaming();
     }
-    cancelTimer();
+    timerWake_.notify_all();
 }
 
 void HandoffStreamer::stop() {
     {
         std::lock_guard guard(lock_);
-        activeSession_.reset();
-        isStreaming_ = false;
+        endStreaming();
     }
-    cancelTimer();
+    timerWake_.notify_all();
+}
+
+void HandoffStreamer::endStreaming() {
+    activeSession_.reset();
+    isStreaming_ = false;
+    timerArmed_ = false;
 }
 
 std::optional<HandoffStreamer::Config> HandoffStreamer::takeDueConfig() {
@@ -117,7 +128,7 @@ std::optional<HandoffStreamer::Config> HandoffStreamer::takeDueConfig() {
     return Config{activeSession_, rate};
 }
 
-void HandoffStreamer::sendConfigIfNeeded() {
+void HandoffStreamer::writeDueConfig() {
     const auto config = takeDueConfig();
     if (!config) {
         return;
@@ -127,30 +138,10 @@ void HandoffStreamer::sendConfigIfNeeded() {
     }
 }
 
-void HandoffStreamer::startTimer() {
-    {
-        std::lock_guard guard(timerLock_);
-        if (timerArmed_) {
-            return;
-        }
-        timerArmed_ = true;
-        nextTick_ = std::chrono::steady_clock::now();
-    }
-    timerWake_.notify_all();
-}
-
-void HandoffStreamer::cancelTimer() {
-    {
-        std::lock_guard guard(timerLock_);
-        timerArmed_ = false;
-    }
-    timerWake_.notify_all();
-}
-
 void HandoffStreamer::runStreamQueue() {
     // The kernel keeps the first 15 characters of a thread's name.
     pthread_setname_np(pthread_self(), std::string(streamQueueLabel).substr(0, 15).c_str());
-    std::unique_lock guard(timerLock_);
+    std::unique_lock guard(lock_);
     while (!quit_) {
         if (!timerArmed_) {
             timerWake_.wait(guard);
@@ -170,6 +161,7 @@ void HandoffStreamer::runStreamQueue() {
 }
 
 void HandoffStreamer::sendAudio() {
+    std::lock_guard sending(sendLock_);
     std::shared_ptr<vuzozar::WebSocketSession> session;
     double rate = 0;
     std::uint32_t channels = 0;
@@ -194,7 +186,7 @@ void HandoffStreamer::sendAudio() {
         ringChannels_ = channels;
     }
     // A change of rate or channel count reaches the receiver before the audio.
-    sendConfigIfNeeded();
+    writeDueConfig();
     const std::uint32_t frames = packetFrames(rate);
     const std::uint64_t need = std::uint64_t(frames) * channels * sizeof(float);
     if (need < 1 || need > ring.length || MirrorBufferFillCount(&ring) < need) {

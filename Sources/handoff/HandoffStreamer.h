@@ -73,27 +73,30 @@ private:
 
     // The config message that is due for the receiver, if any; marks it sent.
     std::optional<Config> takeDueConfig();
-    void sendConfigIfNeeded();
-    void startTimer();
-    void cancelTimer();
+    // Writes the config that is due; the caller holds sendLock_.
+    void writeDueConfig();
+    // Drops the receiver and disarms the timer; the caller holds lock_.
+    void endStreaming();
     void runStreamQueue();
     void sendAudio();
 
     audio::RingBuffer ring_{ringCapacity};
 
-    std::mutex lock_; // guards the fields up to the last-reported pair
+    std::mutex lock_; // guards the fields up to nextTick_
     std::shared_ptr<vuzozar::WebSocketSession> activeSession_;
     double sampleRate_ = 0;
     std::uint32_t channels_ = 0;
     bool isStreaming_ = false;
     double lastReportedSampleRate_ = 0;
     std::uint32_t lastReportedChannels_ = 0;
-
-    std::mutex timerLock_;
     std::condition_variable timerWake_;
     bool timerArmed_ = false;
     bool quit_ = false;
     std::chrono::steady_clock::time_point nextTick_;
+
+    // Held while a config or a packet is taken and written, so that a config
+    // reaches its phone before any packet that follows it.
+    std::mutex sendLock_;
 
     // The stream thread's own: the channel count of what it last read, and
     // the memory a packet is built in.

@@ -15,6 +15,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <atomic>
+#include <thread>
 #include <vector>
 
 namespace zivra::handoff {
@@ -148,6 +150,41 @@ TEST(HandoffStreamerTest, OnlyTheNewestPhoneReceivesAudio) {
     streamer.connected(third.session);
     third.nextText();
     EXPECT_FALSE(third.next(200));
+    streamer.stop();
+}
+
+// The old phone's leaving and the new phone's coming, run at the same moment
+// round after round: in any interleaving the new phone gets audio after its
+// config (a second is far more than the 50 ms the timer takes).
+TEST(HandoffStreamerTest, ANewPhoneComingAsTheOldOneLeavesIsNeverLeftSilent) {
+    constexpr int rounds = 300;
+    HandoffStreamer streamer;
+    auto current = std::make_unique<Phone>();
+    streamer.connected(current->session);
+    current->nextText();
+    int silent = 0;
+    for (int round = 0; round < rounds; ++round) {
+        auto next = std::make_unique<Phone>();
+        std::atomic<int> waiting{2};
+        auto together = [&waiting] {
+            --waiting;
+            while (waiting.load() > 0) {
+            }
+        };
+        std::thread leaving([&] {
+            together();
+            streamer.disconnected(current->session);
+        });
+        together();
+        streamer.connected(next->session);
+        leaving.join();
+        feed(streamer, {0.5f, 0.5f}, 2400, 48000);
+        EXPECT_EQ(next->nextText().value("type"), "config");
+        const auto packet = next->next(1000);
+        silent += !packet || packet->firstByte != binaryFrame;
+        current = std::move(next);
+    }
+    EXPECT_EQ(silent, 0) << "of " << rounds << " rounds";
     streamer.stop();
 }
 
