@@ -17,8 +17,10 @@ HttpResponse browse(const std::string& directoryPath, const HttpRequest& request
     try {
         found.emplace(FoundPath::beneath(directoryPath, value));
     } catch (const FileError& error) {
-        bool missingOrOutside = error.error() == ENOENT || error.error() == EXDEV;
-        return missingOrOutside ? HttpResponse::notFound() : HttpResponse::internalServerError();
+        // ELOOP: a magic link such as /proc/self/root refused, or links that loop.
+        const bool missingOrRefused =
+            error.error() == ENOENT || error.error() == EXDEV || error.error() == ELOOP;
+        return missingOrRefused ? HttpResponse::notFound() : HttpResponse::internalServerError();
     }
     if (found->isDirectory()) {
         std::vector<std::string> names;

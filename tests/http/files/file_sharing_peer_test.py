@@ -191,6 +191,15 @@ def check_confinement(checks, port, marker):
     watch.close()
 
 
+def check_magic_links(checks, server_binary, shared_file):
+    """Magic links jump out of any directory, so they are refused like any
+    other way out, also when the browsed directory is the root."""
+    with TestServer(server_binary, "/", shared_file, **run_as_nobody()) as server:
+        for path in ("/files/proc%2Fself%2Froot", "/files/proc%2Fself%2Fcwd"):
+            status, _, body = request(server.port, path)
+            checks.equal((status, body), (404, b""), f"refused magic link: {path}")
+
+
 def download(port, path, into, index):
     connection = http.client.HTTPConnection("127.0.0.1", port, timeout=120)
     connection.request("GET", path)
@@ -367,6 +376,7 @@ def main(binary):
             check_confinement(checks, server.port, marker)
             check_large_files(checks, server, public)
             check_shrinking_file(checks, server.port, public)
+        check_magic_links(checks, server_binary, os.path.join(public, "PHOTO.JPG"))
     checks.finish()
 
 
