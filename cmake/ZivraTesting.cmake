@@ -54,13 +54,27 @@ function(zivra_add_test)
   endif()
 endfunction()
 
-# zivra_add_gtest(<target> <sources>... [LIBS <libs>...] [SOUND] [X] [TRAY] [GUI]
-#                 [LABELS ...] [TIMEOUT s])
-# Builds a GoogleTest executable and registers it with zivra_add_test.
+# zivra_add_gtest(<target> <sources>... [LIBS <libs>...] [MAIN qt|widgets]
+#                 [SOUND] [X] [TRAY] [GUI] [LABELS ...] [TIMEOUT s])
+# Builds a GoogleTest executable and registers it with zivra_add_test. Its
+# main() is GoogleTest's own, or with MAIN one that first creates a Qt
+# application object: qt for a QCoreApplication (tests/support/QtTestMain.cpp),
+# widgets for a QApplication (tests/support/QtWidgetsTestMain.cpp).
 function(zivra_add_gtest target)
-  cmake_parse_arguments(ARG "SOUND;X;TRAY;GUI" "TIMEOUT" "LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "SOUND;X;TRAY;GUI" "TIMEOUT;MAIN" "LIBS;LABELS" ${ARGN})
   add_executable(${target} ${ARG_UNPARSED_ARGUMENTS})
-  target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  if(ARG_MAIN STREQUAL "qt")
+    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/QtTestMain.cpp)
+    target_link_libraries(${target} PRIVATE Qt6::Core)
+  elseif(ARG_MAIN STREQUAL "widgets")
+    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/QtWidgetsTestMain.cpp)
+    target_link_libraries(${target} PRIVATE Qt6::Widgets)
+  elseif(ARG_MAIN)
+    message(FATAL_ERROR "zivra_add_gtest: MAIN is qt or widgets, not ${ARG_MAIN}")
+  else()
+    target_link_libraries(${target} PRIVATE GTest::gtest_main)
+  endif()
+  target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock)
   set(pass)
   foreach(opt SOUND X TRAY GUI)
     if(ARG_${opt})
@@ -77,6 +91,7 @@ function(zivra_add_gtest target)
 endfunction()
 
 find_package(GTest REQUIRED)
+find_package(Qt6 REQUIRED COMPONENTS Test)
 
 if(ZIVRA_FUZZ)
   # Fuzz targets add themselves to this target; the test command builds only it.
