@@ -4,7 +4,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 ./scripts/build.sh build -DZIVRA_TESTS=OFF -DZIVRA_BENCH=OFF
-if [[ -x build/Sources/app/zivra ]]; then
-  exec build/Sources/app/zivra
-fi
-echo "Zivra's libraries are built; the tray application is not built yet."
+exec build/Sources/app/zivra
