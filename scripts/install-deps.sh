@@ -18,7 +18,7 @@ test_pkgs=(
   sox xvfb xauth xdotool trayer imagemagick x11-utils
   curl python3 python3-websockets wrk libcpp-httplib-dev bc
   mpv mpv-mpris playerctl xdg-utils desktop-file-utils
-  clang libclang-rt-14-dev clang-tidy clang-format
+  clang libclang-rt-14-dev clang-tidy clang-format shellcheck flake8
   chromium nodejs zbar-tools
 )
 
@@ -52,7 +52,9 @@ fi
 
 # The browser tests (the phone page, the sample site's pages) drive Debian's
 # chromium through playwright-core (its own browser downloads are never used),
-# pinned by the lock file.
-if [[ "${1:-}" == "--test" && ! -d tests/support/browser/node_modules/playwright-core ]]; then
+# and the lint checks their scripts and the page's with eslint; both pinned by
+# the lock file.
+modules=tests/support/browser/node_modules
+if [[ "${1:-}" == "--test" && ! (-d $modules/playwright-core && -x $modules/.bin/eslint) ]]; then
   npm ci --prefix tests/support/browser --no-audit --no-fund
 fi

@@ -1,24 +1,37 @@
 #!/usr/bin/env bash
 # lint.sh BUILD_DIR: checks the house style that a tool can check, over the
-# project's own C and C++ files in Sources/, tests/ and bench/:
-#   1. every body of if, else, for, while and do is in braces
-#      (clang-tidy's readability-braces-around-statements, over the build's
-#      compilation database, one process per core)
-#   2. clang-format leaves every file as it is
+# project's own files:
+#   1. C and C++ in Sources/, tests/ and bench/:
+#      - clang-format leaves every file as it is
+#      - every body of if, else, for, while and do is in braces
+#        (clang-tidy's readability-braces-around-statements, over the build's
+#        compilation database, one process per core)
+#      - within a folder, no include runs back up (scripts/include_cycles.py)
+#   2. the shell scripts: shellcheck
+#   3. the Python: flake8 (.flake8)
+#   4. the JavaScript (the phone page's script, the browser tests): eslint,
+#      pinned in tests/support/browser (tests/support/browser/eslint.config.mjs)
 # Prints each finding and fails when there is one.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 root=$PWD
 build=${1:?usage: lint.sh BUILD_DIR}
 status=0
 
-files=$(git ls-files 'Sources/*' 'tests/*' 'bench/*' | grep -E '\.(c|cpp|h)$')
+# The project's files (tracked or new, not ignored) whose names match.
+project_files() {
+  git ls-files --cached --others --exclude-standard -- "$@" | sort -u | while read -r file; do
+    [[ -f "$file" ]] && printf '%s\n' "$file"
+  done
+}
+
+mapfile -t cfiles < <(project_files 'Sources/*' 'tests/*' 'bench/*' | grep -E '\.(c|cpp|h)$')
 
 echo "== lint: clang-format"
-unformatted=$(clang-format --dry-run $files 2>&1 | grep -oE '^[^:]+:[0-9]+:[0-9]+: (warning|error)' |
-  cut -d: -f1 | sort -u)
-if [[ -n "$unformatted" ]]; then
-  printf 'not formatted (run clang-format -i on it): %s\n' $unformatted
+mapfile -t unformatted < <(clang-format --dry-run "${cfiles[@]}" 2>&1 |
+  grep -oE '^[^:]+:[0-9]+:[0-9]+: (warning|error)' | cut -d: -f1 | sort -u)
+if ((${#unformatted[@]} > 0)); then
+  printf 'not formatted (run clang-format -i on it): %s\n' "${unformatted[@]}"
   status=1
 fi
 
@@ -38,10 +51,32 @@ if [[ -n "$findings" ]]; then
 fi
 # What clang cannot parse it checks only in part: named, without failing the
 # run (the compiler, not the lint, judges the code).
-unparsed=$(grep -E '^[^ ]+: error: .*\[clang-diagnostic-error\]' <<<"$report" | cut -d: -f1 | sort -u)
-if [[ -n "$unparsed" ]]; then
-  printf 'braces checked only in part (clang cannot parse all of it): %s\n' $unparsed
+mapfile -t unparsed < <(grep -E '^[^ ]+: error: .*\[clang-diagnostic-error\]' <<<"$report" | cut -d: -f1 | sort -u)
+if ((${#unparsed[@]} > 0)); then
+  printf 'braces checked only in part (clang cannot parse all of it): %s\n' "${unparsed[@]}"
 fi
+
+echo "== lint: includes"
+mapfile -t sources < <(project_files 'Sources/*' | grep -E '\.(c|cpp|h)$')
+python3 scripts/include_cycles.py "${sources[@]}" || status=1
+
+echo "== lint: shellcheck"
+# Shell scripts by their extension or their first line.
+mapfile -t scripts < <(project_files | while read -r file; do
+  if [[ "$file" == *.sh ]] || head -n1 "$file" | grep -qE '^#!.*\b(ba)?sh\b'; then
+    printf '%s\n' "$file"
+  fi
+done)
+shellcheck --external-sources --source-path=SCRIPTDIR "${scripts[@]}" || status=1
+
+echo "== lint: flake8"
+mapfile -t python < <(project_files '*.py')
+flake8 "${python[@]}" || status=1
+
+echo "== lint: eslint"
+mapfile -t javascript < <(project_files '*.js' '*.mjs')
+tests/support/browser/node_modules/.bin/eslint --max-warnings 0 \
+  --config tests/support/browser/eslint.config.mjs "${javascript[@]}" || status=1
 
 if ((status == 0)); then
   echo "lint: clean"

@@ -8,7 +8,7 @@
 #   3. the fuzz targets for a bounded time (clang, libFuzzer)
 # Prints ctest's summary for each run and a final "N passed, N failed" line.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 ./scripts/install-deps.sh --test || exit 1
 
 jobs=$(nproc)

@@ -134,7 +134,7 @@ async def under_load(page_url):
     await asyncio.sleep(1)
     result = await listen(page_url)
     report = hammer.communicate()[0]
-    requests = next((l for l in report.splitlines() if "Requests/sec" in l), "").strip()
+    requests = next((line for line in report.splitlines() if "Requests/sec" in line), "").strip()
     for phone in idle:
         await phone.close()
     return result, requests

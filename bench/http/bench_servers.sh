@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the HTTP benchmarks: starts servers in the background and stops
 # them when the script exits.
 #   start SERVER [ARGS...]  starts it and sets `port` to the port it prints

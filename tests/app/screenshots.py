@@ -9,6 +9,7 @@ import time
 
 import desktop
 
+
 def main(program, folder):
     shots = []
 

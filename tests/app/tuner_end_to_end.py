@@ -9,7 +9,6 @@ leaves the screen with the panel naming the tone in SCREENSHOT.
 
 import os
 import re
-import subprocess
 import sys
 import time
 

@@ -37,10 +37,12 @@ export XDG_DATA_HOME=$root/data XDG_CACHE_HOME=$root/cache
 mkdir -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME" "$XDG_STATE_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME"
 chmod 700 "$XDG_RUNTIME_DIR"
 unset PULSE_SERVER PULSE_RUNTIME_PATH DISPLAY WAYLAND_DISPLAY
-export PYTHONPATH="$(cd "$(dirname "$0")" && pwd)/python${PYTHONPATH:+:$PYTHONPATH}"
+support=$(cd "$(dirname "$0")" && pwd)
+export PYTHONPATH="$support/python${PYTHONPATH:+:$PYTHONPATH}"
 export PYTHONDONTWRITEBYTECODE=1
 
 pids=()
+# shellcheck disable=SC2317 # run by the EXIT trap
 stop_all() {
   local i
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
@@ -117,7 +119,8 @@ if ((x)); then
   "${tied[@]}" Xvfb -displayfd 5 -noreset -screen 0 1280x800x24 -nolisten tcp >>"$log" 2>&1 5>"$root/display" &
   pids+=($!)
   wait_for 10 test -s "$root/display" || fail "Xvfb did not start"
-  export DISPLAY=":$(head -n1 "$root/display")"
+  display=$(head -n1 "$root/display")
+  export DISPLAY=":$display"
   wait_for 10 xdpyinfo || fail "the X display does not answer"
   if ((tray)); then
     "${tied[@]}" trayer --edge top --align right --widthtype request --height 28 --SetDockType true \

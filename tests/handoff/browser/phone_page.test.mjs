@@ -6,6 +6,9 @@ import { setTimeout as sleep } from "node:timers/promises";
 import { launchChromium } from "../../support/browser/chromium.mjs";
 import { recordStatuses, startHost, startPlayer } from "./support.mjs";
 
+// The page script's own top-level names, which the callbacks of page.evaluate read in the page.
+/* global audioCtx, iconPause, iconPlay, onAudioFrame, outputRate, playing, proc, queue, ws */
+
 const hour = 3600;
 let host;
 let url;

@@ -12,7 +12,7 @@ import time
 
 from handoff_host import Checks, Host
 from phone import Phone
-from tone import level_db, peak_frequency, pcm16, record, rms_db, write_tone
+from tone import level_db, peak_frequency, pcm16, record, write_tone
 
 HOST = sys.argv[1]
 RATE = 48000

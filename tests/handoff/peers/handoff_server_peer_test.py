@@ -4,12 +4,10 @@ the token routes, the page, what a phone receives on connecting, every
 command, untrusted input, two phones, and the run's start and stop."""
 
 import asyncio
-import json
 import subprocess
 import sys
 import time
 
-import websockets
 
 from handoff_host import Checks, Host, http_get
 from phone import Phone, of_type
@@ -46,7 +44,7 @@ async def expect_ignored(host, phone, message, what):
     await phone.send(message)
     after = await current_state(phone)
     checks.expect(after is not None and after == before, f"{what} is ignored")
-    changes = [l for l in host.lines_for(0.2) if l.split(" ")[0] in
+    changes = [line for line in host.lines_for(0.2) if line.split(" ")[0] in
                ("pitchEnabled", "pitchCents", "removeVocalsEnabled", "vocalRemovalMode")]
     checks.equal(changes, [], f"{what} changes no setting")
 
@@ -67,7 +65,7 @@ async def scenario(host):
     checks.expect(host.wait_for("status Cloudflare tunnel not installed. Use local Wi-Fi.")
                   is not None, "the missing tunnel tool is the last status")
     host.send("start")
-    checks.equal([l for l in host.lines_for(0.5) if l.startswith(("url", "status"))], [],
+    checks.equal([line for line in host.lines_for(0.5) if line.startswith(("url", "status"))], [],
                  "a start while running changes nothing")
 
     first = await Phone.connect(page_url)
@@ -152,7 +150,7 @@ async def scenario(host):
 
     await first.close()
     checks.expect(host.wait_for("status Phone disconnected.") is not None, "status on disconnect")
-    checks.expect(not any(l.startswith("handoffActive") for l in host.lines_for(0.5)),
+    checks.expect(not any(line.startswith("handoffActive") for line in host.lines_for(0.5)),
                   "the computer stays muted while a phone listens")
     mark = len(second.frames)
     await asyncio.sleep(0.5)

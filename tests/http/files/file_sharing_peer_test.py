@@ -111,7 +111,8 @@ def check_types_and_lengths(checks, port, public):
     checks.equal((status, headers.get("Content-Type"), headers.get("Content-Length"), body),
                  (200, "image/jpeg", str(len(b"\xff\xd8 jpeg bytes")), b"\xff\xd8 jpeg bytes"), "capital JPG")
     status, headers, body = request(port, "/public/Index.HTML")
-    checks.equal((status, headers.get("Content-Type"), body), (200, "text/html", b"<p>capital html</p>"), "capital HTML")
+    checks.equal((status, headers.get("Content-Type"), body), (200, "text/html", b"<p>capital html</p>"),
+                 "capital HTML")
     status, headers, body = request(port, "/public/empty.txt")
     checks.equal((status, headers.get("Content-Type"), headers.get("Content-Length"), body),
                  (200, "text/plain", "0", b""), "empty file")

@@ -45,7 +45,8 @@ def main(binary):
         out = curl("-H", "Connection: keep-alive", "-w", "%{num_connects} %{http_code}\n",
                    *discarded(f"{base}/hello", f"{base}/json", f"{base}/hello"))
         checks.equal(out.decode().split("\n")[:3], ["1 200", "0 200", "0 200"], "connection reuse")
-        verbose = subprocess.run(["curl", "-sS", "-v", "-H", "Connection: keep-alive", f"{base}/hello", f"{base}/hello"],
+        verbose = subprocess.run(["curl", "-sS", "-v", "-H", "Connection: keep-alive",
+                                  f"{base}/hello", f"{base}/hello"],
                                  capture_output=True, text=True)
         checks.expect("Re-using existing connection" in verbose.stderr, "curl reuses the connection")
         checks.expect("< Connection: keep-alive" in verbose.stderr, "keep-alive answered")
@@ -58,7 +59,8 @@ def main(binary):
         checks.expect(not any(h.startswith("Content-Length") for h in headers), "raw has no length")
         checks.expect(not any(h.startswith("Connection") for h in headers), "raw is not kept alive")
         checks.equal(body, b"test", "raw body")
-        out = curl("-H", "Connection: keep-alive", "-w", "%{num_connects}\n", *discarded(f"{base}/raw", f"{base}/hello"))
+        out = curl("-H", "Connection: keep-alive", "-w", "%{num_connects}\n",
+                   *discarded(f"{base}/raw", f"{base}/hello"))
         checks.equal(out.decode().split(), ["1", "1"], "a raw response ends its connection")
 
         body = curl(f"{base}/stream")

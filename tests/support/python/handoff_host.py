@@ -74,7 +74,6 @@ class Host(TestServer):
             raise RuntimeError(f"test host exited with {code}")
 
 
-
 def http_get(url):
     """(status, body) of a GET."""
     try:
