@@ -1,10 +1,10 @@
 #include "platform/sound/PulseQueries.h"
 
+#include "platform/sound/PulseProperties.h"
+
 #include <pulse/introspect.h>
 #include <pulse/proplist.h>
 
-#include <charconv>
-#include <cstring>
 #include <type_traits>
 
 namespace zivra::platform::sound::pulse {
@@ -62,24 +62,6 @@ int awaitSuccess(PulseLoop& loop, Request<int>& request, pa_operation* op) {
 }
 
 } // namespace
-
-std::optional<long long> numberProperty(const pa_proplist* properties, const char* key) {
-    const char* text = pa_proplist_gets(properties, key);
-    if (!text) {
-        return std::nullopt;
-    }
-    long long number = 0;
-    const char* end = text + std::strlen(text);
-    const auto [last, error] = std::from_chars(text, end, number);
-    if (error != std::errc() || last != end) {
-        return std::nullopt;
-    }
-    return number;
-}
-
-std::optional<long> processIdOf(const pa_proplist* properties) {
-    return numberProperty(properties, PA_PROP_APPLICATION_PROCESS_ID);
-}
 
 std::optional<std::vector<SinkRecord>> listSinks(PulseLoop& loop) {
     Request<std::vector<SinkRecord>> request{&loop};

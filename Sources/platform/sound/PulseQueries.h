@@ -47,12 +47,4 @@ int loadModule(PulseLoop& loop, const std::string& name, const std::string& argu
                std::uint32_t& index);
 int unloadModule(PulseLoop& loop, std::uint32_t index);
 
-// Reads a whole number from a proplist (empty when absent or not a number).
-// Any thread; borrows the proplist; throws nothing.
-std::optional<long long> numberProperty(const pa_proplist* properties, const char* key);
-
-// Reads the process id of a sink input's proplist (empty when absent or not a
-// number). Any thread; borrows the proplist; throws nothing.
-std::optional<long> processIdOf(const pa_proplist* properties);
-
 } // namespace zivra::platform::sound::pulse

@@ -1,6 +1,7 @@
 #include "platform/sound/PulseTap.h"
 
 #include "platform/sound/Logging.h"
+#include "platform/sound/PulseProperties.h"
 #include "platform/sound/PulseQueries.h"
 #include "platform/sound/SoundError.h"
 #include "platform/sound/TapModules.h"

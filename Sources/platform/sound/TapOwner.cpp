@@ -1,6 +1,6 @@
 #include "platform/sound/TapOwner.h"
 
-#include "platform/sound/PulseQueries.h"
+#include "platform/sound/PulseProperties.h"
 
 #include <unistd.h>
 
