@@ -6,8 +6,9 @@
 #include "http/html/Elements.h"
 #include "http/html/ScopesBuffer.h"
 
-#include <cstddef>
 #include <gtest/gtest.h>
+
+#include <cstddef>
 #include <string>
 #include <vector>
 

@@ -6,10 +6,11 @@
 #include "http/html/Elements.h"
 #include "http/html/ScopesBuffer.h"
 
+#include <gtest/gtest.h>
+
 #include <array>
 #include <chrono>
 #include <condition_variable>
-#include <gtest/gtest.h>
 #include <mutex>
 #include <stdexcept>
 #include <string>

@@ -7,6 +7,7 @@
 #include "http/html/ScopesBuffer.h"
 
 #include <gtest/gtest.h>
+
 #include <sstream>
 #include <string>
 #include <vector>
