@@ -7,6 +7,8 @@ namespace zivra::app {
 QList<QStringList> MenuBarVisibilityRepair::arguments(bool visible, const QString& identifier) {
     const QString value = visible ? QStringLiteral("YES") : QStringLiteral("NO");
     QList<QStringList> lists;
+    // Kept on purpose as they stand: the domains and key prefixes (each ending in one space)
+    // are the ones the status bar's own defaults use.
     for (const char* domain : {"com.apple.controlcenter", "com.apple.systemuiserver"}) {
         for (const char* prefix : {"NSStatusItem Visible ", "NSStatusItem VisibleCC "}) {
             lists.append({QStringLiteral("write"), QString::fromLatin1(domain),

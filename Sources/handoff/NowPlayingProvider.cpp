@@ -38,6 +38,7 @@ runAppleScript(platform::playerscript::PlayerScripts& scripts, const QString& so
         return std::nullopt;
     }
     if (!outcome->succeeded) {
+        // A line on standard output by contract, not a log message (see CONTRIBUTING).
         std::cout << "AppleScript error: " << outcome->errorDescription.toStdString() << std::endl;
         return std::nullopt;
     }

@@ -45,6 +45,7 @@ public:
             status = error.kind() == WsError::Kind::invalidUTF8 ? invalidDataStatus
                                                                 : protocolErrorStatus;
         } catch (const std::exception& error) {
+            // "Unkown" is kept on purpose: readers of the output match this line as it stands.
             printLine(std::string("Unkown error ") + error.what());
         }
         if (status) {

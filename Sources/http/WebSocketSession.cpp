@@ -103,6 +103,7 @@ WebSocketSession::Frame WebSocketSession::readFrame() {
     frame.rsv2 = first & 0x20;
     frame.rsv3 = first & 0x10;
     if (first & 0x70) {
+        // "negociated" is kept on purpose: peers and readers of the output match the text.
         throw WsError(WsError::Kind::protocolError, "Reserved frame bit has not been negociated.");
     }
     uint8_t code = first & 0x0F;

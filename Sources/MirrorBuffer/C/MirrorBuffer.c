@@ -20,6 +20,8 @@ void MirrorBufferSetMapping(const MirrorBufferMapping* mapping) {
     currentMapping = mapping ? *mapping : systemMapping;
 }
 
+/* "file:line: operation: reason" on standard output: a line by contract, not a
+ * log message (see CONTRIBUTING). */
 static void reportFailure(int line, const char* operation, int error) {
     const char* file = strrchr(__FILE__, '/');
     printf("%s:%d: %s: %s\n", file ? file + 1 : __FILE__, line, operation, strerror(error));

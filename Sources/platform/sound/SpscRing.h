@@ -12,6 +12,7 @@ namespace zivra::platform::sound {
 // producer can be a real-time thread. Blocks go in and out whole or not at all.
 // One producer thread and one consumer thread; size() from either. Only the
 // constructor throws (std::bad_alloc); the spans are borrowed for the call.
+// Not the mirrored ring: no reader needs one span across the wrap, and a vector never fails to map.
 template <typename T> class SpscRing {
 public:
     explicit SpscRing(std::size_t capacity) : buffer_(capacity) {}
