@@ -51,11 +51,14 @@ TEST(HandoffCommandTest, DropsWhatIsNoCommand) {
              "\"setPitchCents\"",
              "{}",
              R"({"action":null})",
+             R"({"action":5})",
              R"({"action":["getState"]})",
              R"({"action":"getstate"})",
+             R"({"action":"SETPITCHCENTS","value":5})",
              R"({"action":"setPitchCents","value":"-200"})",
              R"({"action":"setPitchCents","value":null})",
              R"({"action":"setPitchCents"})",
+             R"({"action":"setPitchEnabled"})",
              R"({"action":"setPitchEnabled","value":1})",
              R"({"action":"seek","value":true})",
              R"({"action":"setVocalMode","value":"karaoke"})",
@@ -73,6 +76,7 @@ TEST(HandoffCommandTest, TakesOnlyPitchesTheEngineCanHold) {
     // Beyond single precision, or with a semitone count beyond 64 bits.
     EXPECT_FALSE(parseHandoffCommand(R"({"action":"setPitchCents","value":1e39})"));
     EXPECT_FALSE(parseHandoffCommand(R"({"action":"setPitchCents","value":-1e300})"));
+    EXPECT_FALSE(parseHandoffCommand(R"({"action":"setPitchCents","value":1e300})"));
     EXPECT_FALSE(parseHandoffCommand(R"({"action":"setPitchCents","value":9.3e20})"));
     EXPECT_TRUE(parseHandoffCommand(R"({"action":"setPitchCents","value":9.2e20})"));
     EXPECT_TRUE(parseHandoffCommand(R"({"action":"setPitchCents","value":-1200})"));

@@ -97,23 +97,9 @@ async def scenario(host):
     checks.expect(await second.next_text(of_type("state"), start=len(second.texts)) is not None,
                   "broadcastState reaches the phones")
 
-    for message, what in [
-        ({"action": "setPitchCents", "value": "-300"}, "a pitch as a string"),
-        ({"action": "setPitchCents", "value": 1e300}, "a pitch beyond any semitone count"),
-        ({"action": "setPitchCents"}, "a pitch without a value"),
-        ({"action": "setVocalMode", "value": "karaoke"}, "a vocal mode in lower case"),
-        ({"action": "setPitchEnabled"}, "setPitchEnabled without a value"),
-        ({"action": "setPitchEnabled", "value": 1}, "setPitchEnabled with a number"),
-        ({"action": "SETPITCHCENTS", "value": 5}, "an action in other case"),
-        ({"action": 5}, "an action that is no string"),
-        ("[1, 2]", "a JSON array"),
-        ("not json at all", "text that is no JSON"),
-        ('{"action":"setPitchCents","value":1e400}', "a number JSON cannot hold"),
-        ("[" * 100000 + "]" * 100000, "deep nesting"),
-        ('{"action":"setPitchCents","value":-300', "cut-short JSON"),
-        ('{"action":"setPitchCents","value":"' + "a" * (15 << 20) + '"}', "a 15 MiB frame"),
-    ]:
-        await expect_ignored(host, first, message, what)
+    # The malformed messages are HandoffMessagesTest's; only a frame this large needs the socket.
+    await expect_ignored(host, first, '{"action":"setPitchCents","value":"' + "a" * (15 << 20) + '"}',
+                         "a 15 MiB frame")
 
     for action, key in [("nextTrack", 17), ("playPause", 16), ("previousTrack", 18),
                         ("rewind", 20), ("fastForward", 19), ("mute", 7)]:
