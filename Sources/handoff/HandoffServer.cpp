@@ -8,12 +8,11 @@
 #include "handoff/HandoffTunnel.h"
 #include "handoff/Logging.h"
 #include "handoff/QRCode.h"
-#include "handoff/SessionWritability.h"
+#include "handoff/TextBroadcaster.h"
 #include "http/HttpServer.h"
 #include "http/WebSocket.h"
 
 #include <QCoreApplication>
-#include <QThreadPool>
 #include <QTimer>
 #include <QUuid>
 
@@ -56,10 +55,9 @@ HandoffServer::HandoffServer(HandoffServerEnvironment environment, QObject* pare
           this, environment_,
           HandoffServerCore::ServerActions{
               [this](const QString& text) { setStatus(text); }, [this] { sendState(); },
-              [this](std::string text) { sendToAll(std::move(text)); }})),
+              [this](std::string text) { texts_->sendToAll(std::move(text)); }})),
       tunnel_(new HandoffTunnel(environment_.cloudflaredSearchPaths, this)),
-      sender_(std::make_unique<QThreadPool>()) {
-    sender_->setMaxThreadCount(1);
+      texts_(std::make_unique<TextBroadcaster>([core = core_] { return core->sessions(); })) {
     if (QCoreApplication* application = QCoreApplication::instance()) {
         connect(application, &QCoreApplication::aboutToQuit, tunnel_, &HandoffTunnel::endAll);
     }
@@ -84,7 +82,7 @@ HandoffServer::~HandoffServer() {
     stop();
     tunnel_->endAll();
     core_->detach();
-    sender_->waitForDone();
+    texts_.reset();
 }
 
 void HandoffServer::setIsRunning(bool value) {
@@ -222,18 +220,8 @@ void HandoffServer::sendState() {
     auto text = stateMessage({audio.pitchEnabled(), audio.pitchCents(), audio.removeVocalsEnabled(),
                               audio.vocalRemovalMode()});
     if (text) {
-        sendToAll(std::move(*text));
+        texts_->sendState(std::move(*text));
     }
-}
-
-void HandoffServer::sendToAll(std::string text) {
-    sender_->start([core = core_, text = std::move(text)] {
-        for (const auto& session : core->sessions()) {
-            if (canWriteWithoutWaiting(*session)) {
-                session->writeText(text);
-            }
-        }
-    });
 }
 
 } // namespace zivra::handoff

@@ -10,7 +10,6 @@
 #include <memory>
 #include <optional>
 
-class QThreadPool;
 class QTimer;
 
 namespace vuzozar {
@@ -21,6 +20,7 @@ namespace zivra::handoff {
 
 class HandoffServerCore;
 class HandoffTunnel;
+class TextBroadcaster;
 
 // Turns a phone into a remote listener and remote control. start() serves
 // the phone page at "/handoff/<token>" and the WebSocket at
@@ -92,7 +92,6 @@ private:
     void startMetadataTimer();
     // Reads the engine and sends the state message; main thread.
     void sendState();
-    void sendToAll(std::string text);
 
     HandoffServerEnvironment environment_;
     bool isRunning_ = false;
@@ -105,8 +104,9 @@ private:
     QTimer* metadataTimer_ = nullptr;
     HandoffTunnel* tunnel_;
     // Writes text messages to the phones one broadcast after another, off
-    // the main thread; a phone that is not reading is passed over.
-    std::unique_ptr<QThreadPool> sender_;
+    // the main thread; a phone that is not reading is passed over, and gets
+    // the state it missed once it reads again.
+    std::unique_ptr<TextBroadcaster> texts_;
 };
 
 } // namespace zivra::handoff

@@ -4,6 +4,7 @@ the token routes, the page, what a phone receives on connecting, every
 command, untrusted input, two phones, and the run's start and stop."""
 
 import asyncio
+import socket
 import subprocess
 import sys
 import time
@@ -55,6 +56,52 @@ async def expect_state(phones, command, what, **fields):
     for phone, mark in zip(phones, marks):
         checks.expect(await phone.next_text(of_type("state", **fields), start=mark) is not None,
                       f"{what}: every phone gets the state {fields}")
+
+
+def unsent_bytes(server_port, phone_port):
+    """What the server's end of a loopback connection holds unsent."""
+    with open("/proc/net/tcp") as table:
+        for line in table.readlines()[1:]:
+            local, remote, _, queues = line.split()[1:5]
+            if (int(local.split(":")[1], 16), int(remote.split(":")[1], 16)) == (server_port, phone_port):
+                return int(queues.split(":")[0], 16)
+    return None
+
+
+async def stalled_phone_scenario(page_url):
+    """A phone that stops reading is passed over by a state broadcast; once
+    it reads again it gets the latest state without any further change."""
+    steady = await Phone.connect(page_url)
+    server_port = int(page_url.split(":")[2].split("/")[0])
+    # A small window and segments: the unread audio fills the server's side
+    # of the connection within a second or two instead of megabytes later.
+    connection = socket.socket()
+    connection.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+    connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_MAXSEG, 536)
+    connection.connect(("127.0.0.1", server_port))
+    stalled = await Phone.connect(page_url, sock=connection)
+    checks.expect(await stalled.next_text(of_type("state")) is not None, "the stalled phone's state")
+    # The newest phone gets the audio; unread, it piles up until the server
+    # stops writing to it.
+    stalled.socket.transport.pause_reading()
+    phone_port = connection.getsockname()[1]
+    queued = [None]
+    for _ in range(100):
+        await asyncio.sleep(0.25)
+        queued.append(unsent_bytes(server_port, phone_port))
+        if queued[-1] and queued[-1] == queued[-2]:
+            break
+    checks.expect(queued[-1] and queued[-1] == queued[-2], f"the server stopped writing: {queued}")
+    mark = len(steady.texts)
+    await steady.send({"action": "setPitchCents", "value": -700})
+    checks.expect(await steady.next_text(of_type("state", pitchCents=-700), start=mark) is not None,
+                  "the reading phone gets the new state")
+    mark = len(stalled.texts)
+    stalled.socket.transport.resume_reading()
+    checks.expect(await stalled.next_text(of_type("state", pitchCents=-700), start=mark)
+                  is not None, "the phone that reads again gets the state it missed")
+    await stalled.close()
+    await steady.close()
 
 
 async def scenario(host):
@@ -109,7 +156,7 @@ async def scenario(host):
         if action == "nextTrack":
             # The script follows the key press; the player answers when it has run.
             title = None
-            for _ in range(50):
+            for _ in range(10):
                 mark = len(second.texts)
                 await first.send({"action": "getNowPlaying"})
                 title = ((await second.next_text(of_type("nowPlaying"), start=mark)) or {}).get("title")
@@ -144,6 +191,7 @@ async def scenario(host):
     await second.close()
     checks.expect(host.wait_for("handoffActive false") is not None, "the last phone unmutes")
 
+    await stalled_phone_scenario(page_url)
     third = await Phone.connect(page_url)
     checks.expect(await third.next_text(of_type("state")) is not None, "a phone of the run")
     host.send("stop")
