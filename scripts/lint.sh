@@ -6,6 +6,7 @@
 #      - every body of if, else, for, while and do is in braces
 #        (clang-tidy's readability-braces-around-statements, over the build's
 #        compilation database, one process per core)
+#      - the include groups are in CONTRIBUTING's order (scripts/include_order.py)
 #      - within a folder, no include runs back up (scripts/include_cycles.py)
 #   2. the shell scripts: shellcheck
 #   3. the Python: flake8 (.flake8)
@@ -57,6 +58,7 @@ if ((${#unparsed[@]} > 0)); then
 fi
 
 echo "== lint: includes"
+python3 scripts/include_order.py "${cfiles[@]}" || status=1
 mapfile -t sources < <(project_files 'Sources/*' | grep -E '\.(c|cpp|h)$')
 python3 scripts/include_cycles.py "${sources[@]}" || status=1
 
