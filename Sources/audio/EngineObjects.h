@@ -50,7 +50,11 @@ struct EngineObjects {
     // generation, which abandons a build that is still waiting.
     bool isBuilding = false;
     bool reevaluateAfterBuild = false;
+    bool restartAfterBuild = false; // the output changed while it was built
     std::uint64_t generation = 0;
+
+    // The running engine has lost its last output and holds only the tap.
+    bool waitingForOutput = false;
 };
 
 } // namespace zivra::audio

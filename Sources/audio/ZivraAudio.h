@@ -219,6 +219,14 @@ private:
     void startEngine();
     void finishStart(std::uint64_t generation, std::optional<QString> error);
     void restartIfRunning();
+    // With no output left the running engine keeps its tap (the streams on it
+    // stay silent, as they would be on a device that is gone, rather than
+    // end) and drops its output until a device appears.
+    void waitForOutput();
+    // Whether a device to play on is left, and whether it is another one than
+    // the graph's; both also true when the server cannot be asked.
+    bool outputLeft();
+    bool outputMoved();
     // The tap's readings, handed to the main thread and shown while the
     // engine exists; the function runs on the tap thread.
     static std::function<void(const MeterReading&)>
@@ -230,7 +238,13 @@ private:
     QString deviceName(std::uint32_t id);
     QString deviceUID(std::uint32_t id);
     bool isVirtual(const QString& name) const;
+    // The device to play on; empty when none is left (Zivra's own tap is none).
+    // physicalOutputDeviceID() throws EngineError for that case instead. Both
+    // throw SoundError when the server cannot be reached.
+    std::optional<std::uint32_t> findOutputDevice();
     std::uint32_t physicalOutputDeviceID();
+    bool isOutputDevice(std::uint32_t id);
+    void followDeviceList();
     void applySelectedOutput();
     void startListeningForDeviceChanges();
     void stopListeningForDeviceChanges();

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <algorithm>
 #include <array>
 
 namespace zivra::audio {
@@ -63,15 +64,21 @@ bool ZivraAudio::isVirtual(const QString& name) const {
     return false;
 }
 
-std::uint32_t ZivraAudio::physicalOutputDeviceID() {
-    if (selectedOutputID_ && !isVirtual(deviceName(*selectedOutputID_))) {
+std::optional<std::uint32_t> ZivraAudio::findOutputDevice() {
+    platform::sound::SoundServer& sound = *objects_->environment.sound;
+    // A selected device that has gone is passed over like a virtual one.
+    if (selectedOutputID_ && sound.sink(*selectedOutputID_) &&
+        !isVirtual(deviceName(*selectedOutputID_))) {
         return *selectedOutputID_;
     }
-    const std::optional<std::uint32_t> fallback = objects_->environment.sound->defaultSink();
+    const std::optional<std::uint32_t> fallback = sound.defaultSink();
     if (!fallback) {
-        throw EngineError("No default output device");
+        return std::nullopt;
     }
-    if (!isVirtual(deviceName(*fallback))) {
+    // The server makes Zivra's own tap the default once it is the last sink;
+    // it is no output, and playing there would record what Zivra plays.
+    const bool defaultIsOutput = isOutputDevice(*fallback);
+    if (defaultIsOutput && !isVirtual(deviceName(*fallback))) {
         return *fallback;
     }
     for (const OutputDevice& device : outputDevices_) {
@@ -79,7 +86,33 @@ std::uint32_t ZivraAudio::physicalOutputDeviceID() {
             return device.audioID;
         }
     }
+    if (!defaultIsOutput) {
+        return std::nullopt;
+    }
     return *fallback;
+}
+
+std::uint32_t ZivraAudio::physicalOutputDeviceID() {
+    const std::optional<std::uint32_t> device = findOutputDevice();
+    if (!device) {
+        throw EngineError("No default output device");
+    }
+    return *device;
+}
+
+// A server that cannot list its sinks is taken at its word.
+bool ZivraAudio::isOutputDevice(std::uint32_t id) {
+    const auto sinks = objects_->environment.sound->sinks();
+    return !sinks || std::ranges::any_of(*sinks, [id](const SinkInfo& sink) {
+        return sink.index == id && sink.outputChannels > 0;
+    });
+}
+
+void ZivraAudio::followDeviceList() {
+    refreshOutputDevices();
+    if (objects_->waitingForOutput) {
+        restartIfRunning();
+    }
 }
 
 void ZivraAudio::setSelectedOutputID(std::optional<std::uint32_t> value) {
@@ -124,7 +157,7 @@ void ZivraAudio::startListeningForDeviceChanges() {
         };
     };
     o.deviceListener = o.environment.sound->addListener(DeviceChange::sinkList,
-                                                        later(&ZivraAudio::refreshOutputDevices));
+                                                        later(&ZivraAudio::followDeviceList));
     o.defaultOutputListener = o.environment.sound->addListener(
         DeviceChange::defaultSink, later(&ZivraAudio::restartIfRunning));
 }

@@ -112,6 +112,14 @@ void ZivraAudio::finishStart(std::uint64_t generation, std::optional<QString> er
             error = QString::fromStdString(failure.what());
         }
     }
+    if (error && objects_->tap && !outputLeft()) {
+        // The last output went while the graph was built: the engine holds
+        // the tap and waits, as it does when that happens while it runs.
+        setIsEngineRunning(true);
+        setNeedsRestart(false);
+        waitForOutput();
+        return;
+    }
     if (error) {
         qCWarning(engineLog) << "The engine did not start on output device"
                              << objects_->outputDevice << ":" << *error;
@@ -128,6 +136,13 @@ void ZivraAudio::finishStart(std::uint64_t generation, std::optional<QString> er
         objects_->reevaluateAfterBuild = false;
         updateEngine();
     }
+    // A change that came during the build may already be the one built on.
+    if (objects_->restartAfterBuild) {
+        objects_->restartAfterBuild = false;
+        if (isEngineRunning_ && outputMoved()) {
+            restartIfRunning();
+        }
+    }
 }
 
 void ZivraAudio::cleanup() {
@@ -136,6 +151,8 @@ void ZivraAudio::cleanup() {
     ++o.generation;
     o.isBuilding = false;
     o.reevaluateAfterBuild = false;
+    o.restartAfterBuild = false;
+    o.waitingForOutput = false;
     stopListeningForDeviceChanges();
     if (o.graph) {
         o.graph->removeTap();
@@ -156,13 +173,52 @@ void ZivraAudio::cleanup() {
 }
 
 void ZivraAudio::restartIfRunning() {
+    if (objects_->isBuilding) {
+        objects_->restartAfterBuild = true;
+        return;
+    }
     if (!isEngineRunning_) {
+        return;
+    }
+    if (!outputLeft()) {
+        waitForOutput();
         return;
     }
     qCInfo(engineLog) << "The engine restarts on the new output device";
     cleanup();
     setIsEngineRunning(false);
     updateEngine();
+}
+
+bool ZivraAudio::outputLeft() {
+    refreshOutputDevices();
+    try {
+        return findOutputDevice().has_value();
+    } catch (const std::exception&) {
+        // A server that cannot be asked is left to the start path, which reports it.
+        return true;
+    }
+}
+
+bool ZivraAudio::outputMoved() {
+    refreshOutputDevices();
+    try {
+        return findOutputDevice() != objects_->outputDevice;
+    } catch (const std::exception&) {
+        return true;
+    }
+}
+
+void ZivraAudio::waitForOutput() {
+    EngineObjects& o = *objects_;
+    if (o.graph) {
+        qCInfo(engineLog) << "No output device is left; the engine waits for one";
+        o.graph->removeTap();
+        o.graph->stop();
+        o.graph.reset();
+    }
+    o.waitingForOutput = true;
+    setStatusText(QStringLiteral("Waiting for an output device"));
 }
 
 } // namespace zivra::audio

@@ -57,6 +57,32 @@ TEST_F(DevicesTest, NoDefaultAndNoSelectionFailsTheStart) {
     EXPECT_EQ(engine().statusText(), "Error: No default output device");
 }
 
+// Every device unplugged while the graph is built: the server's default is
+// then the tap, which it does not list as an output, and the graph cannot
+// start. The engine holds the tap and waits, then plays on the next device.
+TEST_F(DevicesTest, AnOutputLostWhileTheGraphIsBuiltIsWaitedFor) {
+    using zivra::platform::sound::DeviceChange;
+    server->aliveOnRead = 3;
+    server->failAt = FakeSoundServer::Step::graphStart;
+    engine().setPitchEnabled(true);
+    runTasks();
+    server->sinkList.clear();
+    server->defaultSinkIndex = 90;
+    server->notify(DeviceChange::defaultSink);
+    settle();
+    EXPECT_EQ(engine().statusText(), "Waiting for an output device");
+    EXPECT_TRUE(engine().isEngineRunning());
+    EXPECT_EQ(server->live("tap"), 1);
+
+    server->failAt = FakeSoundServer::Step::none;
+    server->sinkList = {{42, "usb", "USB Audio", 2}};
+    server->notify(DeviceChange::sinkList);
+    settle();
+    ASSERT_EQ(server->live("graph"), 1);
+    EXPECT_EQ(server->graph->outputDevice, 42u);
+    EXPECT_EQ(engine().statusText(), "");
+}
+
 TEST_F(DevicesTest, SelectingTheSameValueDoesNothing) {
     engine().setSelectedOutputID(41);
     engine().setSelectedOutputID(41);

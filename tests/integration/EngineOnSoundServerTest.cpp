@@ -11,8 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTimer>
+
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -292,6 +295,72 @@ TEST_F(EngineOnSoundServerTest, AKilledOrCrashedRunGivesTheSoundBackWithinASecon
         std::printf("%s: the tone is back %lld ms after the octave ended\n", describe(ending),
                     static_cast<long long>(gap->count()));
     }
+}
+
+TEST_F(EngineOnSoundServerTest, WithNoOutputLeftItWaitsAndNeverPlaysIntoItsTap) {
+    Player player(tone(440));
+    ASSERT_NO_FATAL_FAILURE(startOctaveUp());
+
+    // Every device unplugged: the tap is the server's last sink, and its
+    // default, but no output.
+    const QStringList devices{"speakers", "headphones", "micfeed"};
+    for (const QString& device : devices) {
+        unplug(device);
+    }
+    EXPECT_TRUE(waitUntil([&] { return engine->statusText() == "Waiting for an output device"; }))
+        << engine->statusText().toStdString();
+    EXPECT_TRUE(engine->isEngineRunning());
+    const auto tap = sinkIndex("zivra_tap");
+    ASSERT_TRUE(tap.has_value()) << "the tap keeps the streams until a device comes";
+    const auto onTap = hear("zivra_tap.monitor", 440);
+    EXPECT_LT(levelDb(onTap, testRate, 880), -60) << "Zivra records what it plays";
+    for (const auto& input : sinkInputs()) {
+        EXPECT_FALSE(input.processId == getpid() && input.sink == *tap) << "Zivra plays on its tap";
+    }
+
+    // A device that was never the chosen default: it becomes the default,
+    // not the tap, and the engine plays on it.
+    QElapsedTimer sincePlugged;
+    sincePlugged.start();
+    plugIn("headset");
+    EXPECT_TRUE(waitUntil([&] { return engine->statusText().isEmpty(); }));
+    std::printf("the engine plays again %lld ms after a device came\n",
+                static_cast<long long>(sincePlugged.elapsed()));
+    EXPECT_TRUE(waitUntil([&] { return defaultSinkName() == "headset"; }))
+        << defaultSinkName().toStdString();
+    const auto heard = hear("headset.monitor", 880);
+    EXPECT_GT(levelDb(heard, testRate, 880), -20);
+    EXPECT_LT(levelDb(heard, testRate, 440), levelDb(heard, testRate, 880) - 40);
+
+    unplug("headset");
+    for (const QString& device : devices) {
+        plugIn(device);
+    }
+}
+
+TEST_F(EngineOnSoundServerTest, APlayerSentToAnotherOutputGetsItBack) {
+    Player player(tone(440), "headphones");
+    const auto onHeadphones = [&] {
+        const auto input = player.sinkInput();
+        return input && input->sink == sinkIndex("headphones");
+    };
+    ASSERT_TRUE(waitUntil(onHeadphones));
+    ASSERT_NO_FATAL_FAILURE(startOctaveUp());
+
+    engine->setPitchEnabled(false);
+    EXPECT_TRUE(waitUntil(onHeadphones));
+    EXPECT_GT(levelDb(hear("headphones.monitor", 440), testRate, 440), -20);
+    EXPECT_LT(rmsDb(hearOnce("speakers.monitor")), -60);
+
+    // Zivra killed while it shifts: its guard gives the player back the same way.
+    CapturingRun run;
+    ASSERT_TRUE(run.start(ENGINE_RUNNER, "running"));
+    hear("speakers.monitor", 880);
+    EXPECT_FALSE(onHeadphones());
+    run.end(Ending::kill);
+    EXPECT_TRUE(run.crashed());
+    EXPECT_TRUE(waitUntil(onHeadphones));
+    EXPECT_GT(levelDb(hear("headphones.monitor", 440), testRate, 440), -20);
 }
 
 } // namespace

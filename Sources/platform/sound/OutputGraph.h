@@ -54,7 +54,7 @@ public:
 
     // Chooses the sink the graph plays on (a sink index). Before start().
     // Returns 0 or the server's error code; on failure the graph plays on the
-    // server's default sink.
+    // server's default sink, unless that is Zivra's own tap (start() throws).
     virtual int setOutputDevice(std::uint32_t sinkIndex) = 0;
 
     // The main mixer's linear gain, applied last. Any time.

@@ -3,6 +3,7 @@
 #include "platform/sound/PulseQueries.h"
 #include "platform/sound/PulseStreams.h"
 #include "platform/sound/SoundError.h"
+#include "platform/sound/TapModules.h"
 
 #include <pulse/error.h>
 
@@ -65,7 +66,7 @@ void PulseOutputGraph::removeTap() {
 int PulseOutputGraph::setOutputDevice(std::uint32_t sinkIndex) {
     PulseLoop::Lock lock(loop_);
     const auto sink = pulse::sinkByIndex(loop_, sinkIndex);
-    if (!sink) {
+    if (!sink || sink->info.name == pulse::tapSinkName) {
         sinkName_.reset();
         return PA_ERR_NOENTITY;
     }
@@ -85,6 +86,11 @@ void PulseOutputGraph::start() {
     PulseLoop::Lock lock(loop_);
     if (stream_) {
         return;
+    }
+    // Without a sink of its own the stream goes to the default sink, which is
+    // Zivra's tap while no other sink exists: it never plays into its own tap.
+    if (!sinkName_ && pulse::defaultSinkName(loop_) == pulse::tapSinkName) {
+        throw SoundError(PA_ERR_NOENTITY, loop_.describe(PA_ERR_NOENTITY));
     }
     pa_sample_spec spec{};
     spec.format = PA_SAMPLE_FLOAT32NE;

@@ -63,6 +63,17 @@ int awaitSuccess(PulseLoop& loop, Request<int>& request, pa_operation* op) {
 
 } // namespace
 
+SinkInputRecord toRecord(const pa_sink_input_info& input) {
+    SinkInputRecord record;
+    record.index = input.index;
+    record.sink = input.sink;
+    record.processId = processIdOf(input.proplist);
+    if (const char* target = pa_proplist_gets(input.proplist, "target.object")) {
+        record.target = target;
+    }
+    return record;
+}
+
 std::optional<std::vector<SinkRecord>> listSinks(PulseLoop& loop) {
     Request<std::vector<SinkRecord>> request{&loop};
     pa_operation* op =
@@ -109,7 +120,7 @@ std::vector<SinkInputRecord> listSinkInputs(PulseLoop& loop) {
     auto onInput = [](pa_context*, const pa_sink_input_info* input, int eol, void* data) {
         auto* request = static_cast<Request<std::vector<SinkInputRecord>>*>(data);
         if (input) {
-            request->result.push_back({input->index, input->sink, processIdOf(input->proplist)});
+            request->result.push_back(toRecord(*input));
         }
         if (eol != 0) {
             request->loop->signal();
@@ -167,6 +178,13 @@ int unloadModule(PulseLoop& loop, std::uint32_t index) {
     Request<int> request{&loop};
     return awaitSuccess(loop, request,
                         pa_context_unload_module(loop.context(), index, &onSuccess, &request));
+}
+
+int moveSinkInput(PulseLoop& loop, std::uint32_t input, const std::string& sink) {
+    Request<int> request{&loop};
+    return awaitSuccess(loop, request,
+                        pa_context_move_sink_input_by_name(loop.context(), input, sink.c_str(),
+                                                           &onSuccess, &request));
 }
 
 } // namespace zivra::platform::sound::pulse

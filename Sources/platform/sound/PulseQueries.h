@@ -4,6 +4,8 @@
 #include "platform/sound/SoundServer.h"
 #include "platform/sound/TapOwner.h"
 
+#include <pulse/introspect.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,8 +27,9 @@ struct SinkRecord {
 
 struct SinkInputRecord {
     std::uint32_t index = 0;
-    std::uint32_t sink = 0;
+    std::uint32_t sink = 0; // PA_INVALID_INDEX while PipeWire has not placed a new stream yet
     std::optional<long> processId; // application.process.id, when the stream tells
+    std::string target;            // target.object: the sink PipeWire places it on, when asked for
 };
 
 struct ModuleRecord {
@@ -46,5 +49,10 @@ int setDefaultSink(PulseLoop& loop, const std::string& name);
 int loadModule(PulseLoop& loop, const std::string& name, const std::string& argument,
                std::uint32_t& index);
 int unloadModule(PulseLoop& loop, std::uint32_t index);
+int moveSinkInput(PulseLoop& loop, std::uint32_t input, const std::string& sink);
+
+// A sink input's record, read from what the server reported. Any thread;
+// throws nothing but std::bad_alloc.
+SinkInputRecord toRecord(const pa_sink_input_info& input);
 
 } // namespace zivra::platform::sound::pulse

@@ -14,6 +14,13 @@ namespace {
 
 constexpr double fallbackRate = 48000;
 
+// The tap is where Zivra records from, never an output: it takes the lowest
+// priority each server knows, so that it is the default sink only while no
+// other sink exists. PulseAudio ranks sinks by their class ("modem" counts
+// nothing), PipeWire's session manager by priority.session; neither takes
+// the other's property into account.
+constexpr const char* lowestPriority = "device.class=modem priority.session=-2147483648";
+
 // Module arguments quote values in single quotes; the description is ours,
 // but quotes in it must not break the argument list. The owner tells a later
 // start that this tap is in use.
@@ -21,7 +28,7 @@ std::string sinkProperties(const std::string& name) {
     std::string clean = name;
     std::erase_if(clean, [](char c) { return c == '\'' || c == '"' || c == '\\'; });
     return "'" + pulse::TapOwner::self().sinkProperties() + " device.description=\"" + clean +
-           "\"'";
+           "\" " + lowestPriority + "'";
 }
 
 } // namespace
@@ -43,6 +50,7 @@ PulseTap::PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& descri
 
     double rate = fallbackRate;
     if (auto name = pulse::defaultSinkName(*loop_)) {
+        defaultSink_ = *name;
         if (auto sink = pulse::sinkByName(*loop_, *name); sink && sink->format.sampleRate > 0) {
             rate = sink->format.sampleRate;
         }
@@ -71,15 +79,13 @@ PulseTap::PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& descri
     sink_ = sink->info.index;
     qCInfo(soundLog) << "Tap sink" << sinkName << "created at" << rate << "Hz";
 
-    // Subscribed before the existing streams are listed, so that a stream
-    // starting in between is not missed (moving twice is harmless).
-    subscriber_ =
-        loop_->addSubscriber([this](pa_subscription_event_type_t type, std::uint32_t index) {
-            if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SINK_INPUT &&
-                (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_NEW) {
-                onSinkInputAdded(index);
-            }
-        });
+    // Subscribed before the existing sinks and streams are listed, so that
+    // one appearing in between is not missed (moving twice is harmless).
+    subscriber_ = loop_->addSubscriber(
+        [this](pa_subscription_event_type_t type, std::uint32_t index) { onEvent(type, index); });
+    for (const auto& record : pulse::listSinks(*loop_).value_or(std::vector<pulse::SinkRecord>{})) {
+        sinkNames_[record.info.index] = record.info.name;
+    }
     captureExisting();
 }
 
@@ -91,39 +97,81 @@ PulseTap::~PulseTap() {
         pa_operation_unref(query);
     }
     queries_.clear();
+    pulse::returnStreams(*loop_, routes_, pulse::TapOwner::self());
     pulse::unloadModule(*loop_, module_);
     qCInfo(soundLog) << "Tap sink removed";
 }
 
 void PulseTap::captureExisting() {
     for (const auto& input : pulse::listSinkInputs(*loop_)) {
-        capture(input.index, input.sink, input.processId);
+        capture(input);
     }
 }
 
-void PulseTap::onSinkInputAdded(std::uint32_t index) {
+void PulseTap::onEvent(pa_subscription_event_type_t type, std::uint32_t index) {
+    const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+    const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+    pa_context* context = loop_->context();
+    if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT && kind == PA_SUBSCRIPTION_EVENT_NEW) {
+        query(pa_context_get_sink_input_info(context, index, &PulseTap::onSinkInputInfo, this));
+    } else if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT &&
+               kind == PA_SUBSCRIPTION_EVENT_REMOVE && routes_.erase(index) > 0) {
+        guard_.forget(index);
+    } else if (facility == PA_SUBSCRIPTION_EVENT_SINK && kind == PA_SUBSCRIPTION_EVENT_NEW) {
+        query(pa_context_get_sink_info_by_index(context, index, &PulseTap::onSinkInfo, this));
+    } else if (facility == PA_SUBSCRIPTION_EVENT_SINK && kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
+        sinkNames_.erase(index);
+    } else if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
+        query(pa_context_get_server_info(context, &PulseTap::onServerInfo, this));
+    }
+}
+
+void PulseTap::query(pa_operation* operation) {
     forgetFinishedQueries();
-    if (pa_operation* query = pa_context_get_sink_input_info(loop_->context(), index,
-                                                             &PulseTap::onSinkInputInfo, this)) {
-        queries_.push_back(query);
+    if (operation) {
+        queries_.push_back(operation);
     }
 }
 
 void PulseTap::onSinkInputInfo(pa_context*, const pa_sink_input_info* input, int, void* self) {
     if (input) {
-        static_cast<PulseTap*>(self)->capture(input->index, input->sink,
-                                              pulse::processIdOf(input->proplist));
+        static_cast<PulseTap*>(self)->capture(pulse::toRecord(*input));
     }
 }
 
-void PulseTap::capture(std::uint32_t input, std::uint32_t sink, std::optional<long> processId) {
-    if (sink == sink_ || (processId && processId == excludedProcessId_)) {
+void PulseTap::onSinkInfo(pa_context*, const pa_sink_info* sink, int, void* self) {
+    if (sink && sink->name) {
+        static_cast<PulseTap*>(self)->sinkNames_[sink->index] = sink->name;
+    }
+}
+
+void PulseTap::onServerInfo(pa_context*, const pa_server_info* info, void* self) {
+    if (info && info->default_sink_name) {
+        static_cast<PulseTap*>(self)->defaultSink_ = info->default_sink_name;
+    }
+}
+
+void PulseTap::capture(const pulse::SinkInputRecord& input) {
+    if (input.sink == sink_ || (input.processId && input.processId == excludedProcessId_)) {
         return;
     }
     // Streams that refuse to move (our own output among them) stay where they are.
-    if (pa_operation* move =
-            pa_context_move_sink_input_by_index(loop_->context(), input, sink_, nullptr, nullptr)) {
+    if (pa_operation* move = pa_context_move_sink_input_by_index(loop_->context(), input.index,
+                                                                 sink_, nullptr, nullptr)) {
         pa_operation_unref(move);
+    }
+    // A stream PipeWire has not placed yet goes where it asked to; one that
+    // asked for nothing follows the default sink, and so it will on release.
+    std::string from;
+    if (const auto name = sinkNames_.find(input.sink); name != sinkNames_.end()) {
+        from = name->second;
+    } else if (std::ranges::any_of(sinkNames_,
+                                   [&](const auto& sink) { return sink.second == input.target; })) {
+        from = input.target;
+    }
+    if (!from.empty() && from != defaultSink_) {
+        routes_[input.index] = from;
+        guard_.route(input.index, from);
     }
 }
 

@@ -7,17 +7,22 @@
 
 #include <pulse/introspect.h>
 
+#include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace zivra::platform::sound {
 
 // The tap as a null sink loaded through the server connection. Foreign
 // playback streams are moved onto it when it is created and whenever a new
-// one appears; unloading the sink makes the server send them back to its
-// default sink. A TapGuard unloads it when Zivra ends without doing so. Main
-// thread; it shares the server connection with the sound server; owned by
-// its creator.
+// one appears. The sink each came from is remembered unless it was the
+// default: when the tap goes, each stream is moved back there, and unloading
+// the sink sends the rest (following the default, or whose sink is gone) to
+// the default sink. Streams that followed the default are not moved back by
+// name, as the session manager would then keep them on that sink. A TapGuard does the same when
+// Zivra ends without doing so. Main thread; it shares the server connection
+// with the sound server; owned by its creator.
 class PulseTap : public Tap {
 public:
     // The sink's name, by which a tap left over by an earlier run is found.
@@ -34,10 +39,13 @@ public:
 
 private:
     void captureExisting();
-    void onSinkInputAdded(std::uint32_t index);
+    void onEvent(pa_subscription_event_type_t type, std::uint32_t index);
+    void query(pa_operation* operation);
     static void onSinkInputInfo(pa_context* context, const pa_sink_input_info* input, int eol,
                                 void* self);
-    void capture(std::uint32_t input, std::uint32_t sink, std::optional<long> processId);
+    static void onSinkInfo(pa_context* context, const pa_sink_info* sink, int eol, void* self);
+    static void onServerInfo(pa_context* context, const pa_server_info* info, void* self);
+    void capture(const pulse::SinkInputRecord& input);
     void forgetFinishedQueries();
 
     std::shared_ptr<PulseLoop> loop_;
@@ -46,7 +54,12 @@ private:
     std::uint32_t module_ = 0;
     std::uint32_t sink_ = 0;
     std::uint64_t subscriber_ = 0;
-    std::vector<pa_operation*> queries_; // sink-input lookups under way (event thread)
+    std::vector<pa_operation*> queries_; // lookups under way (event thread)
+    // Used with the loop locked: the names of the server's sinks by index and
+    // of its default sink, and where each stream on the tap came from.
+    std::map<std::uint32_t, std::string> sinkNames_;
+    std::string defaultSink_;
+    pulse::StreamRoutes routes_;
 };
 
 } // namespace zivra::platform::sound

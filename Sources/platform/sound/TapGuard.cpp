@@ -91,6 +91,16 @@ void TapGuard::hold(std::uint32_t module) {
     }
 }
 
+void TapGuard::route(std::uint32_t input, const std::string& sink) {
+    if (const std::string order = routeOrder(input, sink); !order.empty()) {
+        send(order);
+    }
+}
+
+void TapGuard::forget(std::uint32_t input) {
+    send(forgetOrder(input));
+}
+
 bool TapGuard::send(std::string_view order) {
     while (!order.empty()) {
         // MSG_NOSIGNAL: a guard that is gone must not take Zivra with it.

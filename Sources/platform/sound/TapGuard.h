@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace zivra::platform::sound {
@@ -16,8 +17,10 @@ namespace zivra::platform::sound {
 // The guard is started before the module is loaded and reads its orders from
 // a socket whose other end only this process holds (it is closed in every
 // program Zivra starts); the kernel closes that end whatever ends Zivra, and
-// the guard then removes what it was last told of. Made, used and destroyed on
-// the thread that owns the tap.
+// the guard then gives each stream back to the sink it came from and removes
+// what it was last told of. Made, used and destroyed on the thread that owns
+// the tap; route() and forget() may come from the tap's event thread as long
+// as the owner serialises them with its own calls (the server loop's lock).
 class TapGuard {
 public:
     // Starts the guard. Throws SoundError when it cannot be started: a tap
@@ -32,6 +35,11 @@ public:
     // The tap's module is loaded: from now on the guard unloads it when Zivra
     // ends. Throws SoundError when the guard is no longer there.
     void hold(std::uint32_t module);
+
+    // A stream moved onto the tap from that sink, and a stream that has ended.
+    // A guard that is gone is not told; it has nothing left to give back.
+    void route(std::uint32_t input, const std::string& sink);
+    void forget(std::uint32_t input);
 
 private:
     bool send(std::string_view order);

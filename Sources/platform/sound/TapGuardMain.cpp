@@ -1,8 +1,9 @@
 // zivra-tapguard: started by Zivra before it loads its tap, with standard
 // input connected to a socket whose other end only Zivra holds. It waits for
 // that end to close (Zivra ended, however) or for a request to stop
-// (SIGTERM, SIGINT, SIGHUP), then removes the tap Zivra last told it of: the
-// streams on it return to the default sink. A tap never outlives both. Taps
+// (SIGTERM, SIGINT, SIGHUP), then gives each stream on the tap back to the
+// sink it came from and removes the tap Zivra last told it of: the streams
+// whose sink is gone return to the default sink. A tap never outlives both. Taps
 // of another Zivra that still runs are left alone.
 #include "platform/sound/PulseLoop.h"
 #include "platform/sound/SoundError.h"
@@ -82,6 +83,7 @@ int main() {
     try {
         zivra::platform::sound::PulseLoop loop("zivra-tapguard");
         zivra::platform::sound::PulseLoop::Lock lock(loop);
+        zivra::platform::sound::pulse::returnStreams(loop, orders.routes(), owner);
         if (orders.undo() == TapGuardOrders::Undo::module) {
             zivra::platform::sound::pulse::removeTapModule(loop, orders.module(), owner);
         } else {

@@ -37,6 +37,22 @@ bool isTapModule(const ModuleRecord& module) {
     return false;
 }
 
+void returnStreams(PulseLoop& loop, const StreamRoutes& routes,
+                   const std::optional<TapOwner>& also) {
+    const auto tap = sinkByName(loop, tapSinkName);
+    if (!tap || routes.empty() || !mayRemove(tap->ownerModule, {*tap}, also)) {
+        return;
+    }
+    for (const auto& input : listSinkInputs(loop)) {
+        const auto route = routes.find(input.index);
+        // A sink that is gone refuses the move; the stream then follows the
+        // default sink.
+        if (input.sink == tap->info.index && route != routes.end()) {
+            moveSinkInput(loop, input.index, route->second);
+        }
+    }
+}
+
 TapCleanUp removeTapModules(PulseLoop& loop, const std::optional<TapOwner>& also) {
     TapCleanUp cleanUp;
     // Without the sinks no owner is known: nothing is removed rather than a tap in use.

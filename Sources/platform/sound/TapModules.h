@@ -2,6 +2,7 @@
 
 #include "platform/sound/PulseLoop.h"
 #include "platform/sound/PulseQueries.h"
+#include "platform/sound/StreamRoutes.h"
 #include "platform/sound/TapOwner.h"
 
 #include <cstdint>
@@ -16,6 +17,12 @@ namespace zivra::platform::sound::pulse {
 // The tap sink's name. The server allows one sink of a name, so there is at
 // most one tap on a server at any time.
 inline constexpr const char* tapSinkName = "zivra_tap";
+
+// Moves every stream still on the tap whose route is known back to that sink,
+// when the sink still exists and the tap may go (as for removeTapModules).
+// The others go to the default sink when the tap is unloaded.
+void returnStreams(PulseLoop& loop, const StreamRoutes& routes,
+                   const std::optional<TapOwner>& also = std::nullopt);
 
 // Whether the module is a null sink named tapSinkName. Any thread; no lock needed.
 bool isTapModule(const ModuleRecord& module);

@@ -43,5 +43,15 @@ TEST(TapGuardOrdersTest, AnEndInTheMiddleOfAnOrderOrAnUnknownOrderRemovesEveryTa
     EXPECT_EQ(ordersOf({"4294967296\n"}).undo(), Undo::everyTap) << "beyond 32 bits";
 }
 
+TEST(TapGuardOrdersTest, RoutesOfStreamsThatEndedAreForgotten) {
+    const auto orders = ordersOf({holdOrder(5), routeOrder(70, "head phones"), routeOrder(71, "x"),
+                                  forgetOrder(71), "route 72 speakers\n", "route 73\n"});
+    EXPECT_EQ(orders.undo(), Undo::everyTap) << "a route order without a sink is not understood";
+    EXPECT_EQ(orders.routes(), (pulse::StreamRoutes{{70, "head phones"}, {72, "speakers"}}));
+    EXPECT_EQ(ordersOf({holdOrder(5), routeOrder(70, "a"), forgetOrder(70)}).undo(), Undo::module);
+    EXPECT_TRUE(ordersOf({routeOrder(70, "a"), releaseOrder}).routes().empty());
+    EXPECT_TRUE(routeOrder(70, "two\nlines").empty());
+}
+
 } // namespace
 } // namespace zivra::platform::sound

@@ -118,11 +118,33 @@ TEST_F(TapTest, CapturesForeignStreamsAndGivesThemBack) {
         << "the guard ends with the tap and is not left a zombie";
     EXPECT_FALSE(tapSink().has_value());
     EXPECT_TRUE(modulesWith("zivra_tap").empty());
+    // Each stream goes back to the sink it played on, not all to the default.
     EXPECT_TRUE(waitUntil([&] { return playsOn(before, sinkIndex("speakers")); }));
-    EXPECT_TRUE(waitUntil([&] { return playsOn(later, sinkIndex("speakers")); }));
-    const auto heard = mid(tail(record("speakers.monitor", 1500ms), 24000));
-    EXPECT_GT(levelDb(heard, testRate, 440), -20);
-    EXPECT_GT(levelDb(heard, testRate, 660), -20);
+    EXPECT_TRUE(waitUntil([&] { return playsOn(later, sinkIndex("headphones")); }));
+    const auto speakers = mid(tail(record("speakers.monitor", 1500ms), 24000));
+    EXPECT_GT(levelDb(speakers, testRate, 440), -20);
+    EXPECT_LT(levelDb(speakers, testRate, 660), -60);
+    EXPECT_GT(levelDb(mid(tail(record("headphones.monitor", 1500ms), 24000)), testRate, 660), -20);
+}
+
+TEST_F(TapTest, TheTapIsTheDefaultOnlyWhileNoOtherSinkExists) {
+    auto tap = server->createTap({"Zivra Tap", getpid()});
+    const QStringList devices{"speakers", "headphones", "micfeed"};
+    for (const QString& device : devices) {
+        unplug(device);
+    }
+    // Both servers make their last sink the default, whatever its priority.
+    EXPECT_TRUE(waitUntil([&] { return defaultSinkName() == "zivra_tap"; }));
+    // A device that never was the chosen default outranks the tap.
+    plugIn("headset");
+    EXPECT_TRUE(waitUntil([&] { return defaultSinkName() == "headset"; }))
+        << defaultSinkName().toStdString();
+
+    unplug("headset");
+    for (const QString& device : devices) {
+        plugIn(device);
+    }
+    pactl({"set-default-sink", "speakers"});
 }
 
 TEST_F(TapTest, LeavesTheExcludedProcessAlone) {

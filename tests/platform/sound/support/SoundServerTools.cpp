@@ -77,6 +77,17 @@ std::vector<std::uint32_t> modulesWith(const QString& text) {
     return result;
 }
 
+void plugIn(const QString& sink) {
+    pactl({"load-module", "module-null-sink", "sink_name=" + sink, "rate=48000", "channels=2",
+           "sink_properties=device.description=" + sink});
+}
+
+void unplug(const QString& sink) {
+    for (const std::uint32_t module : modulesWith("sink_name=" + sink + " ")) {
+        pactl({"unload-module", QString::number(module)});
+    }
+}
+
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
     QDeadlineTimer timer(deadline);
     for (;;) {
@@ -134,7 +145,11 @@ void writeCentreTone(const QString& path, double frequency, double amplitude, do
 }
 
 Player::Player(const QString& file, const QString& sink) {
-    QStringList arguments;
+    // The session manager remembers where a program's stream was last moved
+    // and starts its next streams there: each player is a program of its own,
+    // so no test inherits where an earlier one left a player.
+    static int players = 0;
+    QStringList arguments{QString("--property=application.name=player-%1").arg(++players)};
     if (!sink.isEmpty()) {
         arguments << "--device=" + sink;
     }

@@ -30,6 +30,10 @@ struct SinkInputState {
 std::vector<SinkInputState> sinkInputs();
 std::optional<std::uint32_t> sinkIndex(const QString& name);
 QString defaultSinkName();
+// A device plugged in (a 48 kHz stereo null sink, as the session's own sinks
+// are made) and unplugged again.
+void plugIn(const QString& sink);
+void unplug(const QString& sink);
 // Indexes of loaded modules whose argument contains text.
 std::vector<std::uint32_t> modulesWith(const QString& text);
 
