@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <numbers>
@@ -361,6 +362,19 @@ TEST_F(EngineOnSoundServerTest, APlayerSentToAnotherOutputGetsItBack) {
     EXPECT_TRUE(run.crashed());
     EXPECT_TRUE(waitUntil(onHeadphones));
     EXPECT_GT(levelDb(hear("headphones.monitor", 440), testRate, 440), -20);
+
+    // Zivra and its guard killed together: the next start gives it back.
+    CapturingRun again;
+    ASSERT_TRUE(again.start(ENGINE_RUNNER, "running"));
+    ASSERT_TRUE(waitUntil([&] { return !onHeadphones(); }));
+    const auto guards = tapGuardsOf(again.processId());
+    ASSERT_EQ(guards.size(), 1u);
+    ::kill(static_cast<pid_t>(guards.front()), SIGKILL);
+    again.end(Ending::kill);
+    EXPECT_TRUE(again.crashed());
+    ASSERT_FALSE(onHeadphones()) << "no one was left to give it back";
+    removeLeftoverTap();
+    EXPECT_TRUE(waitUntil(onHeadphones));
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "platform/sound/TapGuardOrders.h"
 #include "platform/sound/TapModules.h"
 #include "platform/sound/TapOwner.h"
+#include "platform/sound/TapRoutesFile.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -62,6 +63,7 @@ zivra::platform::sound::TapGuardOrders readOrders() {
             break;
         }
         orders.read({buffer, static_cast<std::size_t>(count)});
+        keepRoutes(orders.routes());
     }
     return orders;
 }
@@ -89,6 +91,7 @@ int main() {
         } else {
             zivra::platform::sound::pulse::removeTapModules(loop, owner);
         }
+        forgetRoutes();
     } catch (const zivra::platform::sound::SoundError& error) {
         std::fprintf(stderr, "zivra-tapguard: could not remove Zivra's tap: %s\n", error.what());
         return 1;

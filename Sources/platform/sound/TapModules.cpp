@@ -1,5 +1,7 @@
 #include "platform/sound/TapModules.h"
 
+#include "platform/sound/TapRoutesFile.h"
+
 #include <algorithm>
 #include <sstream>
 #include <string>
@@ -60,6 +62,7 @@ TapCleanUp removeTapModules(PulseLoop& loop, const std::optional<TapOwner>& also
     if (!sinks) {
         return cleanUp;
     }
+    returnStreams(loop, keptRoutes(), also);
     for (const auto& module : listModules(loop)) {
         if (!isTapModule(module)) {
             continue;
@@ -69,6 +72,10 @@ TapCleanUp removeTapModules(PulseLoop& loop, const std::optional<TapOwner>& also
         } else if (unloadModule(loop, module.index) == 0) {
             ++cleanUp.removed;
         }
+    }
+    // What a guard kept belongs to the tap in use, if one is.
+    if (cleanUp.inUse == 0) {
+        forgetRoutes();
     }
     return cleanUp;
 }

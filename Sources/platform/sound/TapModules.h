@@ -35,7 +35,8 @@ struct TapCleanUp {
 };
 
 // Unloads every tap left behind: a tap left by a run that ended without
-// removing it holds the user's streams, silent until it goes. A tap is left
+// removing it holds the user's streams, silent until it goes. The streams
+// whose routes its guard kept (TapRoutesFile.h) go back to their sinks first. A tap is left
 // behind when its sink names no owner or one that has ended; a tap of a
 // Zivra that still runs is in use and stays, unless that Zivra is `also`.
 // The server sends the streams back to its default sink.

@@ -19,9 +19,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,30 +27,6 @@ namespace zivra::platform::sound {
 using namespace std::chrono_literals;
 
 namespace {
-
-// Child processes of this one that run the tap guard, zombies included.
-std::vector<long> guardsStartedHere() {
-    std::vector<long> guards;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        std::ifstream file(entry.path() / "stat");
-        std::string stat;
-        std::getline(file, stat);
-        // "pid (name) state parent ...": the name may hold spaces and parentheses.
-        const auto close = stat.rfind(')');
-        const auto open = stat.find('(');
-        if (open == std::string::npos || close == std::string::npos) {
-            continue;
-        }
-        std::istringstream rest(stat.substr(close + 1));
-        std::string state;
-        long parent = 0;
-        rest >> state >> parent;
-        if (stat.substr(open + 1, close - open - 1) == "zivra-tapguard" && parent == getpid()) {
-            guards.push_back(std::stol(entry.path().filename().string()));
-        }
-    }
-    return guards;
-}
 
 class TapTest : public ::testing::Test {
 protected:
@@ -97,7 +70,7 @@ TEST_F(TapTest, CapturesForeignStreamsAndGivesThemBack) {
     auto tap = server->createTap({"Zivra Tap", getpid()});
     ASSERT_TRUE(tapSink().has_value());
     EXPECT_TRUE(waitUntil([&] { return playsOn(before, tapSink()); }));
-    EXPECT_EQ(guardsStartedHere().size(), 1u);
+    EXPECT_EQ(tapGuardsOf(getpid()).size(), 1u);
 
     // A stream that starts while the tap exists is captured too, even one that
     // asked for another sink.
@@ -114,7 +87,7 @@ TEST_F(TapTest, CapturesForeignStreamsAndGivesThemBack) {
     EXPECT_EQ(tap->sourceName(), "zivra_tap.monitor");
 
     tap.reset();
-    EXPECT_TRUE(guardsStartedHere().empty())
+    EXPECT_TRUE(tapGuardsOf(getpid()).empty())
         << "the guard ends with the tap and is not left a zombie";
     EXPECT_FALSE(tapSink().has_value());
     EXPECT_TRUE(modulesWith("zivra_tap").empty());
@@ -188,7 +161,7 @@ TEST_F(TapTest, AGuardAskedToStopRemovesTheTapFirst) {
     ASSERT_TRUE(waitUntil([&] { return player.sinkInput().has_value(); }));
     auto tap = server->createTap({"Zivra Tap", getpid()});
     ASSERT_TRUE(waitUntil([&] { return playsOn(player, tapSink()); }));
-    const auto guards = guardsStartedHere();
+    const auto guards = tapGuardsOf(getpid());
     ASSERT_EQ(guards.size(), 1u);
 
     // A session that ends sends every process SIGTERM: the guard does not go before the tap.
@@ -198,7 +171,7 @@ TEST_F(TapTest, AGuardAskedToStopRemovesTheTapFirst) {
     }));
     // The owner's own removal afterwards finds the tap and its guard gone, and copes.
     tap.reset();
-    EXPECT_TRUE(guardsStartedHere().empty());
+    EXPECT_TRUE(tapGuardsOf(getpid()).empty());
 }
 
 TEST_F(TapTest, ATapLeftBehindIsRemovedAtStartAndBeforeTheNextTap) {

@@ -9,7 +9,11 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <numbers>
+#include <sstream>
+#include <string>
 
 namespace zivra::platform::sound {
 namespace {
@@ -196,6 +200,34 @@ void CapturingRun::end(Ending ending) {
 bool CapturingRun::crashed() {
     process_.waitForFinished();
     return process_.state() == QProcess::NotRunning && process_.exitStatus() == QProcess::CrashExit;
+}
+
+long CapturingRun::processId() const {
+    return static_cast<long>(process_.processId());
+}
+
+std::vector<long> tapGuardsOf(long parent) {
+    std::vector<long> guards;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream file(entry.path() / "stat");
+        std::string stat;
+        std::getline(file, stat);
+        // "pid (name) state parent ...": the name may hold spaces and parentheses.
+        const auto close = stat.rfind(')');
+        const auto open = stat.find('(');
+        if (open == std::string::npos || close == std::string::npos) {
+            continue;
+        }
+        std::istringstream rest(stat.substr(close + 1));
+        std::string state;
+        long parentOfEntry = 0;
+        rest >> state >> parentOfEntry;
+        if (stat.substr(open + 1, close - open - 1) == "zivra-tapguard" &&
+            parentOfEntry == parent) {
+            guards.push_back(std::stol(entry.path().filename().string()));
+        }
+    }
+    return guards;
 }
 
 std::vector<float> record(const QString& source, std::chrono::milliseconds duration) {

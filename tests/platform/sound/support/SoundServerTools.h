@@ -79,10 +79,14 @@ public:
     void end(Ending ending);
     // Waits for the end; true when the program did not end normally.
     bool crashed();
+    long processId() const;
 
 private:
     QProcess process_;
 };
+
+// The tap guards that process started (zombies included).
+std::vector<long> tapGuardsOf(long parent);
 
 // Records interleaved float stereo at 48 kHz from a source (for example
 // "speakers.monitor") for the given time, with parec. Qt events are processed
