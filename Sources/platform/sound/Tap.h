@@ -18,8 +18,9 @@ struct TapDescription {
 // The system-audio tap: a private sink that every foreign playback stream is
 // moved onto while the tap exists, also streams that start later. Streams on
 // the tap are silent on the speakers; what they play is readable from the
-// tap's source. Destroying the tap sends the streams back to the server's
-// default sink and removes the sink. Main thread only; owned by whoever
+// tap's source. Destroying the tap gives each stream back to the sink it
+// played on, or to the server's default sink when it followed the default or
+// its sink is gone, and removes the sink. Main thread only; owned by whoever
 // created it (the engine). The accessors return copies and throw nothing but
 // std::bad_alloc.
 class Tap {
