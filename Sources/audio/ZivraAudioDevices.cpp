@@ -73,7 +73,15 @@ std::optional<std::uint32_t> ZivraAudio::findOutputDevice() {
     }
     const std::optional<std::uint32_t> fallback = sound.defaultSink();
     if (!fallback) {
-        return std::nullopt;
+        // A server names its new default a moment after a sink came or the
+        // tap went; any real output it already lists is played on meanwhile.
+        refreshOutputDevices();
+        const auto device = std::ranges::find_if(
+            outputDevices_, [this](const OutputDevice& d) { return !isVirtual(d.name); });
+        if (device == outputDevices_.end()) {
+            return std::nullopt;
+        }
+        return device->audioID;
     }
     // The server makes Zivra's own tap the default once it is the last sink;
     // it is no output, and playing there would record what Zivra plays.

@@ -53,8 +53,17 @@ TEST_F(DevicesTest, AllVirtualKeepsTheDefault) {
 
 TEST_F(DevicesTest, NoDefaultAndNoSelectionFailsTheStart) {
     server->defaultSinkIndex.reset();
+    server->sinkList = {{60, "bh", "BlackHole 2ch", 2}};
     EXPECT_EQ(playbackSink(), std::nullopt);
     EXPECT_EQ(engine().statusText(), "Error: No default output device");
+}
+
+// The server names a new default a moment after the sink appears.
+TEST_F(DevicesTest, ADefaultNotYetNamedGivesWayToAListedDevice) {
+    server->defaultSinkIndex.reset();
+    server->sinkList = {{60, "bh", "BlackHole 2ch", 2}, {62, "usb", "USB Audio", 2}};
+    EXPECT_EQ(playbackSink(), 62u);
+    EXPECT_EQ(engine().statusText(), "");
 }
 
 // Every device unplugged while the graph is built: the server's default is
@@ -76,6 +85,7 @@ TEST_F(DevicesTest, AnOutputLostWhileTheGraphIsBuiltIsWaitedFor) {
 
     server->failAt = FakeSoundServer::Step::none;
     server->sinkList = {{42, "usb", "USB Audio", 2}};
+    server->defaultSinkIndex.reset();
     server->notify(DeviceChange::sinkList);
     settle();
     ASSERT_EQ(server->live("graph"), 1);

@@ -269,6 +269,7 @@ INSTANTIATE_TEST_SUITE_P(EveryStep, SetupFailureTest,
 
 TEST_F(LifecycleTest, NoDefaultOutputDevice) {
     server->defaultSinkIndex.reset();
+    server->sinkList.clear();
     engine().setPitchEnabled(true);
     settle();
     EXPECT_EQ(engine().statusText(), "Error: No default output device");
