@@ -18,8 +18,10 @@ HttpResponse browse(const std::string& directoryPath, const HttpRequest& request
         found.emplace(FoundPath::beneath(directoryPath, value));
     } catch (const FileError& error) {
         // ELOOP: a magic link such as /proc/self/root refused, or links that loop.
-        const bool missingOrRefused =
-            error.error() == ENOENT || error.error() == EXDEV || error.error() == ELOOP;
+        // ENAMETOOLONG: a name or a path longer than any the system keeps
+        // names nothing there either.
+        const bool missingOrRefused = error.error() == ENOENT || error.error() == EXDEV ||
+                                      error.error() == ELOOP || error.error() == ENAMETOOLONG;
         return missingOrRefused ? HttpResponse::notFound() : HttpResponse::internalServerError();
     }
     if (found->isDirectory()) {

@@ -347,6 +347,9 @@ def check_browser(checks, port, public):
         ("/files/pipe.txt", 404, "a FIFO"),
         ("/files/..", 404, "the parent"),
         ("/files/parent", 404, "a link to the parent"),
+        ("/files/" + "n" * 256, 404, "a name one byte too long"),
+        ("/files/" + "n" * 5000, 404, "a name of 5,000 bytes"),
+        ("/files/" + "deep%2F" * 900 + "end", 404, "a path over 4,096 bytes of short names"),
     ]:
         status, _, body = request(port, path)
         checks.equal((status, body), (expected_status, b""), what)
