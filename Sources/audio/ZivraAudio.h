@@ -231,6 +231,12 @@ private:
     // engine exists; the function runs on the tap thread.
     static std::function<void(const MeterReading&)>
     meterPublisher(std::weak_ptr<EngineAnchor> anchor);
+    // The graph's news that its output stream ended, handed to the main
+    // thread; the function runs on the graph's event thread. An ending of a
+    // graph that cleanup() already took away is passed over.
+    static std::function<void()> outputEndedNotice(std::weak_ptr<EngineAnchor> anchor,
+                                                   std::uint64_t generation);
+    void followEndedOutput(std::uint64_t generation);
 
     // Output devices: refreshOutputDevices() rebuilds outputDevices from the
     // sound server's list.
@@ -245,6 +251,9 @@ private:
     std::uint32_t physicalOutputDeviceID();
     bool isOutputDevice(std::uint32_t id);
     void followDeviceList();
+    // A selected device that comes back gets a new index from the server: the
+    // selection follows it by its uid.
+    void followSelectedDevice();
     void applySelectedOutput();
     void startListeningForDeviceChanges();
     void stopListeningForDeviceChanges();
@@ -265,6 +274,7 @@ private:
     bool dualMonoOutput_ = false;
     QList<OutputDevice> outputDevices_;
     std::optional<std::uint32_t> selectedOutputID_;
+    QString selectedOutputUID_;
     QString statusText_;
     bool needsRestart_ = false;
     QList<SongPreset> presets_;

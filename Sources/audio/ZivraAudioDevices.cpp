@@ -116,16 +116,39 @@ bool ZivraAudio::isOutputDevice(std::uint32_t id) {
     });
 }
 
+// While it runs, the engine moves only when the device it would start on now
+// is another one: the one it plays on went, or the chosen one came back.
 void ZivraAudio::followDeviceList() {
     refreshOutputDevices();
-    if (objects_->waitingForOutput) {
+    followSelectedDevice();
+    if (objects_->waitingForOutput || outputMoved()) {
         restartIfRunning();
+    }
+}
+
+void ZivraAudio::followSelectedDevice() {
+    if (!selectedOutputID_ || selectedOutputUID_.isEmpty() ||
+        std::ranges::any_of(outputDevices_, [this](const OutputDevice& d) {
+            return d.audioID == *selectedOutputID_;
+        })) {
+        return;
+    }
+    const auto back = std::ranges::find_if(
+        outputDevices_, [this](const OutputDevice& d) { return d.uid == selectedOutputUID_; });
+    if (back != outputDevices_.end()) {
+        publish(selectedOutputID_, std::optional(back->audioID),
+                &ZivraAudio::selectedOutputIDChanged);
     }
 }
 
 void ZivraAudio::setSelectedOutputID(std::optional<std::uint32_t> value) {
     const bool changed = value != selectedOutputID_;
     publish(selectedOutputID_, value, &ZivraAudio::selectedOutputIDChanged);
+    if (changed) {
+        const std::optional<SinkInfo> sink =
+            value ? objects_->environment.sound->sink(*value) : std::nullopt;
+        selectedOutputUID_ = sink ? QString::fromStdString(sink->name) : QString();
+    }
     if (changed) {
         applySelectedOutput();
     }

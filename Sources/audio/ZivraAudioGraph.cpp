@@ -109,6 +109,25 @@ void ZivraAudio::waitForAggregateDeviceAlive(int reads, SetupDone done) {
     });
 }
 
+std::function<void()> ZivraAudio::outputEndedNotice(std::weak_ptr<EngineAnchor> anchor,
+                                                    std::uint64_t generation) {
+    return [anchor = std::move(anchor), generation] {
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app) {
+            return;
+        }
+        QMetaObject::invokeMethod(
+            app,
+            [anchor, generation] {
+                const std::shared_ptr<EngineAnchor> alive = anchor.lock();
+                if (alive && alive->engine) {
+                    alive->engine->followEndedOutput(generation);
+                }
+            },
+            Qt::QueuedConnection);
+    };
+}
+
 // The playback graph on the physical output, fed from a fresh ring.
 void ZivraAudio::setupGraph() {
     EngineObjects& o = *objects_;
@@ -133,6 +152,7 @@ void ZivraAudio::setupGraph() {
         qCWarning(engineLog) << "Output device" << o.outputDevice
                              << "is gone; the engine plays on the default output";
     }
+    o.graph->setEndedHandler(outputEndedNotice(o.anchor, o.generation));
 
     if (o.graph->streamMixerChannelCount() > 0) {
         o.graph->installTap(tapBufferFrames,

@@ -190,6 +190,16 @@ void ZivraAudio::restartIfRunning() {
     updateEngine();
 }
 
+// The device went, or the server ended the stream: the engine goes on where
+// it would start now, or waits while no output is left.
+void ZivraAudio::followEndedOutput(std::uint64_t generation) {
+    if (generation != objects_->generation || !objects_->graph) {
+        return;
+    }
+    qCInfo(engineLog) << "The output stream on device" << objects_->outputDevice << "ended";
+    restartIfRunning();
+}
+
 bool ZivraAudio::outputLeft() {
     refreshOutputDevices();
     try {

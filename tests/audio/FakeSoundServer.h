@@ -52,6 +52,7 @@ public:
         float volume = 1;
         std::optional<std::uint32_t> outputDevice;
         std::uint32_t tapFrames = 0;
+        std::function<void()> ended;
         zivra::platform::sound::TapBlock tap;
         zivra::platform::sound::RenderBlock source;
         zivra::platform::sound::StreamFormat format;
@@ -218,6 +219,9 @@ private:
         int setOutputDevice(std::uint32_t sink) override {
             state->outputDevice = sink;
             return 0;
+        }
+        void setEndedHandler(std::function<void()> handler) override {
+            state->ended = std::move(handler);
         }
         void setVolume(float volume) override { state->volume = volume; }
         float volume() const override { return state->volume; }

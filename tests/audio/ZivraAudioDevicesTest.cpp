@@ -93,6 +93,19 @@ TEST_F(DevicesTest, AnOutputLostWhileTheGraphIsBuiltIsWaitedFor) {
     EXPECT_EQ(engine().statusText(), "");
 }
 
+TEST_F(DevicesTest, AnOutputStreamThatEndsIsBuiltAgainOnlyForTheLatestGraph) {
+    ASSERT_EQ(playbackSink(), 40u);
+    const auto ended = server->graph->ended;
+    ASSERT_TRUE(ended);
+    ended();
+    settle();
+    EXPECT_EQ(server->count("create graph"), 2);
+    EXPECT_EQ(server->live("graph"), 1);
+    ended();
+    settle();
+    EXPECT_EQ(server->count("create graph"), 2) << "the graph it came from is gone";
+}
+
 TEST_F(DevicesTest, SelectingTheSameValueDoesNothing) {
     engine().setSelectedOutputID(41);
     engine().setSelectedOutputID(41);

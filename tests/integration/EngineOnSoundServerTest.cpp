@@ -17,6 +17,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -239,6 +240,37 @@ TEST_F(EngineOnSoundServerTest, PlaysOnTheChosenOutputAndFollowsTheDefault) {
     EXPECT_GT(levelDb(heard, testRate, 880), -20);
     EXPECT_TRUE(waitUntil([&] { return rmsDb(hearOnce("headphones.monitor")) < -90; }));
     EXPECT_TRUE(waitUntil([&] { return engine->isEngineRunning(); }));
+}
+
+// The user chose "headphones", then set the default elsewhere, and unplugs
+// them: the engine goes on on the default, and back on them when they return.
+TEST_F(EngineOnSoundServerTest, AChosenOutputThatGoesIsStoodInForUntilItComesBack) {
+    Player player(tone(440));
+    ASSERT_NO_FATAL_FAILURE(startOctaveUp());
+    engine->setSelectedOutputID(deviceNamed("headphones"));
+    pactl({"set-default-sink", "speakers"});
+    hear("headphones.monitor", 880);
+
+    QElapsedTimer sinceUnplugged;
+    sinceUnplugged.start();
+    unplug("headphones");
+    EXPECT_TRUE(waitUntil([&] {
+        return std::ranges::any_of(sinkInputs(), [&](const auto& input) {
+            return input.processId == getpid() && input.sink == sinkIndex("speakers");
+        });
+    }));
+    std::printf("the engine plays on the default %lld ms after the chosen output went\n",
+                static_cast<long long>(sinceUnplugged.elapsed()));
+    auto heard = hear("speakers.monitor", 880);
+    EXPECT_GT(levelDb(heard, testRate, 880), -20);
+    EXPECT_TRUE(engine->statusText().isEmpty()) << engine->statusText().toStdString();
+
+    plugIn("headphones");
+    heard = hear("headphones.monitor", 880);
+    EXPECT_GT(levelDb(heard, testRate, 880), -20);
+    EXPECT_TRUE(waitUntil([&] { return rmsDb(hearOnce("speakers.monitor")) < -90; }));
+    EXPECT_EQ(engine->selectedOutputID(), deviceNamed("headphones"));
+    EXPECT_EQ(defaultSinkName(), "speakers");
 }
 
 TEST_F(EngineOnSoundServerTest, ItsOwnTapIsNoOutputDevice) {

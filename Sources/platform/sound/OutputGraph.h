@@ -57,6 +57,12 @@ public:
     // server's default sink, unless that is Zivra's own tap (start() throws).
     virtual int setOutputDevice(std::uint32_t sinkIndex) = 0;
 
+    // Called once, on the graph's own event thread, when its playback stream
+    // ends without stop(): its sink went away, or the server ended it. The
+    // handler must only hand the news on (it may allocate, never block).
+    // Before start().
+    virtual void setEndedHandler(std::function<void()> handler) = 0;
+
     // The main mixer's linear gain, applied last. Any time.
     virtual void setVolume(float volume) = 0;
     virtual float volume() const = 0;

@@ -74,6 +74,11 @@ int PulseOutputGraph::setOutputDevice(std::uint32_t sinkIndex) {
     return 0;
 }
 
+void PulseOutputGraph::setEndedHandler(std::function<void()> handler) {
+    PulseLoop::Lock lock(loop_);
+    ended_ = std::move(handler);
+}
+
 void PulseOutputGraph::setVolume(float volume) {
     graph_.setVolume(volume);
 }
@@ -103,7 +108,7 @@ void PulseOutputGraph::start() {
         pulse::fail(loop_);
     }
     pa_stream_set_write_callback(stream_, &PulseOutputGraph::onWrite, this);
-    pa_stream_set_state_callback(stream_, &pulse::signalLoop, &loop_);
+    pa_stream_set_state_callback(stream_, &PulseOutputGraph::onState, this);
     pa_buffer_attr attr;
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(targetLatency, &spec));
@@ -120,13 +125,26 @@ void PulseOutputGraph::start() {
         throw SoundError(error, loop_.describe(error));
     }
     pulse::awaitReady(loop_, stream_);
+    playing_ = true;
 }
 
 void PulseOutputGraph::stop() {
     // Write requests run with the loop locked: once it is held here no render
     // cycle runs, and after the release none is requested any more.
     PulseLoop::Lock lock(loop_);
+    playing_ = false;
     pulse::release(stream_);
+}
+
+void PulseOutputGraph::onState(pa_stream* stream, void* self) {
+    auto& graph = *static_cast<PulseOutputGraph*>(self);
+    graph.loop_.signal();
+    if (graph.playing_ && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
+        graph.playing_ = false;
+        if (graph.ended_) {
+            graph.ended_();
+        }
+    }
 }
 
 void PulseOutputGraph::onWrite(pa_stream* stream, std::size_t bytes, void* self) {

@@ -7,6 +7,7 @@
 #include <pulse/stream.h>
 #include <pulse/timeval.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -30,6 +31,7 @@ public:
     void installTap(std::uint32_t bufferFrames, TapBlock block) override;
     void removeTap() override;
     int setOutputDevice(std::uint32_t sinkIndex) override;
+    void setEndedHandler(std::function<void()> handler) override;
     void setVolume(float volume) override;
     float volume() const override;
     void start() override;
@@ -37,11 +39,16 @@ public:
 
 private:
     static void onWrite(pa_stream* stream, std::size_t bytes, void* self);
+    static void onState(pa_stream* stream, void* self);
 
     StreamFormat format_;
     PulseLoop loop_;
     RenderGraph graph_;
     std::optional<std::string> sinkName_;
+    std::function<void()> ended_;
+    // Set once the stream is ready, so that a failed start is reported by
+    // start() alone and not as an ending too. Changed with the loop locked.
+    bool playing_ = false;
     pa_stream* stream_ = nullptr;
 };
 
