@@ -113,29 +113,35 @@ void HandoffStreamer::endStreaming() {
     timerArmed_ = false;
 }
 
-std::optional<HandoffStreamer::Config> HandoffStreamer::takeDueConfig() {
+HandoffStreamer::DueConfig HandoffStreamer::takeDueConfig() {
     std::lock_guard guard(lock_);
     if (!activeSession_) {
-        return std::nullopt;
+        return {};
     }
     const double rate = sampleRate_ > 0 ? sampleRate_ : 48000;
     const std::uint32_t channels = channels_ != 0 ? channels_ : 2;
     if (rate == lastReportedSampleRate_ && channels == lastReportedChannels_) {
-        return std::nullopt;
+        return {};
+    }
+    // A write to a phone that stopped reading would wait, with sendLock_
+    // held, for as long as the phone does; the config stays due instead. The
+    // check itself does not wait.
+    if (!canWriteWithoutWaiting(*activeSession_)) {
+        return {nullptr, 0, true};
     }
     lastReportedSampleRate_ = rate;
     lastReportedChannels_ = channels;
-    return Config{activeSession_, rate};
+    return {activeSession_, rate, false};
 }
 
-void HandoffStreamer::writeDueConfig() {
-    const auto config = takeDueConfig();
-    if (!config) {
-        return;
+bool HandoffStreamer::writeDueConfig() {
+    const DueConfig due = takeDueConfig();
+    if (due.session) {
+        if (const auto text = configMessage(due.sampleRate)) {
+            due.session->writeText(*text);
+        }
     }
-    if (const auto text = configMessage(config->sampleRate)) {
-        config->session->writeText(*text);
-    }
+    return !due.held;
 }
 
 void HandoffStreamer::runStreamQueue() {
@@ -185,8 +191,9 @@ void HandoffStreamer::sendAudio() {
         }
         ringChannels_ = channels;
     }
-    // A change of rate or channel count reaches the receiver before the audio.
-    writeDueConfig();
+    // A change of rate or channel count reaches the receiver before the
+    // audio: while the config waits, so do the packets.
+    const bool announced = writeDueConfig();
     const std::uint32_t frames = packetFrames(rate);
     const std::uint64_t need = std::uint64_t(frames) * channels * sizeof(float);
     if (need < 1 || need > ring.length || MirrorBufferFillCount(&ring) < need) {
@@ -199,7 +206,7 @@ void HandoffStreamer::sendAudio() {
     }
     packet_.resize(std::size_t(frames) * 2);
     mixToMonoPcm16(samples_.data(), frames, channels, packet_.data());
-    if (canWriteWithoutWaiting(*session)) {
+    if (announced && canWriteWithoutWaiting(*session)) {
         session->writeBinary(packet_);
     }
 }

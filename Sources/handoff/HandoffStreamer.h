@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <thread>
 #include <vector>
 
@@ -25,7 +24,8 @@ namespace zivra::handoff {
 // WebSocket frame (skipped while the phone is not reading, so a stalled
 // phone never holds up the next one). A "config" text message announces the
 // rate to each new receiver and again whenever the tap's rate or channel
-// count changes.
+// count changes; while the phone does not read, the config stays due and no
+// packet follows it.
 //
 // Sessions are shared with the server that serves them; the streamer keeps
 // its receiver until it is told of the disconnect or stopped. Nothing here
@@ -55,8 +55,10 @@ public:
     void append(const audio::AudioPCMBuffer& buffer);
 
     // The session becomes the receiver (replacing any earlier one), gets a
-    // config message at once, and the 50 ms timer runs. Any thread; writes to
-    // the session on the calling thread.
+    // config message at once (or, should its connection take no writes yet,
+    // from the stream thread once it does), and the 50 ms timer runs. Any
+    // thread; writes to the session on the calling thread, and never waits for
+    // another phone.
     void connected(std::shared_ptr<vuzozar::WebSocketSession> session);
     // Ends the streaming when the session is the receiver; any other session
     // changes nothing. Any thread.
@@ -66,15 +68,20 @@ public:
     void stop();
 
 private:
-    struct Config {
+    // What the receiver is owed: nothing (no session), a config to write
+    // now, or one that stays due while its connection takes no writes.
+    struct DueConfig {
         std::shared_ptr<vuzozar::WebSocketSession> session;
         double sampleRate = 0;
+        bool held = false;
     };
 
-    // The config message that is due for the receiver, if any; marks it sent.
-    std::optional<Config> takeDueConfig();
-    // Writes the config that is due; the caller holds sendLock_.
-    void writeDueConfig();
+    // The config message that is due for the receiver, marked sent when its
+    // connection takes it now; never waits for the phone.
+    DueConfig takeDueConfig();
+    // Writes the config that is due when the receiver's connection takes it;
+    // false while one stays due. The caller holds sendLock_.
+    bool writeDueConfig();
     // Drops the receiver and disarms the timer; the caller holds lock_.
     void endStreaming();
     void runStreamQueue();

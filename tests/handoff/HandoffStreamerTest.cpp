@@ -2,6 +2,7 @@
 // phone's end of the connection receives, frame by frame.
 #include "handoff/HandoffStreamer.h"
 
+#include "handoff/SessionWritability.h"
 #include "http/WebSocketSession.h"
 #include "tests/http/SocketPair.h"
 #include "tests/http/WebSocketFrames.h"
@@ -45,6 +46,14 @@ struct Phone {
         EXPECT_TRUE(frame && frame->firstByte == textFrame);
         return QJsonDocument::fromJson(QByteArray::fromStdString(frame ? frame->payload : ""))
             .object();
+    }
+
+    // A phone that stops reading: its connection holds little, so that the
+    // streamer's writes soon fill it.
+    void stopReading() {
+        const int small = 4096;
+        setsockopt(pair.socket->socketFileDescriptor(), SOL_SOCKET, SO_SNDBUF, &small,
+                   sizeof small);
     }
 
     std::vector<int16_t> nextPacket() {
@@ -191,9 +200,7 @@ TEST(HandoffStreamerTest, ANewPhoneComingAsTheOldOneLeavesIsNeverLeftSilent) {
 TEST(HandoffStreamerTest, APhoneThatStopsReadingHoldsUpNoOther) {
     HandoffStreamer streamer;
     Phone stalled;
-    const int small = 4096;
-    setsockopt(stalled.pair.socket->socketFileDescriptor(), SOL_SOCKET, SO_SNDBUF, &small,
-               sizeof small);
+    stalled.stopReading();
     streamer.connected(stalled.session);
     // Far more than its connection holds; it reads none of it.
     feed(streamer, {0.5f, 0.5f}, 2400, 48000, 20);
@@ -210,6 +217,38 @@ TEST(HandoffStreamerTest, APhoneThatStopsReadingHoldsUpNoOther) {
         heard = !packet.empty() && packet[0] == 8191;
     }
     EXPECT_TRUE(heard);
+    streamer.stop();
+}
+
+// Each change of rate owes the stalled phone a config that its full
+// connection cannot take; the phone that comes meanwhile is served all the
+// same. Buffers come at the tap's pace, so that the stream thread sees every
+// change.
+TEST(HandoffStreamerTest, AConfigOwedToAStalledPhoneHoldsUpNoOther) {
+    HandoffStreamer streamer;
+    Phone stalled;
+    stalled.stopReading();
+    streamer.connected(stalled.session);
+    feed(streamer, {0.5f, 0.5f}, 2400, 48000, 20);
+    for (int i = 0; i < 200 && canWriteWithoutWaiting(*stalled.session); ++i) {
+        std::this_thread::sleep_for(HandoffStreamer::packetInterval);
+    }
+    ASSERT_FALSE(canWriteWithoutWaiting(*stalled.session));
+    for (int change = 0; change < 4; ++change) {
+        feed(streamer, {0.5f, 0.5f}, 2205, change % 2 == 0 ? 44100 : 48000);
+        std::this_thread::sleep_for(2 * HandoffStreamer::packetInterval);
+    }
+
+    Phone next;
+    std::thread connecting([&] { streamer.connected(next.session); });
+    const auto config = next.next();
+    feed(streamer, {0.25f, 0.25f}, 2400, 48000, 2);
+    const auto packet = next.next();
+    // Frees a stream thread and a connected() stuck on the stalled phone.
+    stalled.pair.closePeer();
+    connecting.join();
+    EXPECT_TRUE(config && config->firstByte == textFrame);
+    EXPECT_TRUE(packet && packet->firstByte == binaryFrame);
     streamer.stop();
 }
 
