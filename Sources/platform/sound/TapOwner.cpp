@@ -14,9 +14,10 @@ namespace {
 constexpr const char* processIdKey = "zivra.owner.process.id";
 constexpr const char* startTimeKey = "zivra.owner.process.start";
 
-// The start time is the 22nd field of /proc/<id>/stat; the second, the
-// program's name in parentheses, may itself hold spaces and parentheses.
-constexpr int fieldsAfterName = 22 - 2;
+// The state is the 3rd field of /proc/<id>/stat and the start time the 22nd;
+// the second, the program's name in parentheses, may itself hold spaces and
+// parentheses.
+constexpr int fieldsAfterState = 22 - 3;
 
 } // namespace
 
@@ -36,7 +37,12 @@ std::optional<TapOwner> TapOwner::ofProcess(long processId) {
     }
     std::istringstream fields(stat.substr(name + 1));
     std::string field;
-    for (int n = 0; n < fieldsAfterName && fields >> field; ++n) {
+    // A process that was killed but not yet reaped by its parent (a zombie),
+    // or is being reaped, has ended: it holds no tap any more.
+    if (!(fields >> field) || field == "Z" || field == "X") {
+        return std::nullopt;
+    }
+    for (int n = 0; n < fieldsAfterState && fields >> field; ++n) {
     }
     long long start = 0;
     const auto [last, error] = std::from_chars(field.data(), field.data() + field.size(), start);

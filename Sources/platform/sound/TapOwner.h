@@ -18,7 +18,8 @@ struct TapOwner {
 
     // This process.
     static TapOwner self();
-    // The process of that id while it runs; empty once it has ended.
+    // The process of that id while it runs; empty once it has ended, also
+    // while its parent has not reaped it yet.
     static std::optional<TapOwner> ofProcess(long processId);
     // The owner a sink's properties name (borrowed); empty when they name none.
     static std::optional<TapOwner> ofSink(const pa_proplist* properties);
