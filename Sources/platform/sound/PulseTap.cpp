@@ -4,6 +4,7 @@
 #include "platform/sound/PulseProperties.h"
 #include "platform/sound/PulseQueries.h"
 #include "platform/sound/SoundError.h"
+#include "platform/sound/TapLock.h"
 #include "platform/sound/TapModules.h"
 
 #include <algorithm>
@@ -35,6 +36,10 @@ std::string sinkProperties(const std::string& name) {
 
 PulseTap::PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& description)
     : loop_(std::move(loop)), excludedProcessId_(description.excludedProcessId) {
+    // Held until the sink is listed with its owner: a Zivra started at the
+    // same moment then finds this tap in use, instead of none or one whose
+    // sink it cannot see yet and would remove.
+    const TapLock oneAtATime;
     PulseLoop::Lock lock(*loop_);
     // A run that ended without removing its tap, and whose guard could not
     // either, left the user's streams on it. A tap in use is another Zivra's:

@@ -29,8 +29,10 @@ public:
     static constexpr const char* sinkName = pulse::tapSinkName;
 
     // Removes a leftover tap, starts the guard, then loads the sink, named
-    // after its owner, at the default sink's rate and captures. Throws
-    // SoundError, also when another Zivra's tap is in use.
+    // after its owner, at the default sink's rate and captures; the look for
+    // a tap and the load are one step among the user's Zivras (TapLock.h), so
+    // this may wait while another one starts. Throws SoundError, also when
+    // another Zivra's tap is in use.
     PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& description);
     ~PulseTap() override;
 

@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 
 namespace zivra::platform::sound {
 
@@ -29,10 +30,12 @@ void onStop(int) {
     stopRequested = 1;
 }
 
-// Reads orders until Zivra's end of the socket closes or a stop is requested.
-// The stop signals are let through only while the guard waits in ppoll(), so
-// one that comes while an order is being read is not lost.
-zivra::platform::sound::TapGuardOrders readOrders() {
+// Reads orders until Zivra's end of the socket closes or a stop is requested,
+// and keeps the routes under the owner's name. The stop signals are let
+// through only while the guard waits in ppoll(), so one that comes while an
+// order is being read is not lost.
+zivra::platform::sound::TapGuardOrders
+readOrders(const std::optional<zivra::platform::sound::pulse::TapOwner>& owner) {
     sigset_t stops;
     sigemptyset(&stops);
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
@@ -63,7 +66,9 @@ zivra::platform::sound::TapGuardOrders readOrders() {
             break;
         }
         orders.read({buffer, static_cast<std::size_t>(count)});
-        keepRoutes(orders.routes());
+        if (owner) {
+            keepRoutes(*owner, orders.routes());
+        }
     }
     return orders;
 }
@@ -78,7 +83,7 @@ int main() {
     // Zivra started the guard, so its parent is the tap's owner; asked before
     // Zivra may have ended.
     const auto owner = zivra::platform::sound::pulse::TapOwner::ofProcess(getppid());
-    const TapGuardOrders orders = readOrders();
+    const TapGuardOrders orders = readOrders(owner);
     if (orders.undo() == TapGuardOrders::Undo::nothing) {
         return 0;
     }
@@ -91,7 +96,9 @@ int main() {
         } else {
             zivra::platform::sound::pulse::removeTapModules(loop, owner);
         }
-        forgetRoutes();
+        if (owner) {
+            forgetRoutes(*owner);
+        }
     } catch (const zivra::platform::sound::SoundError& error) {
         std::fprintf(stderr, "zivra-tapguard: could not remove Zivra's tap: %s\n", error.what());
         return 1;

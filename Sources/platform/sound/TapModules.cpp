@@ -1,5 +1,6 @@
 #include "platform/sound/TapModules.h"
 
+#include "platform/sound/TapLock.h"
 #include "platform/sound/TapRoutesFile.h"
 
 #include <algorithm>
@@ -9,17 +10,37 @@
 namespace zivra::platform::sound::pulse {
 namespace {
 
-// Whether the tap of that module may go: its sink names no owner (an older
-// Zivra's, or one whose sink is gone already), or one that has ended, or `also`.
-bool mayRemove(std::uint32_t module, const std::vector<SinkRecord>& sinks,
-               const std::optional<TapOwner>& also) {
+// The sink of that module; null when it is not listed.
+const SinkRecord* sinkOf(std::uint32_t module, const std::vector<SinkRecord>& sinks) {
     const auto sink = std::find_if(sinks.begin(), sinks.end(), [&](const SinkRecord& record) {
         return record.ownerModule == module;
     });
-    if (sink == sinks.end() || !sink->tapOwner) {
+    return sink == sinks.end() ? nullptr : &*sink;
+}
+
+// Whether the tap of that sink may go: there is none (its sink is gone
+// already; one being made is not seen under the TapLock), it names no owner
+// (an older Zivra's), or one that has ended, or `also`.
+bool mayRemove(const SinkRecord* sink, const std::optional<TapOwner>& also) {
+    if (!sink || !sink->tapOwner) {
         return true;
     }
     return sink->tapOwner == also || !sink->tapOwner->isRunning();
+}
+
+// Moves the streams on that sink whose route is known back to their sinks.
+void moveBack(PulseLoop& loop, std::uint32_t tap, const StreamRoutes& routes) {
+    if (routes.empty()) {
+        return;
+    }
+    for (const auto& input : listSinkInputs(loop)) {
+        const auto route = routes.find(input.index);
+        // A sink that is gone refuses the move; the stream then follows the
+        // default sink.
+        if (input.sink == tap && route != routes.end()) {
+            moveSinkInput(loop, input.index, route->second);
+        }
+    }
 }
 
 } // namespace
@@ -42,51 +63,48 @@ bool isTapModule(const ModuleRecord& module) {
 void returnStreams(PulseLoop& loop, const StreamRoutes& routes,
                    const std::optional<TapOwner>& also) {
     const auto tap = sinkByName(loop, tapSinkName);
-    if (!tap || routes.empty() || !mayRemove(tap->ownerModule, {*tap}, also)) {
-        return;
-    }
-    for (const auto& input : listSinkInputs(loop)) {
-        const auto route = routes.find(input.index);
-        // A sink that is gone refuses the move; the stream then follows the
-        // default sink.
-        if (input.sink == tap->info.index && route != routes.end()) {
-            moveSinkInput(loop, input.index, route->second);
-        }
+    if (tap && mayRemove(&*tap, also)) {
+        moveBack(loop, tap->info.index, routes);
     }
 }
 
 TapCleanUp removeTapModules(PulseLoop& loop, const std::optional<TapOwner>& also) {
+    const TapLock oneAtATime;
     TapCleanUp cleanUp;
     // Without the sinks no owner is known: nothing is removed rather than a tap in use.
     const auto sinks = listSinks(loop);
     if (!sinks) {
         return cleanUp;
     }
-    returnStreams(loop, keptRoutes(), also);
     for (const auto& module : listModules(loop)) {
         if (!isTapModule(module)) {
             continue;
         }
-        if (!mayRemove(module.index, *sinks, also)) {
+        const SinkRecord* sink = sinkOf(module.index, *sinks);
+        if (!mayRemove(sink, also)) {
             ++cleanUp.inUse;
-        } else if (unloadModule(loop, module.index) == 0) {
+            continue;
+        }
+        if (sink && sink->tapOwner) {
+            moveBack(loop, sink->info.index, keptRoutes(*sink->tapOwner));
+        }
+        if (unloadModule(loop, module.index) == 0) {
             ++cleanUp.removed;
         }
     }
-    // What a guard kept belongs to the tap in use, if one is.
-    if (cleanUp.inUse == 0) {
-        forgetRoutes();
-    }
+    forgetEndedRoutes();
     return cleanUp;
 }
 
 void removeTapModule(PulseLoop& loop, std::uint32_t index, const std::optional<TapOwner>& also) {
+    const TapLock oneAtATime;
     const auto sinks = listSinks(loop);
     if (!sinks) {
         return;
     }
     for (const auto& module : listModules(loop)) {
-        if (module.index == index && isTapModule(module) && mayRemove(index, *sinks, also)) {
+        if (module.index == index && isTapModule(module) &&
+            mayRemove(sinkOf(index, *sinks), also)) {
             unloadModule(loop, module.index);
         }
     }

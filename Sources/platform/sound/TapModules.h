@@ -11,7 +11,8 @@
 // Which loaded modules are Zivra's tap, and their removal. Shared by Zivra and
 // its tap guard, so both recognise the tap by the same rule. Every function
 // expects the loop to be locked by the caller (PulseLoop::Lock), blocks until
-// the server has answered and throws nothing.
+// the server has answered and throws nothing. The removals take the TapLock
+// (TapLock.h), so they also wait while another Zivra makes its tap.
 namespace zivra::platform::sound::pulse {
 
 // The tap sink's name. The server allows one sink of a name, so there is at
@@ -36,10 +37,11 @@ struct TapCleanUp {
 
 // Unloads every tap left behind: a tap left by a run that ended without
 // removing it holds the user's streams, silent until it goes. The streams
-// whose routes its guard kept (TapRoutesFile.h) go back to their sinks first. A tap is left
-// behind when its sink names no owner or one that has ended; a tap of a
-// Zivra that still runs is in use and stays, unless that Zivra is `also`.
-// The server sends the streams back to its default sink.
+// whose routes the tap owner's guard kept (TapRoutesFile.h) go back to their
+// sinks first. A tap is left behind when its sink names no owner or one that
+// has ended; a tap of a Zivra that still runs is in use and stays, unless
+// that Zivra is `also`. The server sends the streams back to its default
+// sink. The routes kept for owners that have ended are forgotten.
 TapCleanUp removeTapModules(PulseLoop& loop, const std::optional<TapOwner>& also = std::nullopt);
 
 // Unloads the module of that index if it still is a tap, left behind or of

@@ -1,16 +1,21 @@
 #pragma once
 
 #include "platform/sound/StreamRoutes.h"
+#include "platform/sound/TapOwner.h"
 
 namespace zivra::platform::sound {
 
-// The routes of the streams on the tap, kept by the tap's guard in the
-// session's runtime folder (XDG_RUNTIME_DIR), so that a start after Zivra and
+// The routes of the streams on a tap, kept by the tap's guard in the
+// session's runtime folder (RuntimeFolder.h), so that a start after Zivra and
 // its guard both ended without warning can still give each stream its sink
-// back. One file per session; without a runtime folder nothing is kept. Any
-// thread; throws nothing but std::bad_alloc.
-void keepRoutes(const pulse::StreamRoutes& routes); // no routes: no file
-pulse::StreamRoutes keptRoutes();
-void forgetRoutes();
+// back. One file per tap owner: a guard writes and forgets only its own
+// Zivra's, never those of another Zivra's tap beside it. Without a runtime
+// folder nothing is kept. Any thread; throws nothing but std::bad_alloc.
+void keepRoutes(const pulse::TapOwner& owner, const pulse::StreamRoutes& routes); // none: no file
+pulse::StreamRoutes keptRoutes(const pulse::TapOwner& owner);
+void forgetRoutes(const pulse::TapOwner& owner);
+// Forgets the routes of every owner that has ended: their taps are gone, or
+// being removed by whoever calls this.
+void forgetEndedRoutes();
 
 } // namespace zivra::platform::sound

@@ -1,8 +1,18 @@
 // How the tap guard reads Zivra's orders: what it removes depends on the last
-// complete order, and an end in the middle of one removes every tap.
+// complete order, and an end in the middle of one removes every tap. And how it
+// keeps the routes in the runtime folder.
 #include "platform/sound/TapGuardOrders.h"
 
+#include "platform/sound/TapRoutesFile.h"
+
 #include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace zivra::platform::sound {
 namespace {
@@ -51,6 +61,42 @@ TEST(TapGuardOrdersTest, RoutesOfStreamsThatEndedAreForgotten) {
     EXPECT_EQ(ordersOf({holdOrder(5), routeOrder(70, "a"), forgetOrder(70)}).undo(), Undo::module);
     EXPECT_TRUE(ordersOf({routeOrder(70, "a"), releaseOrder}).routes().empty());
     EXPECT_TRUE(routeOrder(70, "two\nlines").empty());
+}
+
+std::string contentOf(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(TapRoutesFileTest, LinksWhereTheRoutesAreWrittenAreNotFollowed) {
+    std::string folder = std::filesystem::temp_directory_path() / "zivra-routes-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder.data()), nullptr);
+    ASSERT_EQ(::setenv("XDG_RUNTIME_DIR", folder.c_str(), 1), 0);
+    const std::filesystem::path other = std::filesystem::path(folder) / "other";
+    std::ofstream(other) << "left alone\n";
+    const auto owner = pulse::TapOwner::self();
+    const std::filesystem::path routesFile =
+        std::filesystem::path(folder) / ("zivra-tap-routes-" + std::to_string(owner.processId) +
+                                         '-' + std::to_string(owner.startTime));
+    std::filesystem::create_symlink(other, routesFile);
+    std::filesystem::create_symlink(other, std::filesystem::path(folder) / "zivra-tap-routes.new");
+
+    const pulse::StreamRoutes routes{{70, "head phones"}, {72, "speakers"}};
+    keepRoutes(owner, routes);
+    EXPECT_EQ(contentOf(other), "left alone\n");
+    EXPECT_EQ(keptRoutes(owner), routes);
+    const auto status = std::filesystem::symlink_status(routesFile);
+    EXPECT_EQ(status.type(), std::filesystem::file_type::regular);
+    EXPECT_EQ(status.permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+    // The routes of an owner that has ended go at the next clean-up, a running one's stay.
+    const pulse::TapOwner ended{owner.processId, owner.startTime + 1};
+    keepRoutes(ended, routes);
+    forgetEndedRoutes();
+    EXPECT_TRUE(keptRoutes(ended).empty());
+    EXPECT_EQ(keptRoutes(owner), routes);
+    std::filesystem::remove_all(folder);
 }
 
 } // namespace

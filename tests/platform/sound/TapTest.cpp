@@ -1,10 +1,11 @@
 // The tap against the private test server: which streams it captures, that it
 // gives them back, also when its maker is killed or crashes, and that a tap
 // left behind by an earlier run does not trap them, while the tap of a Zivra
-// that still runs stays.
+// that still runs stays; two Zivras started together make one tap.
 #include "platform/sound/SoundError.h"
 #include "platform/sound/SoundServer.h"
 #include "platform/sound/TapOwner.h"
+#include "platform/sound/TapRoutesFile.h"
 #include "tests/platform/sound/support/SoundServerTools.h"
 #include "tests/platform/sound/support/TestApplication.h"
 #include "tests/platform/sound/support/ToneAnalysis.h"
@@ -12,15 +13,21 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+extern char** environ;
 
 namespace zivra::platform::sound {
 
@@ -44,6 +51,19 @@ protected:
     bool playsOn(const Player& player, std::optional<std::uint32_t> sink) const {
         const auto input = player.sinkInput();
         return input && sink && input->sink == *sink;
+    }
+
+    // On any sink of the tap's name: two taps made at once may both be there.
+    bool onATap(const Player& player) const {
+        const auto input = player.sinkInput();
+        for (const auto& value : pactlJson({"list", "short", "sinks"})) {
+            const auto sink = value.toObject();
+            if (input && sink["name"].toString() == "zivra_tap" &&
+                sink["index"].toInteger() == input->sink) {
+                return true;
+            }
+        }
+        return false;
     }
 
     // What a run whose guard was killed with it leaves: the tap sink, with the properties given,
@@ -222,6 +242,86 @@ TEST_F(TapTest, OnlyATapWhoseOwnerHasEndedIsRemoved) {
     ASSERT_EQ(taps.size(), 1u);
     EXPECT_TRUE(playsOn(player, tapSink()));
     pactl({"unload-module", QString::number(taps.front())});
+}
+
+TEST_F(TapTest, AnOwnerKilledButNotReapedHasEnded) {
+    Player player(tone);
+    ASSERT_TRUE(waitUntil([&] { return player.sinkInput().has_value(); }));
+    // Spawned, not a QProcess, which would reap it: this test is the parent that has not yet.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    char* arguments[] = {const_cast<char*>(TAP_HOLDER), nullptr};
+    pid_t holder = 0;
+    ASSERT_EQ(posix_spawn(&holder, TAP_HOLDER, &actions, nullptr, arguments, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_TRUE(
+        waitUntil([&] { return playsOn(player, tapSink()) && tapGuardsOf(holder).size() == 1; }));
+
+    // Its guard killed with it: only the next start is left to free the stream.
+    ::kill(static_cast<pid_t>(tapGuardsOf(holder).front()), SIGKILL);
+    ::kill(holder, SIGKILL);
+    siginfo_t ended{};
+    ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(holder), &ended, WEXITED | WNOWAIT), 0);
+    removeLeftoverTap();
+    EXPECT_TRUE(modulesWith("zivra_tap").empty());
+    EXPECT_TRUE(waitUntil([&] { return playsOn(player, sinkIndex("speakers")); }));
+    EXPECT_EQ(::waitpid(holder, nullptr, 0), holder);
+}
+
+TEST_F(TapTest, ARefusedSecondTapLeavesTheRoutesOfTheFirst) {
+    Player player(tone, "headphones");
+    ASSERT_TRUE(waitUntil([&] { return playsOn(player, sinkIndex("headphones")); }));
+    CapturingRun first;
+    ASSERT_TRUE(first.start(TAP_HOLDER, "ready"));
+    ASSERT_TRUE(waitUntil([&] { return playsOn(player, tapSink()); }));
+    const auto owner = pulse::TapOwner::ofProcess(first.processId());
+    ASSERT_TRUE(owner.has_value());
+    ASSERT_TRUE(waitUntil([&] { return !keptRoutes(*owner).empty(); }));
+
+    // Without a session bus a second Zivra starts beside the first.
+    EXPECT_THROW(server->createTap({"Zivra Tap", getpid()}), SoundError);
+
+    // The first and its guard killed together: the next start gives the player its output back.
+    const auto guards = tapGuardsOf(first.processId());
+    ASSERT_EQ(guards.size(), 1u);
+    ::kill(static_cast<pid_t>(guards.front()), SIGKILL);
+    first.end(Ending::kill);
+    EXPECT_TRUE(first.crashed());
+    removeLeftoverTap();
+    EXPECT_TRUE(waitUntil([&] { return playsOn(player, sinkIndex("headphones")); }));
+}
+
+TEST_F(TapTest, OfTwoZivrasStartedAtOnceOneMakesTheTap) {
+    Player player(tone);
+    ASSERT_TRUE(waitUntil([&] { return player.sinkInput().has_value(); }));
+    constexpr int trials = 16;
+    int bothReady = 0, twoTaps = 0, uncaptured = 0;
+    for (int trial = 0; trial < trials; ++trial) {
+        std::array<QProcess, 2> holders;
+        for (QProcess& holder : holders) {
+            holder.start(TAP_HOLDER, QStringList());
+        }
+        int ready = 0;
+        for (QProcess& holder : holders) {
+            // The refused one ends without a line: its SoundError is not caught.
+            ready += holder.waitForReadyRead(20000) && holder.readLine().trimmed() == "ready";
+        }
+        bothReady += ready == 2;
+        twoTaps += modulesWith("zivra_tap").size() > 1;
+        uncaptured += !waitUntil([&] { return onATap(player); });
+        for (QProcess& holder : holders) {
+            holder.kill();
+            holder.waitForFinished();
+        }
+        ASSERT_TRUE(waitUntil([&] { return modulesWith("zivra_tap").empty(); }));
+    }
+    std::printf("%d simultaneous starts: both ready %d, two taps %d, player uncaptured %d\n",
+                trials, bothReady, twoTaps, uncaptured);
+    EXPECT_EQ(bothReady, 0);
+    EXPECT_EQ(twoTaps, 0);
+    EXPECT_EQ(uncaptured, 0);
 }
 
 } // namespace

@@ -1,0 +1,26 @@
+#pragma once
+
+namespace zivra::platform::sound {
+
+// Makes the look for a tap, the removal of one left behind and the load of a
+// new one a single step among the processes of one user: while one holds the
+// lock, no other Zivra or guard of the session looks, removes or loads, so
+// two Zivras started at once never both find no tap and both make one. An
+// advisory lock on a file in the runtime folder, which the kernel lets go
+// however its holder ends. A thread that holds it may take it again (the
+// clean-up inside a start). Without a runtime folder, or a lock file that
+// cannot be opened, nothing is held. Made and destroyed on one thread; the
+// constructor blocks while another process holds the lock; throws nothing
+// but std::bad_alloc.
+class TapLock {
+public:
+    TapLock();
+    ~TapLock();
+    TapLock(const TapLock&) = delete;
+    TapLock& operator=(const TapLock&) = delete;
+
+private:
+    int file_ = -1;
+};
+
+} // namespace zivra::platform::sound
