@@ -6,9 +6,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -48,20 +49,6 @@ std::optional<pulse::TapOwner> ownerOfFile(std::string_view name) {
     return owner;
 }
 
-bool writeAll(int file, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t written = ::write(file, text.data(), text.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
 } // namespace
 
 void keepRoutes(const pulse::TapOwner& owner, const pulse::StreamRoutes& routes) {
@@ -83,7 +70,8 @@ void keepRoutes(const pulse::TapOwner& owner, const pulse::StreamRoutes& routes)
     if (out < 0) {
         return;
     }
-    const bool written = writeAll(out, text);
+    // A short write to a file is a failure (a full disk): nothing is kept then.
+    const bool written = ::write(out, text.data(), text.size()) == std::ssize(text);
     if (::close(out) != 0 || !written || ::rename(aside.c_str(), file.c_str()) != 0) {
         ::unlink(aside.c_str());
     }
