@@ -20,7 +20,7 @@
 // needs no PipeWire tools, so it measures on PulseAudio too.
 #include "audio/RenderBlock.h"
 #include "audio/ZivraAudio.h"
-#include "audio/ZivraAudioEnvironment.h"
+#include "bench/sound/EngineBench.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -32,7 +32,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <vector>
 
@@ -40,45 +39,22 @@ namespace zivra::audio {
 
 namespace {
 
-constexpr int rate = 48000;
+constexpr int rate = benchRate;
 constexpr double clickPeriod = 0.5;
 constexpr float threshold = 0.05f;
 constexpr int startsPerMode = 5;
 
 void writeClicks(const std::string& path) {
-    const int frames = rate * 600;
-    std::vector<float> data(static_cast<std::size_t>(frames) * 2, 0.0f);
-    for (int start = rate / 10; start + 48 < frames;
-         start += static_cast<int>(clickPeriod * rate)) {
-        for (int i = 0; i < 48; ++i) { // 1 ms at full scale, both channels
-            data[2 * static_cast<std::size_t>(start + i)] =
-                data[2 * static_cast<std::size_t>(start + i) + 1] = (i % 2) ? -0.8f : 0.8f;
+    const auto period = static_cast<std::size_t>(clickPeriod * rate);
+    const auto first = static_cast<std::size_t>(rate / 10);
+    writeWave(path, static_cast<std::size_t>(rate) * 600, [&](std::size_t frame) {
+        if (frame < first || (frame - first) % period >= 48) {
+            return std::pair(0.0f, 0.0f);
         }
-    }
-    std::ofstream out(path, std::ios::binary);
-    auto put32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto put16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    const auto bytes = static_cast<std::uint32_t>(data.size() * 4);
-    out.write("RIFF", 4);
-    put32(36 + bytes);
-    out.write("WAVEfmt ", 8);
-    put32(16);
-    put16(3);
-    put16(2);
-    put32(rate);
-    put32(rate * 8);
-    put16(8);
-    put16(32);
-    out.write("data", 4);
-    put32(bytes);
-    out.write(reinterpret_cast<const char*>(data.data()), bytes);
-}
-
-void spin(int milliseconds) {
-    QDeadlineTimer timer(milliseconds);
-    while (!timer.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
+        // 1 ms at full scale, both channels
+        const float value = ((frame - first) % 2) ? -0.8f : 0.8f;
+        return std::pair(value, value);
+    });
 }
 
 bool run(const QString& program, const QStringList& arguments) {
@@ -179,33 +155,8 @@ void report(const char* what, std::vector<double> values) {
                 values.front() * 1e3, median(values) * 1e3, values.back() * 1e3, values.size());
 }
 
-struct Counts {
-    std::uint64_t trims = 0;
-    std::uint64_t underruns = 0;
-};
-
-std::unique_ptr<ZivraAudio> startEngine(float cents) {
-    auto engine = std::make_unique<ZivraAudio>(ZivraAudioEnvironment::system());
-    // Vocal removal "Off" keeps the engine running with the sound unchanged.
-    engine->setRemoveVocalsEnabled(true);
-    engine->setVocalRemovalMode(VocalRemovalMode::off);
-    engine->setPitchCents(cents);
-    engine->setPitchEnabled(cents != 0);
-    spin(1500);
-    if (!engine->isEngineRunning()) {
-        std::printf("engine did not start: %s\n", engine->statusText().toUtf8().constData());
-        return nullptr;
-    }
-    return engine;
-}
-
-Counts countsOf(const ZivraAudio& engine) {
-    const auto counters = engine.renderCounters();
-    return counters ? Counts{counters->trims.load(), counters->underruns.load()} : Counts{};
-}
-
 // Medians of startsPerMode fresh starts; adds what the render path counted.
-std::vector<double> delaysOverStarts(float cents, Counts& counts) {
+std::vector<double> delaysOverStarts(float cents, RenderCounts& counts) {
     std::vector<double> result;
     for (int i = 0; i < startsPerMode; ++i) {
         auto engine = startEngine(cents);
@@ -213,9 +164,9 @@ std::vector<double> delaysOverStarts(float cents, Counts& counts) {
             continue;
         }
         // Counted while measured, not while the engine started.
-        const Counts started = countsOf(*engine);
+        const RenderCounts started = countsOf(*engine);
         const double delay = medianDelay(clicks("zivra_tap:monitor_FR", 4));
-        const Counts now = countsOf(*engine);
+        const RenderCounts now = countsOf(*engine);
         counts.trims += now.trims - started.trims;
         counts.underruns += now.underruns - started.underruns;
         engine->cleanup();
@@ -275,9 +226,9 @@ int main(int argc, char** argv) {
             if (!engine) {
                 return 1;
             }
-            const Counts started = countsOf(*engine);
+            const RenderCounts started = countsOf(*engine);
             spin(seconds * 1000);
-            const Counts now = countsOf(*engine);
+            const RenderCounts now = countsOf(*engine);
             std::printf("%d s with pitch %s: %llu underruns, %llu backlogs dropped\n", seconds,
                         cents == 0 ? "off" : "on",
                         static_cast<unsigned long long>(now.underruns - started.underruns),
@@ -287,13 +238,13 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    Counts offCounts, onCounts;
+    RenderCounts offCounts, onCounts;
     const auto off = delaysOverStarts(0, offCounts);
     const auto on = delaysOverStarts(100, onCounts);
 
     // Drift: a stall of half a second leaves a backlog in the ring.
     double before = NAN, after = NAN;
-    Counts driftCounts;
+    RenderCounts driftCounts;
     if (auto engine = startEngine(0)) {
         const double stallAt = 3;
         const auto heard = clicks("zivra_tap:monitor_FR", 9, stallAt, [] {
