@@ -9,7 +9,7 @@ import re
 import sys
 
 KINDS = ["project", "library", "system", "standard"]
-SYSTEM = re.compile(r"<(unistd|fcntl|dirent|poll|pthread|spawn|netdb|ifaddrs|locale"
+SYSTEM = re.compile(r"<(unistd|fcntl|dirent|poll|pthread|sched|spawn|netdb|ifaddrs|locale"
                     r"|(sys|arpa|netinet|net|linux)/[a-z0-9_]+)\.h>")
 C_STANDARD = re.compile(r"<(assert|ctype|errno|float|inttypes|limits|math|setjmp|signal|stdarg"
                         r"|stdbool|stddef|stdint|stdio|stdlib|string|time|wchar)\.h>")

@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 build_pkgs=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins fonts-dejavu-core
-  libpulse-dev librubberband-dev libqrencode-dev libxtst-dev libx11-dev
+  libpulse-dev libdbus-1-dev librubberband-dev libqrencode-dev libxtst-dev libx11-dev
 )
 test_pkgs=(
   libgtest-dev libgmock-dev googletest

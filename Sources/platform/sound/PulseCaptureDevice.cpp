@@ -1,5 +1,6 @@
 #include "platform/sound/PulseCaptureDevice.h"
 
+#include "platform/sound/RealtimeScheduling.h"
 #include "platform/sound/SoundError.h"
 
 #include <pulse/error.h>
@@ -17,6 +18,7 @@ constexpr auto fragmentTime = static_cast<pa_usec_t>(captureFragmentSeconds * PA
 PulseCaptureDevice::PulseCaptureDevice(const std::string& source, const std::string& streamName,
                                        double rate)
     : loop_(captureThreadName) {
+    requestRealtime(loop_.threadId(), audioThreadPriority);
     pa_sample_spec spec{};
     spec.format = PA_SAMPLE_FLOAT32NE;
     spec.rate = static_cast<std::uint32_t>(rate);

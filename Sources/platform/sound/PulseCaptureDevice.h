@@ -11,9 +11,10 @@
 namespace zivra::platform::sound {
 
 // The capture device as a record stream on its own connection, whose event
-// thread is the capture thread. The stream is connected corked at once;
-// start() uncorks it. The contract is CaptureDevice's: main thread, owned by
-// its creator, errors as SoundError.
+// thread is the capture thread, run in real time where allowed
+// (requestRealtime). The stream is connected corked at once; start() uncorks
+// it. The contract is CaptureDevice's: main thread, owned by its creator,
+// errors as SoundError.
 class PulseCaptureDevice : public CaptureDevice {
 public:
     // Throws SoundError when the server cannot be reached or refuses the stream.

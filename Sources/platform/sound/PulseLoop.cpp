@@ -5,6 +5,8 @@
 #include <pulse/error.h>
 #include <pulse/proplist.h>
 
+#include <unistd.h>
+
 namespace zivra::platform::sound {
 
 PulseLoop::PulseLoop(const std::string& threadName) {
@@ -51,6 +53,18 @@ PulseLoop::PulseLoop(const std::string& threadName) {
         pa_threaded_mainloop_free(mainloop_);
         throw SoundError(error, message);
     }
+    {
+        Lock lock(*this);
+        pa_threaded_mainloop_once_unlocked(
+            mainloop_,
+            [](pa_threaded_mainloop*, void* self) {
+                auto& threadId = static_cast<PulseLoop*>(self)->threadId_;
+                threadId.store(gettid());
+                threadId.notify_all();
+            },
+            this);
+    }
+    threadId_.wait(0);
 }
 
 PulseLoop::~PulseLoop() {

@@ -5,6 +5,9 @@
 #include <pulse/subscribe.h>
 #include <pulse/thread-mainloop.h>
 
+#include <sys/types.h>
+
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -29,6 +32,9 @@ public:
 
     pa_context* context() const { return context_; }
     pa_threaded_mainloop* mainloop() const { return mainloop_; }
+
+    // The kernel id of the event thread (for its scheduling). Any thread.
+    pid_t threadId() const { return threadId_.load(); }
 
     // False once the server went away; the connection is then of no further use.
     bool isConnected() const;
@@ -71,6 +77,7 @@ private:
 
     pa_threaded_mainloop* mainloop_ = nullptr;
     pa_context* context_ = nullptr;
+    std::atomic<pid_t> threadId_{0}; // set once by the event thread
     std::map<std::uint64_t, Subscriber> subscribers_;
     std::uint64_t nextSubscriber_ = 1;
 };

@@ -2,6 +2,7 @@
 
 #include "platform/sound/PulseQueries.h"
 #include "platform/sound/PulseStreams.h"
+#include "platform/sound/RealtimeScheduling.h"
 #include "platform/sound/SoundError.h"
 #include "platform/sound/TapModules.h"
 
@@ -31,7 +32,9 @@ const StreamFormat& playable(const StreamFormat& format) {
 } // namespace
 
 PulseOutputGraph::PulseOutputGraph(const StreamFormat& format)
-    : format_(playable(format)), loop_(renderThreadName), graph_(format.sampleRate) {}
+    : format_(playable(format)), loop_(renderThreadName), graph_(format.sampleRate) {
+    requestRealtime(loop_.threadId(), audioThreadPriority);
+}
 
 PulseOutputGraph::~PulseOutputGraph() {
     stop();

@@ -14,10 +14,11 @@
 namespace zivra::platform::sound {
 
 // The output graph as a playback stream on its own connection, whose event
-// thread is the render thread: each write request of the stream pulls the
-// render graph. The stream is pinned to its sink (it must never follow
-// streams onto the tap). The contract is OutputGraph's: main thread, owned
-// by its creator, errors as SoundError.
+// thread is the render thread, run in real time where allowed
+// (requestRealtime): each write request of the stream pulls the render
+// graph. The stream is pinned to its sink (it must never follow streams onto
+// the tap). The contract is OutputGraph's: main thread, owned by its
+// creator, errors as SoundError.
 class PulseOutputGraph : public OutputGraph {
 public:
     // Connects to the server; throws SoundError.

@@ -1,6 +1,9 @@
 #include "platform/sound/TapRelay.h"
 
+#include "platform/sound/RealtimeScheduling.h"
+
 #include <pthread.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -30,7 +33,10 @@ void TapRelay::install(std::uint32_t bufferFrames, TapBlock block) {
     block_ = std::move(block);
     ring_.clear();
     stopping_ = false;
+    threadId_ = 0;
     thread_ = std::thread([this] { run(); });
+    threadId_.wait(0);
+    requestRealtime(threadId_.load(), tapThreadPriority);
     active_ = true;
 }
 
@@ -65,6 +71,8 @@ void TapRelay::push(const float* left, const float* right, std::uint32_t frames)
 
 void TapRelay::run() {
     pthread_setname_np(pthread_self(), "zivra.tap");
+    threadId_.store(gettid());
+    threadId_.notify_all();
     const float* channels[2] = {channels_[0].data(), channels_[1].data()};
     const PcmBufferView view{channels, 2, bufferFrames_, sampleRate_};
     for (;;) {

@@ -3,6 +3,8 @@
 #include "platform/sound/OutputGraph.h"
 #include "platform/sound/SpscRing.h"
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <cstdint>
 #include <semaphore>
@@ -24,7 +26,8 @@ public:
     TapRelay(const TapRelay&) = delete;
     TapRelay& operator=(const TapRelay&) = delete;
 
-    // Main thread: starts the tap thread with the block, replacing a running one.
+    // Main thread: starts the tap thread with the block, replacing a running
+    // one, and asks for real-time scheduling for it (requestRealtime).
     void install(std::uint32_t bufferFrames, TapBlock block);
     // Main thread: stops the tap thread; the block is not called afterwards.
     void remove();
@@ -46,6 +49,7 @@ private:
     std::atomic<bool> active_{false};
     std::atomic<bool> stopping_{false};
     std::counting_semaphore<> wake_{0};
+    std::atomic<pid_t> threadId_{0}; // the tap thread's kernel id, once it runs
     std::thread thread_;
 };
 

@@ -2,6 +2,7 @@
 #include "platform/sound/PulseCaptureDevice.h"
 #include "platform/sound/SoundError.h"
 #include "platform/sound/SoundServer.h"
+#include "tests/platform/sound/support/Scheduling.h"
 #include "tests/platform/sound/support/SoundServerTools.h"
 #include "tests/platform/sound/support/TestApplication.h"
 #include "tests/platform/sound/support/ToneAnalysis.h"
@@ -11,6 +12,7 @@
 #include <QTemporaryDir>
 
 #include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -84,6 +86,25 @@ TEST_F(CaptureDeviceTest, DeliversWhatTheTappedStreamsPlay) {
     device->destroyIOProc();
     device->start();
     EXPECT_FALSE(waitUntil([&] { return captured.count != stoppedAt; }, 300ms));
+}
+
+TEST_F(CaptureDeviceTest, CapturesInRealTime) {
+    if (!mayScheduleInRealTime()) {
+        GTEST_SKIP() << "this process may not schedule threads in real time";
+    }
+    auto tap = server->createTap({"Zivra Tap", getpid()});
+    auto device = server->createCaptureDevice(*tap, "Zivra Aggregate");
+    ASSERT_TRUE(waitUntil([&] { return device->isAlive(); }));
+    std::atomic<Scheduling> capture;
+    device->createIOProc(
+        [&capture](std::span<const AudioBuffer>) { capture = currentScheduling(); });
+    device->start();
+    ASSERT_TRUE(waitUntil([&] { return capture.load().policy >= 0; }));
+    device->stop();
+
+    EXPECT_EQ(capture.load().policy, SCHED_FIFO | SCHED_RESET_ON_FORK);
+    EXPECT_GE(capture.load().priority, 1);
+    EXPECT_LT(capture.load().priority, 5);
 }
 
 TEST_F(CaptureDeviceTest, ADeviceWithoutItsSourceNeverBecomesAlive) {

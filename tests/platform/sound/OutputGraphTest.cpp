@@ -2,6 +2,7 @@
 // the time-pitch stage and the volume do to it, and its mixer tap.
 #include "platform/sound/SoundError.h"
 #include "platform/sound/SoundServer.h"
+#include "tests/platform/sound/support/Scheduling.h"
 #include "tests/platform/sound/support/SoundServerTools.h"
 #include "tests/platform/sound/support/TestApplication.h"
 #include "tests/platform/sound/support/ToneAnalysis.h"
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -156,6 +158,30 @@ TEST_F(OutputGraphTest, TapGetsMixerBlocksOnItsOwnThread) {
     EXPECT_STREQ(threadName, "zivra.tap");
     EXPECT_GT(levelDb(firstBlock, testRate, 1000), -15);
     EXPECT_FALSE(waitUntil([&] { return blocks != seen; }, 300ms));
+}
+
+TEST_F(OutputGraphTest, RendersAndTapsInRealTime) {
+    if (!mayScheduleInRealTime()) {
+        GTEST_SKIP() << "this process may not schedule threads in real time";
+    }
+    auto graph = server->createOutputGraph({testRate, 2});
+    std::atomic<Scheduling> render, tap;
+    graph->setSource([&render](bool& silence, std::uint32_t, std::span<AudioBuffer>) {
+        render = currentScheduling();
+        silence = true;
+    });
+    graph->installTap(1024, [&tap](const PcmBufferView&) { tap = currentScheduling(); });
+    graph->start();
+    ASSERT_TRUE(waitUntil([&] { return render.load().policy >= 0 && tap.load().policy >= 0; }));
+
+    // Below the sound server's own threads, and children forked from them do
+    // not inherit it.
+    EXPECT_EQ(render.load().policy, SCHED_FIFO | SCHED_RESET_ON_FORK);
+    EXPECT_EQ(tap.load().policy, SCHED_FIFO | SCHED_RESET_ON_FORK);
+    EXPECT_GT(render.load().priority, tap.load().priority);
+    EXPECT_GE(tap.load().priority, 1);
+    EXPECT_LT(render.load().priority, 5);
+    EXPECT_EQ(currentScheduling().policy, SCHED_OTHER);
 }
 
 } // namespace
