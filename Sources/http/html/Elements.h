@@ -14,8 +14,7 @@
 namespace vuzozar {
 
 // An element function: writes the element `tag` with no explicit
-// attributes. Any thread; throws only what the content closure throws, and
-// std::bad_alloc.
+// attributes. Any thread; throws as element() does (html/Scopes.h).
 class ElementFunction {
 public:
     constexpr explicit ElementFunction(std::string_view tag) : tag_(tag) {}
@@ -31,7 +30,8 @@ private:
 // `entry` once per item, in the sequence's order, inside one element. The
 // calls are not elements of their own: globals that `entry` sets outside a
 // nested element belong to the list or table itself.
-// Any thread; throws only what `entry` throws, and std::bad_alloc.
+// Any thread; throws as element() does, with `entry` in place of the content
+// closure.
 class SequenceElementFunction : public ElementFunction {
 public:
     using ElementFunction::ElementFunction;
@@ -197,15 +197,14 @@ const ExplicitAttributes& stylesheetAttributes();
 const ExplicitAttributes& javascriptAttributes();
 
 // A "link" element with "rel" = "stylesheet" and "type" = "text/css", which
-// win over the same attributes set in `content`. Any thread; throws only
-// what `content` throws, and std::bad_alloc.
+// win over the same attributes set in `content`. Any thread; throws as
+// element() does.
 template <std::invocable Content> void stylesheet(Content&& content) {
     element("link", stylesheetAttributes(), content);
 }
 
 // A "script" element with "type" = "text/javascript", which wins over a
-// `type` set in `content`. Any thread; throws only what `content` throws,
-// and std::bad_alloc.
+// `type` set in `content`. Any thread; throws as element() does.
 template <std::invocable Content> void javascript(Content&& content) {
     element("script", javascriptAttributes(), content);
 }

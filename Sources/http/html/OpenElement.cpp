@@ -4,6 +4,7 @@
 #include "http/html/ScopesBuffer.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace vuzozar {
 
@@ -35,6 +36,12 @@ char* writeAttribute(char* out, std::string_view name, std::string_view value) {
     return out;
 }
 
+// Out of line: the message is built only on the rare path.
+[[noreturn, gnu::noinline, gnu::cold]] void throwStartTagLost(std::string_view node) {
+    throw std::logic_error("HTML builder: the buffer was cut or overwritten inside <" +
+                           std::string(node) + ">, before the end of its start tag");
+}
+
 bool isAttributeOf(const AttributeState& attributes, std::string_view name) {
     auto named = namedAttributes();
     auto global = std::ranges::find(named, name, &NamedAttribute::name);
@@ -60,6 +67,21 @@ OpenElement::~OpenElement() {
     }
     attributes_.restore(saved_);
     innermost = outer_;
+}
+
+inline bool OpenElement::startTagInPlace() const {
+    if (buffer_.size() < contentStart() || buffer_[start_] != '<' ||
+        buffer_[contentStart() - 1] != '>') {
+        return false;
+    }
+    // Names are a few letters: a loop beats a call to memcmp.
+    const char* written = buffer_.data() + start_ + 1;
+    for (std::size_t i = 0; i < node_.size(); ++i) {
+        if (written[i] != node_[i]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // The globals the closure left set, in slot order, an explicit attribute of
@@ -92,13 +114,12 @@ void OpenElement::forEachWritten(const ExplicitAttributes* explicitAttributes,
 }
 
 void OpenElement::close(const ExplicitAttributes* explicitAttributes) {
-    // Page code that cut the buffer inside the closure took the start tag
-    // with it: the element starts again at the end.
-    if (buffer_.size() < contentStart()) {
-        start_ = buffer_.size();
-        buffer_ += '<';
-        buffer_ += node_;
-        buffer_ += '>';
+    // The attributes go in at the offset of the start tag's ">". Page code
+    // that cut or overwrote the buffer up to there moved that offset, and
+    // writing on would put them, and the enclosing elements' ones, inside
+    // other text.
+    if (!startTagInPlace()) {
+        throwStartTagLost(node_);
     }
     const std::string* inner = attributes_.find(attr::Slot::inner);
     if (inner != nullptr || buffer_.size() == contentStart()) {

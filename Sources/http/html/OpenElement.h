@@ -22,7 +22,8 @@ using ExplicitAttributes = std::map<std::string, std::optional<std::string>, std
 // follow it there. close() puts the attributes the closure left set (with
 // the explicit ones over them) before that ">", or replaces the children with
 // `attr::inner`, and writes the end tag. Destroyed, it puts the globals back;
-// an element that was not closed (its closure threw) takes its text out again.
+// an element that was not closed (its closure or close() threw) takes its
+// text out again.
 // Made and destroyed on one thread, innermost last, on the stack.
 class OpenElement {
 public:
@@ -33,7 +34,10 @@ public:
     OpenElement(const OpenElement&) = delete;
     OpenElement& operator=(const OpenElement&) = delete;
 
-    // `explicitAttributes` may be null. Throws only std::bad_alloc.
+    // `explicitAttributes` may be null. Throws std::logic_error, writing
+    // nothing, when page code has cut or overwritten the buffer before the
+    // end of this element's start tag (html/ScopesBuffer.h), and
+    // std::bad_alloc.
     void close(const ExplicitAttributes* explicitAttributes);
 
     // Where the children of the calling thread's innermost open element start
@@ -44,6 +48,8 @@ public:
 
 private:
     std::size_t contentStart() const { return start_ + node_.size() + 2; }
+    // Whether "<node>" still stands where the element wrote it.
+    bool startTagInPlace() const;
     template <class Visit>
     void forEachWritten(const ExplicitAttributes* explicitAttributes, Visit&& visit) const;
 

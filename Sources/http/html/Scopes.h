@@ -38,7 +38,9 @@ HttpRequestHandler scopes(Closure page);
 // `attr::inner` its whole content), then the explicit attributes are put
 // over the gathered ones and the globals are put back, also when `content`
 // throws (the element is then not written). `content` is called, not kept.
-// Any thread; throws only what `content` throws, and std::bad_alloc.
+// Any thread; throws only what `content` throws, std::logic_error when
+// `content` cut or overwrote the buffer before the element's start tag ends
+// (html/ScopesBuffer.h), and std::bad_alloc.
 template <std::invocable Content> void element(std::string_view node, Content&& content) {
     OpenElement open(node);
     content();

@@ -13,7 +13,10 @@ namespace vuzozar {
 // buffer holds everything the thread has written so far, the start tags of
 // the open elements included (without their attributes, which are put in
 // when each element ends), e.g. "<html><body><ul><li>" and the children
-// written so far. Page code must not shorten it inside an element.
+// written so far. Inside an element, page code may change only what
+// follows the innermost start tag; an element whose start tag was cut or
+// overwritten throws std::logic_error when its closure returns rather than
+// put its attributes inside other text.
 // The reference stays valid for the calling thread's life and is for that
 // thread only. Throws only std::bad_alloc.
 std::string& scopesBuffer();

@@ -97,6 +97,30 @@ TEST(HtmlThreadState, TheBufferHoldsOpenStartTagsAndAPageInsideAClosureReplacesT
     EXPECT_EQ(scopesBuffer(), "before<div id=\"d\"><h1>page</h1></div>");
 }
 
+// Written in place, the enclosing start tags would take their attributes at
+// offsets that the rewrite made stale.
+TEST(HtmlThreadState, RewritingTheBufferBeforeAnOpenStartTagIsAnError) {
+    const std::array<Closure, 2> rewrites{[] { scopesBuffer() = "replaced"; },
+                                          [] {
+                                              scopesBuffer().clear();
+                                              i([] {});
+                                          }};
+    for (const Closure& rewrite : rewrites) {
+        scopesBuffer().clear();
+        std::string error;
+        try {
+            div([&] {
+                attr::idd = "x";
+                p(rewrite);
+            });
+        } catch (const std::logic_error& thrown) {
+            error = thrown.what();
+        }
+        EXPECT_NE(error.find("buffer was cut or overwritten inside <p>"), std::string::npos)
+            << "built: " << scopesBuffer();
+    }
+}
+
 TEST(HtmlThreadState, AnElementWhoseClosureThrowsLeavesTheBufferAsItWas) {
     scopesBuffer() = "kept";
     EXPECT_THROW(div([] {
