@@ -48,14 +48,6 @@ struct Phone {
             .object();
     }
 
-    // A phone that stops reading: its connection holds little, so that the
-    // streamer's writes soon fill it.
-    void stopReading() {
-        const int small = 4096;
-        setsockopt(pair.socket->socketFileDescriptor(), SOL_SOCKET, SO_SNDBUF, &small,
-                   sizeof small);
-    }
-
     std::vector<int16_t> nextPacket() {
         auto frame = next();
         EXPECT_TRUE(frame && frame->firstByte == binaryFrame);
@@ -83,6 +75,16 @@ void feed(HandoffStreamer& streamer, std::vector<float> values, uint32_t frames,
     for (int i = 0; i < buffers; ++i) {
         streamer.append(buffer);
     }
+}
+
+// A phone that stops reading becomes the receiver: its connection holds
+// little, and it is sent far more than that.
+void connectStalled(HandoffStreamer& streamer, Phone& stalled) {
+    const int small = 4096;
+    setsockopt(stalled.pair.socket->socketFileDescriptor(), SOL_SOCKET, SO_SNDBUF, &small,
+               sizeof small);
+    streamer.connected(stalled.session);
+    feed(streamer, {0.5f, 0.5f}, 2400, 48000, 20);
 }
 
 TEST(HandoffStreamerTest, SendsWholeMonoPacketsOfFiftyMilliseconds) {
@@ -200,10 +202,7 @@ TEST(HandoffStreamerTest, ANewPhoneComingAsTheOldOneLeavesIsNeverLeftSilent) {
 TEST(HandoffStreamerTest, APhoneThatStopsReadingHoldsUpNoOther) {
     HandoffStreamer streamer;
     Phone stalled;
-    stalled.stopReading();
-    streamer.connected(stalled.session);
-    // Far more than its connection holds; it reads none of it.
-    feed(streamer, {0.5f, 0.5f}, 2400, 48000, 20);
+    connectStalled(streamer, stalled);
     QThread::msleep(1200);
 
     Phone next;
@@ -227,9 +226,7 @@ TEST(HandoffStreamerTest, APhoneThatStopsReadingHoldsUpNoOther) {
 TEST(HandoffStreamerTest, AConfigOwedToAStalledPhoneHoldsUpNoOther) {
     HandoffStreamer streamer;
     Phone stalled;
-    stalled.stopReading();
-    streamer.connected(stalled.session);
-    feed(streamer, {0.5f, 0.5f}, 2400, 48000, 20);
+    connectStalled(streamer, stalled);
     for (int i = 0; i < 200 && canWriteWithoutWaiting(*stalled.session); ++i) {
         std::this_thread::sleep_for(HandoffStreamer::packetInterval);
     }
