@@ -122,9 +122,20 @@ void PulseLoop::removeSubscriber(std::uint64_t id) {
     subscribers_.erase(id);
 }
 
-void PulseLoop::onStateChanged(pa_context*, void* self) {
+void PulseLoop::setLostHandler(std::function<void()> handler) {
+    lostHandler_ = std::move(handler);
+}
+
+void PulseLoop::onStateChanged(pa_context* context, void* self) {
+    auto* loop = static_cast<PulseLoop*>(self);
     // A failed connection must also wake operations that will never finish.
-    static_cast<PulseLoop*>(self)->signal();
+    loop->signal();
+    if (loop->lostHandler_ && !PA_CONTEXT_IS_GOOD(pa_context_get_state(context))) {
+        // The state never turns good again: the handler is called once.
+        std::function<void()> lost = std::move(loop->lostHandler_);
+        loop->lostHandler_ = nullptr;
+        lost();
+    }
 }
 
 void PulseLoop::onSubscription(pa_context*, pa_subscription_event_type_t type, std::uint32_t index,

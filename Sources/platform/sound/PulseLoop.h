@@ -56,6 +56,11 @@ public:
     std::uint64_t addSubscriber(Subscriber subscriber);
     void removeSubscriber(std::uint64_t id);
 
+    // Called once on the event thread, with the loop locked, when the
+    // connection is lost after it was made; set or clear it with the loop
+    // locked. It must only hand the news on.
+    void setLostHandler(std::function<void()> handler);
+
     // Holds the loop's lock for the lifetime of the guard (main thread only).
     class Lock {
     public:
@@ -79,6 +84,7 @@ private:
     pa_context* context_ = nullptr;
     std::atomic<pid_t> threadId_{0}; // set once by the event thread
     std::map<std::uint64_t, Subscriber> subscribers_;
+    std::function<void()> lostHandler_;
     std::uint64_t nextSubscriber_ = 1;
 };
 

@@ -61,6 +61,7 @@ void PulseSoundServer::disconnect() {
         // into this object any more.
         PulseLoop::Lock lock(*loop_);
         loop_->removeSubscriber(subscriber_);
+        loop_->setLostHandler(nullptr);
         if (defaultQuery_) {
             pa_operation_cancel(defaultQuery_);
             pa_operation_unref(defaultQuery_);
@@ -92,7 +93,11 @@ std::shared_ptr<PulseLoop> PulseSoundServer::connectOrThrow() {
     try {
         loop = std::make_shared<PulseLoop>("zivra.sound");
     } catch (const SoundError& error) {
-        qCWarning(soundLog) << "Cannot connect to the sound server:" << error.what();
+        // Said once, not again at every try while the server stays away.
+        if (!watch_.isAway()) {
+            qCWarning(soundLog) << "Cannot connect to the sound server:" << error.what();
+        }
+        watch_.away();
         throw;
     }
     qCInfo(soundLog) << "Connected to the sound server";
@@ -103,8 +108,25 @@ std::shared_ptr<PulseLoop> PulseSoundServer::connectOrThrow() {
     PulseLoop* events = loop.get();
     subscriber_ = loop->addSubscriber([this, events](pa_subscription_event_type_t type,
                                                      std::uint32_t) { onEvent(*events, type); });
+    std::weak_ptr<PulseLoop> lost = loop;
+    loop->setLostHandler([this, lost] {
+        QMetaObject::invokeMethod(
+            &watch_, [this, lost] { onLost(lost); }, Qt::QueuedConnection);
+    });
     loop_ = loop;
+    watch_.answered();
     return loop_;
+}
+
+void PulseSoundServer::onLost(const std::weak_ptr<PulseLoop>& lost) {
+    // A connection made since has already replaced it.
+    if (!loop_ || lost.lock() != loop_) {
+        return;
+    }
+    qCWarning(soundLog) << "The sound server went away:"
+                        << loop_->describe(loop_->lastError()).c_str();
+    disconnect();
+    watch_.away();
 }
 
 void PulseSoundServer::onEvent(PulseLoop& loop, pa_subscription_event_type_t type) {
@@ -272,8 +294,16 @@ ListenerId PulseSoundServer::addListener(DeviceChange change, std::function<void
     return id;
 }
 
+ListenerId PulseSoundServer::addServerListener(std::function<void(bool answers)> callback) {
+    const ListenerId id = nextListener_++;
+    watch_.add(id, std::move(callback));
+    return id;
+}
+
 void PulseSoundServer::removeListener(ListenerId id) {
-    listeners_.erase(id);
+    if (!watch_.remove(id)) {
+        listeners_.erase(id);
+    }
 }
 
 std::unique_ptr<Tap> PulseSoundServer::createTap(const TapDescription& description) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/sound/PulseLoop.h"
+#include "platform/sound/ServerWatch.h"
 #include "platform/sound/SoundServer.h"
 
 #include <pulse/introspect.h>
@@ -26,6 +27,7 @@ public:
     int setDefaultSink(std::uint32_t index) override;
     ListenerId addListener(DeviceChange change, std::function<void()> callback) override;
     void removeListener(ListenerId id) override;
+    ListenerId addServerListener(std::function<void(bool answers)> callback) override;
     std::unique_ptr<Tap> createTap(const TapDescription& description) override;
     std::unique_ptr<CaptureDevice> createCaptureDevice(const Tap& tap,
                                                        const std::string& name) override;
@@ -42,6 +44,8 @@ private:
     std::shared_ptr<PulseLoop> connection();
     std::shared_ptr<PulseLoop> connectOrThrow();
     void disconnect();
+    // Main thread: the connection that the event thread found lost.
+    void onLost(const std::weak_ptr<PulseLoop>& lost);
     void onEvent(PulseLoop& loop, pa_subscription_event_type_t type);
     void checkDefaultSink(pa_context* context);
     static void onServerInfo(pa_context* context, const pa_server_info* info, void* self);
@@ -62,6 +66,8 @@ private:
     pa_time_event* settleTimer_ = nullptr;
     std::map<ListenerId, Listener> listeners_;
     ListenerId nextListener_ = 1;
+    // Declared last: destroyed first, it drops the news still on its way.
+    ServerWatch watch_{[this] { connection(); }};
 };
 
 } // namespace zivra::platform::sound

@@ -65,6 +65,13 @@ public:
     virtual ListenerId addListener(DeviceChange change, std::function<void()> callback) = 0;
     virtual void removeListener(ListenerId id) = 0;
 
+    // Registers a callback told on the Qt main thread when the server stops
+    // answering (false) and when it answers again after that (true); while it
+    // is away, a new connection is tried a few times a second. Needs no
+    // connection; removed with removeListener(). A server that never goes away
+    // has no such news and registers nothing (returns 0).
+    virtual ListenerId addServerListener(std::function<void(bool answers)>) { return 0; }
+
     // Creates the system-audio tap. A tap left behind by an earlier run that
     // ended without removing it is removed first, so no stream stays trapped.
     // Throws SoundError.
