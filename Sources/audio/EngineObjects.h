@@ -44,6 +44,8 @@ struct EngineObjects {
 
     platform::sound::ListenerId deviceListener = 0;
     platform::sound::ListenerId defaultOutputListener = 0;
+    // Held for the engine's whole life, unlike the two above.
+    platform::sound::ListenerId serverListener = 0;
 
     // One graph is built at a time; requests that arrive meanwhile are
     // answered once the build has finished. Every cleanup() starts a new
@@ -55,6 +57,9 @@ struct EngineObjects {
 
     // The running engine has lost its last output and holds only the tap.
     bool waitingForOutput = false;
+    // The sound server went away while the engine was needed: it holds
+    // nothing and starts again once the server answers.
+    bool waitingForServer = false;
 };
 
 } // namespace zivra::audio

@@ -27,11 +27,15 @@ ZivraAudio::ZivraAudio(ZivraAudioEnvironment environment, QObject* parent)
     loadPresets();
     refreshOutputDevices();
     startListeningForDeviceChanges();
+    followSoundServer();
 }
 
 ZivraAudio::~ZivraAudio() {
     objects_->anchor->engine = nullptr;
     cleanup();
+    if (objects_->serverListener != 0) {
+        objects_->environment.sound->removeListener(objects_->serverListener);
+    }
 }
 
 void ZivraAudio::setVolume(float value) {

@@ -237,6 +237,14 @@ private:
     static std::function<void()> outputEndedNotice(std::weak_ptr<EngineAnchor> anchor,
                                                    std::uint64_t generation);
     void followEndedOutput(std::uint64_t generation);
+    // The sound server, followed from construction to destruction: while it
+    // is away a needed engine holds nothing and says so; once it answers
+    // again the engine starts as after a change of the default output.
+    void followSoundServer();
+    void waitForSoundServer();
+    void soundServerAnswers();
+    // The status of a start that failed with error.
+    QString startFailureText(const QString& error) const;
 
     // Output devices: refreshOutputDevices() rebuilds outputDevices from the
     // sound server's list.

@@ -125,7 +125,7 @@ void ZivraAudio::finishStart(std::uint64_t generation, std::optional<QString> er
                              << objects_->outputDevice << ":" << *error;
         cleanup();
         setIsEngineRunning(false);
-        setStatusText(QStringLiteral("Error: ") + *error);
+        setStatusText(startFailureText(*error));
         return;
     }
     qCInfo(engineLog) << "The engine runs, playing on output device" << objects_->outputDevice;

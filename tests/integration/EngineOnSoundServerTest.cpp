@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -86,6 +88,74 @@ std::optional<std::chrono::milliseconds> silenceBetween(const std::vector<float>
     }
     return std::nullopt;
 }
+
+// A pulse side of the sound server that the test owns, so that it can kill it
+// and start it again, with the output "lasting" made so that it outlives it:
+// on PipeWire a second pipewire-pulse and a sink made by the PipeWire daemon
+// itself, on PulseAudio a second server whose start-up file makes the sink.
+// The engine and the tools talk to it from its first start on.
+class OwnPulseSide {
+public:
+    explicit OwnPulseSide(const QString& folder)
+        : folder_(folder), previous_(qgetenv("PULSE_SERVER")),
+          pipeWire_(pactl({"info"}).contains("PipeWire")) {
+        if (pipeWire_) {
+            QProcess::execute("pw-cli", {"create-node", "adapter",
+                                         "{ factory.name=support.null-audio-sink node.name=lasting "
+                                         "media.class=Audio/Sink object.linger=true "
+                                         "audio.position=[FL FR] audio.rate=48000 }"});
+            arguments_ = {"pipewire-pulse"};
+        } else {
+            QFile file(folder + "/server.pa");
+            file.open(QIODevice::WriteOnly);
+            file.write(QString("load-module module-null-sink sink_name=lasting rate=48000 "
+                               "channels=2\nset-default-sink lasting\n"
+                               "load-module module-native-protocol-unix socket=%1/native\n")
+                           .arg(folder)
+                           .toUtf8());
+            arguments_ = QStringList{"pulseaudio", "-F", file.fileName()} +
+                         QString("--daemonize=no -n --exit-idle-time=-1 --use-pid-file=no "
+                                 "--disallow-exit")
+                             .split(' ');
+        }
+    }
+    ~OwnPulseSide() {
+        kill();
+        qputenv("PULSE_SERVER", previous_);
+        if (pipeWire_) {
+            QProcess::execute("pw-cli", {"destroy", "lasting"});
+        }
+    }
+
+    bool start() {
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("PULSE_RUNTIME_PATH", folder_);
+        server_.setProcessEnvironment(environment);
+        server_.setStandardOutputFile(QProcess::nullDevice());
+        server_.setStandardErrorFile(QProcess::nullDevice());
+        server_.start("setpriv", QStringList{"--pdeathsig", "KILL", "--"} + arguments_);
+        qputenv("PULSE_SERVER", ("unix:" + folder_ + "/native").toUtf8());
+        const bool answers = waitUntil([] { return !pactl({"info"}).isEmpty(); });
+        answered.start();
+        // The session manager may refuse a new default for a moment after it started.
+        return answers && waitUntil([] {
+                   pactl({"set-default-sink", "lasting"});
+                   return defaultSinkName() == "lasting";
+               });
+    }
+    void kill() {
+        server_.kill();
+        server_.waitForFinished();
+    }
+    QElapsedTimer answered; // since the last start() found the server answering
+
+private:
+    QString folder_;
+    QByteArray previous_;
+    bool pipeWire_;
+    QStringList arguments_;
+    QProcess server_;
+};
 
 class EngineOnSoundServerTest : public ::testing::Test {
 protected:
@@ -407,6 +477,45 @@ TEST_F(EngineOnSoundServerTest, APlayerSentToAnotherOutputGetsItBack) {
     ASSERT_FALSE(onHeadphones()) << "no one was left to give it back";
     removeLeftoverTap();
     EXPECT_TRUE(waitUntil(onHeadphones));
+}
+
+// The server's pulse side is killed and comes back, as when the user restarts
+// it: meanwhile the status says so, then the shifted tone comes back on the
+// output without pitch being switched off and on.
+TEST_F(EngineOnSoundServerTest, AfterTheServerRestartsTheShiftedToneIsBack) {
+    OwnPulseSide server(dir.path());
+    ASSERT_TRUE(server.start());
+    engine = std::make_unique<ZivraAudio>(ZivraAudioEnvironment::system());
+    {
+        Player player(tone(440));
+        engine->setPitchCents(1200);
+        engine->setPitchEnabled(true);
+        ASSERT_TRUE(waitForRunning()) << engine->statusText().toStdString();
+        hear("lasting.monitor", 880);
+        server.kill();
+        EXPECT_TRUE(waitUntil([&] {
+            return engine->statusText() == "Waiting for the sound server";
+        })) << engine->statusText().toStdString();
+    }
+
+    ASSERT_TRUE(server.start());
+    Player player(tone(440)); // the player that died with the server starts again
+    const qint64 recorded = server.answered.elapsed();
+    const auto first = mid(record("lasting.monitor", 3000ms));
+    for (std::size_t start = 0; start + piece <= first.size(); start += piece) {
+        if (pieceCarries(first, start, 880)) {
+            std::printf("the shifted tone is back %.0f ms after the server answered\n",
+                        static_cast<double>(recorded) +
+                            static_cast<double>(start) * 1000 / testRate);
+            break;
+        }
+    }
+    const auto heard = hear("lasting.monitor", 880);
+    EXPECT_GT(levelDb(heard, testRate, 880), -20);
+    EXPECT_LT(levelDb(heard, testRate, 440), levelDb(heard, testRate, 880) - 40);
+    EXPECT_TRUE(engine->pitchEnabled());
+    EXPECT_TRUE(engine->statusText().isEmpty()) << engine->statusText().toStdString();
+    engine.reset();
 }
 
 } // namespace

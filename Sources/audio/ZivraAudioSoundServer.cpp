@@ -1,0 +1,72 @@
+#include "audio/EngineObjects.h"
+#include "audio/Logging.h"
+#include "audio/ZivraAudio.h"
+
+#include <QPointer>
+
+namespace zivra::audio {
+
+namespace {
+
+QString waitingForServerText() {
+    return QStringLiteral("Waiting for the sound server");
+}
+
+} // namespace
+
+void ZivraAudio::followSoundServer() {
+    objects_->serverListener =
+        objects_->environment.sound->addServerListener([guard = QPointer(this)](bool answers) {
+            if (!guard) {
+                return;
+            }
+            if (answers) {
+                guard->soundServerAnswers();
+            } else {
+                guard->waitForSoundServer();
+            }
+        });
+}
+
+// The graph's streams and the tap went with the server; a program that plays
+// again once it is back is taken by the tap made then.
+void ZivraAudio::waitForSoundServer() {
+    if (!engineWanted() && !isEngineRunning_) {
+        return;
+    }
+    qCInfo(engineLog) << "The sound server went away; the engine waits for it";
+    cleanup();
+    objects_->waitingForServer = true;
+    setStatusText(waitingForServerText());
+}
+
+void ZivraAudio::soundServerAnswers() {
+    // A list read while the server was away is empty.
+    refreshOutputDevices();
+    if (!objects_->waitingForServer) {
+        return;
+    }
+    objects_->waitingForServer = false;
+    if (!engineWanted()) {
+        if (statusText_ == waitingForServerText()) {
+            setStatusText(QString());
+        }
+        return;
+    }
+    if (!isEngineRunning_) {
+        updateEngine();
+        return;
+    }
+    // Listening first: a server that lists no output yet is waited on as
+    // when the last one went, until one comes.
+    startListeningForDeviceChanges();
+    restartIfRunning();
+}
+
+// A start while the server is away cannot but fail; it is made again once
+// the server answers.
+QString ZivraAudio::startFailureText(const QString& error) const {
+    return objects_->waitingForServer ? waitingForServerText() : QStringLiteral("Error: ") + error;
+}
+
+} // namespace zivra::audio
