@@ -13,10 +13,16 @@ constexpr double highestFrequency = 2500;
 constexpr double lowestFrequency = 60;
 constexpr float silenceDeviation = 1e-6f;
 constexpr float flatPeakCurvature = 1e-9f;
-// A shorter lag that correlates at least this share of the best lag's height is the period
-// the best lag is a multiple of. Under-sampled true periods (a tenth of a millisecond, rich
-// in harmonics) reach 0.83 of it; other local maxima of the tones tried stay below 0.53.
-constexpr double periodShare = 0.7;
+// A shorter lag inside the searched range is the period only when it repeats the signal nearly
+// as well as the best lag (the key maximum of the established tuner methods). Tones whose second
+// or third harmonic is the strongest repeat at half or a third of their period up to 0.89 as
+// well; a true period whose multiple is the best lag reaches at least 0.92.
+constexpr double keyMaximumShare = 0.9;
+// A lag at or below the shortest searched one that repeats the signal this well says that the
+// fundamental lies above the searched range. Whole-sample lags catch such short periods poorly
+// (down to 0.64 of the best for the tones tried); the share can be loose because publishing
+// nothing is never a wrong reading.
+constexpr double aboveRangeShare = 0.6;
 
 // The mean and the population standard deviation, then x = (samples - mean) / deviation.
 // Returns the deviation.
@@ -62,17 +68,30 @@ double parabolaHeight(const std::vector<float>& r, std::size_t lag) {
                                                     : y1;
 }
 
-// The shortest lag that repeats the signal about as well as `best` does: a local maximum near
-// best / k (k = 2, 3, ...) whose parabola reaches periodShare of best's. Only lags past the
-// first negative correlation count: a smooth signal correlates highly at the shortest lags
-// without repeating there. `best` itself when no shorter lag qualifies.
-std::size_t shortestPeriod(const std::vector<float>& r, std::size_t best) {
-    const double bestHeight = parabolaHeight(r, best);
-    std::size_t firstNegative = 1;
-    while (firstNegative < best && r[firstNegative] >= 0) {
-        ++firstNegative;
+// The correlation per overlapping sample of a buffer of n samples at the top of the parabola: a
+// shorter lag sums more terms, which alone would lift it by up to a fifth against the longest.
+double peakScore(const std::vector<float>& r, std::size_t lag, std::size_t n) {
+    return parabolaHeight(r, lag) / static_cast<double>(n - lag);
+}
+
+// The first lag whose correlation is negative, or `best` when none before it is. Up to there a
+// smooth signal correlates highly without repeating, so no period counts there.
+std::size_t firstNegativeLag(const std::vector<float>& r, std::size_t best) {
+    std::size_t lag = 1;
+    while (lag < best && r[lag] >= 0) {
+        ++lag;
     }
-    for (std::size_t k = best / 2; k >= 2 && bestHeight > 0; --k) {
+    return lag;
+}
+
+// The shortest lag that repeats the signal of n samples about as well as `best` does: a local
+// maximum past `firstNegative` near best / k (k = 2, 3, ...) that reaches keyMaximumShare of
+// best's score, or aboveRangeShare of it at or below `minLag`. `best` itself when no shorter lag
+// qualifies.
+std::size_t shortestPeriod(const std::vector<float>& r, std::size_t n, std::size_t best,
+                           std::size_t minLag, std::size_t firstNegative) {
+    const double bestScore = peakScore(r, best, n);
+    for (std::size_t k = best / 2; k >= 2 && bestScore > 0; --k) {
         const double centre = static_cast<double>(best) / static_cast<double>(k);
         const auto from = std::max(firstNegative + 1, static_cast<std::size_t>(centre) - 1);
         const auto to = std::min(best - 1, static_cast<std::size_t>(std::ceil(centre)) + 1);
@@ -82,7 +101,8 @@ std::size_t shortestPeriod(const std::vector<float>& r, std::size_t best) {
                 period = lag;
             }
         }
-        if (period && parabolaHeight(r, period) >= periodShare * bestHeight) {
+        const double share = period <= minLag ? aboveRangeShare : keyMaximumShare;
+        if (period && peakScore(r, period, n) >= share * bestScore) {
             return period;
         }
     }
@@ -129,9 +149,14 @@ std::optional<double> detectFrequency(std::span<const float> samples, double sam
     if (best == minLag || best == maxLag) {
         return std::nullopt;
     }
+    // Noise beside the shortest lag can top a low tone's slowly falling correlation there.
+    const std::size_t firstNegative = firstNegativeLag(r, best);
+    if (best <= firstNegative) {
+        return std::nullopt;
+    }
     // A period at or below the shortest searched lag is a fundamental above the searched range,
     // which the best lag only names a multiple of.
-    const std::size_t period = shortestPeriod(r, best);
+    const std::size_t period = shortestPeriod(r, n, best, minLag, firstNegative);
     if (period <= minLag) {
         return std::nullopt;
     }
