@@ -57,9 +57,9 @@ struct EngineObjects {
 
     // The running engine has lost its last output and holds only the tap.
     bool waitingForOutput = false;
-    // The sound server went away while the engine was needed: it holds
-    // nothing and starts again once the server answers.
-    bool waitingForServer = false;
+    // The sound server went away and has not answered since: a start cannot
+    // but fail, and a needed engine holds nothing until it answers.
+    bool serverAway = false;
 };
 
 } // namespace zivra::audio

@@ -31,22 +31,19 @@ void ZivraAudio::followSoundServer() {
 // The graph's streams and the tap went with the server; a program that plays
 // again once it is back is taken by the tap made then.
 void ZivraAudio::waitForSoundServer() {
+    objects_->serverAway = true;
     if (!engineWanted() && !isEngineRunning_) {
         return;
     }
     qCInfo(engineLog) << "The sound server went away; the engine waits for it";
     cleanup();
-    objects_->waitingForServer = true;
     setStatusText(waitingForServerText());
 }
 
 void ZivraAudio::soundServerAnswers() {
+    objects_->serverAway = false;
     // A list read while the server was away is empty.
     refreshOutputDevices();
-    if (!objects_->waitingForServer) {
-        return;
-    }
-    objects_->waitingForServer = false;
     if (!engineWanted()) {
         if (statusText_ == waitingForServerText()) {
             setStatusText(QString());
@@ -66,7 +63,7 @@ void ZivraAudio::soundServerAnswers() {
 // A start while the server is away cannot but fail; it is made again once
 // the server answers.
 QString ZivraAudio::startFailureText(const QString& error) const {
-    return objects_->waitingForServer ? waitingForServerText() : QStringLiteral("Error: ") + error;
+    return objects_->serverAway ? waitingForServerText() : QStringLiteral("Error: ") + error;
 }
 
 } // namespace zivra::audio
