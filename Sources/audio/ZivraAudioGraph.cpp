@@ -26,27 +26,34 @@ QString messageOf(const std::exception& error) {
     return QString::fromStdString(error.what());
 }
 
+// Hands work to the main thread, where it runs on the engine if that still
+// exists. Any thread; allocates.
+template <typename Work> void onEngine(const std::weak_ptr<EngineAnchor>& anchor, Work work) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) {
+        return;
+    }
+    QMetaObject::invokeMethod(
+        app,
+        [anchor, work = std::move(work)] {
+            const std::shared_ptr<EngineAnchor> alive = anchor.lock();
+            if (alive && alive->engine) {
+                work(*alive->engine);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
 } // namespace
 
 std::function<void(const MeterReading&)>
 ZivraAudio::meterPublisher(std::weak_ptr<EngineAnchor> anchor) {
     return [anchor = std::move(anchor)](const MeterReading& reading) {
-        QCoreApplication* app = QCoreApplication::instance();
-        if (!app) {
-            return;
-        }
-        QMetaObject::invokeMethod(
-            app,
-            [anchor, reading] {
-                const std::shared_ptr<EngineAnchor> alive = anchor.lock();
-                if (!alive || !alive->engine) {
-                    return;
-                }
-                alive->engine->setWaveformSamples(
-                    QList<float>(reading.waveform.begin(), reading.waveform.end()));
-                alive->engine->setOutputLevel(reading.level);
-            },
-            Qt::QueuedConnection);
+        onEngine(anchor, [reading](ZivraAudio& engine) {
+            engine.setWaveformSamples(
+                QList<float>(reading.waveform.begin(), reading.waveform.end()));
+            engine.setOutputLevel(reading.level);
+        });
     };
 }
 
@@ -112,19 +119,8 @@ void ZivraAudio::waitForAggregateDeviceAlive(int reads, SetupDone done) {
 std::function<void()> ZivraAudio::outputEndedNotice(std::weak_ptr<EngineAnchor> anchor,
                                                     std::uint64_t generation) {
     return [anchor = std::move(anchor), generation] {
-        QCoreApplication* app = QCoreApplication::instance();
-        if (!app) {
-            return;
-        }
-        QMetaObject::invokeMethod(
-            app,
-            [anchor, generation] {
-                const std::shared_ptr<EngineAnchor> alive = anchor.lock();
-                if (alive && alive->engine) {
-                    alive->engine->followEndedOutput(generation);
-                }
-            },
-            Qt::QueuedConnection);
+        onEngine(anchor,
+                 [generation](ZivraAudio& engine) { engine.followEndedOutput(generation); });
     };
 }
 
