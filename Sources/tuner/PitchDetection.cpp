@@ -1,9 +1,12 @@
 #include "tuner/PitchDetection.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
 #include <limits>
+#include <numbers>
 #include <vector>
 
 namespace zivra::tuner {
@@ -16,13 +19,12 @@ constexpr float flatPeakCurvature = 1e-9f;
 // A shorter lag inside the searched range is the period only when it repeats the signal nearly
 // as well as the best lag (the key maximum of the established tuner methods). Tones whose second
 // or third harmonic is the strongest repeat at half or a third of their period up to 0.89 as
-// well; a true period whose multiple is the best lag reaches at least 0.92.
+// well; a true period whose multiple is the best lag reaches 0.99 of it, 0.93 in noise of 0 dB.
 constexpr double keyMaximumShare = 0.9;
 // A lag at or below the shortest searched one that repeats the signal this well says that the
-// fundamental lies above the searched range. Whole-sample lags catch such short periods poorly
-// (down to 0.64 of the best for the tones tried); the share can be loose because publishing
-// nothing is never a wrong reading.
-constexpr double aboveRangeShare = 0.6;
+// fundamental lies above the searched range: such periods reach at least 0.82 of the best lag.
+// Looser than the key maximum, since publishing nothing is never a wrong reading.
+constexpr double aboveRangeShare = 0.7;
 
 // The mean and the population standard deviation, then x = (samples - mean) / deviation.
 // Returns the deviation.
@@ -58,20 +60,68 @@ float dot(const float* a, const float* b, std::size_t n) {
     return sum;
 }
 
-// The height of the parabola through the correlation at lag and its two neighbours.
-double parabolaHeight(const std::vector<float>& r, std::size_t lag) {
-    const double y0 = r[lag - 1];
-    const double y1 = r[lag];
-    const double y2 = r[lag + 1];
-    const double curvature = y0 - 2 * y1 + y2;
-    return std::fabs(curvature) > flatPeakCurvature ? y1 - (y2 - y0) * (y2 - y0) / (8 * curvature)
-                                                    : y1;
+// The whole lags on each side of a point that the interpolation between them weighs, and the
+// steps into which it divides one lag.
+constexpr int sincTaps = 8;
+constexpr int stepsPerLag = 10;
+using SincWeights = std::array<std::array<double, 2 * sincTaps>, stepsPerLag>;
+
+// The weights of a Hann-windowed sinc: row f for the point f / stepsPerLag past a whole lag,
+// column j for the whole lag j - sincTaps + 1 from it. Built once, shared read-only.
+const SincWeights& sincWeights() {
+    static const SincWeights weights = [] {
+        SincWeights table{};
+        for (int f = 0; f < stepsPerLag; ++f) {
+            for (int j = 0; j < 2 * sincTaps; ++j) {
+                const double d = static_cast<double>(f) / stepsPerLag + sincTaps - 1 - j;
+                const double sinc =
+                    d == 0 ? 1 : std::sin(std::numbers::pi * d) / (std::numbers::pi * d);
+                table[f][j] = sinc * (0.5 + 0.5 * std::cos(std::numbers::pi * d / sincTaps));
+            }
+        }
+        return table;
+    }();
+    return weights;
 }
 
-// The correlation per overlapping sample of a buffer of n samples at the top of the parabola: a
-// shorter lag sums more terms, which alone would lift it by up to a fifth against the longest.
-double peakScore(const std::vector<float>& r, std::size_t lag, std::size_t n) {
-    return parabolaHeight(r, lag) / static_cast<double>(n - lag);
+// The correlation of the n normalised samples x at a whole lag: n at lag 0, mirrored below it,
+// the list r inside its range, and past that range summed here (nothing past the buffer).
+double correlationAt(const std::vector<float>& x, const std::vector<float>& r, long lag) {
+    const auto whole = static_cast<std::size_t>(std::labs(lag));
+    if (whole == 0) {
+        return static_cast<double>(x.size());
+    }
+    if (whole < r.size() - 1) {
+        return r[whole];
+    }
+    return whole < x.size() ? dot(x.data(), x.data() + whole, x.size() - whole) : 0;
+}
+
+// The highest correlation per overlapping sample within one lag of `lag`. Between whole lags it
+// is interpolated: the correlation of a band-limited signal is band-limited too, so its whole
+// lags hold a peak that they miss when the period is a few samples long and the harmonics reach
+// near half the rate. Per overlapping sample, because a shorter lag sums more terms, which
+// alone would lift it by up to a fifth against the longest.
+double peakScore(const std::vector<float>& x, const std::vector<float>& r, std::size_t lag) {
+    const auto centre = static_cast<long>(lag);
+    std::array<double, 2 * sincTaps + 2> around{};
+    for (std::size_t i = 0; i < around.size(); ++i) {
+        around[i] = correlationAt(x, r, centre - sincTaps + static_cast<long>(i));
+    }
+    const SincWeights& weights = sincWeights();
+    double highest = -std::numeric_limits<double>::infinity();
+    for (int step = -stepsPerLag; step <= stepsPerLag; ++step) {
+        // The whole lag at or below the point, as an index into `around`, and the step past it.
+        const int below = step < 0 ? 0 : 1 + (step == stepsPerLag);
+        const int fraction = step < 0 ? step + stepsPerLag : step - (below - 1) * stepsPerLag;
+        double value = 0;
+        for (int j = 0; j < 2 * sincTaps; ++j) {
+            value += weights[fraction][j] * around[below + j];
+        }
+        const double at = static_cast<double>(lag) + static_cast<double>(step) / stepsPerLag;
+        highest = std::max(highest, value / (static_cast<double>(x.size()) - at));
+    }
+    return highest;
 }
 
 // The first lag whose correlation is negative, or `best` when none before it is. Up to there a
@@ -84,13 +134,13 @@ std::size_t firstNegativeLag(const std::vector<float>& r, std::size_t best) {
     return lag;
 }
 
-// The shortest lag that repeats the signal of n samples about as well as `best` does: a local
+// The shortest lag that repeats the normalised samples x about as well as `best` does: a local
 // maximum past `firstNegative` near best / k (k = 2, 3, ...) that reaches keyMaximumShare of
 // best's score, or aboveRangeShare of it at or below `minLag`. `best` itself when no shorter lag
 // qualifies.
-std::size_t shortestPeriod(const std::vector<float>& r, std::size_t n, std::size_t best,
-                           std::size_t minLag, std::size_t firstNegative) {
-    const double bestScore = peakScore(r, best, n);
+std::size_t shortestPeriod(const std::vector<float>& x, const std::vector<float>& r,
+                           std::size_t best, std::size_t minLag, std::size_t firstNegative) {
+    const double bestScore = peakScore(x, r, best);
     for (std::size_t k = best / 2; k >= 2 && bestScore > 0; --k) {
         const double centre = static_cast<double>(best) / static_cast<double>(k);
         const auto from = std::max(firstNegative + 1, static_cast<std::size_t>(centre) - 1);
@@ -102,7 +152,7 @@ std::size_t shortestPeriod(const std::vector<float>& r, std::size_t n, std::size
             }
         }
         const double share = period <= minLag ? aboveRangeShare : keyMaximumShare;
-        if (period && peakScore(r, period, n) >= share * bestScore) {
+        if (period && peakScore(x, r, period) >= share * bestScore) {
             return period;
         }
     }
@@ -156,7 +206,7 @@ std::optional<double> detectFrequency(std::span<const float> samples, double sam
     }
     // A period at or below the shortest searched lag is a fundamental above the searched range,
     // which the best lag only names a multiple of.
-    const std::size_t period = shortestPeriod(r, n, best, minLag, firstNegative);
+    const std::size_t period = shortestPeriod(x, r, best, minLag, firstNegative);
     if (period <= minLag) {
         return std::nullopt;
     }
