@@ -5,6 +5,7 @@ the speakers stay quiet; the speakers carry it again once the phone leaves."""
 
 import asyncio
 import os
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -45,10 +46,16 @@ async def scenario(host):
     checks.expect(19 <= rate <= 21, f"packets per second: {rate:.2f} over {seconds:.1f} s")
     checks.expect(all(len(f) == 4800 for _, f in window), "each packet holds 2400 samples")
 
+    # Half seconds of the last four: on a busy machine one of them may hold a
+    # dropout, which smears its peak; a wrong rate moves every one of them.
+    peaks = []
+    for end in range(len(window), max(len(window) - 80, 9), -10):
+        piece = [s for _, f in window[end - 10:end] for s in pcm16(f)]
+        peaks.append(peak_frequency(piece[-RATE // 2:], RATE, 400, 480, 0.5))
+    peak = statistics.median(peaks)
     samples = [s for _, f in window[-10:] for s in pcm16(f)]
-    peak = peak_frequency(samples[-RATE // 2:], RATE, 400, 480, 0.5)
-    print(f"phone: peak {peak} Hz at {level_db(samples[-RATE // 2:], RATE, peak):.1f} dB", flush=True)
-    checks.expect(abs(peak - 440) <= 1, f"the phone hears 440 Hz: peak at {peak} Hz")
+    print(f"phone: peaks {peaks} Hz, {level_db(samples[-RATE // 2:], RATE, peaks[0]):.1f} dB", flush=True)
+    checks.expect(abs(peak - 440) <= 1, f"the phone hears 440 Hz: peaks at {peaks} Hz")
     tone_db = level_db(samples[-RATE // 2:], RATE, 440)
     checks.expect(tone_db > -20, f"the phone's tone level: {tone_db:.1f} dB")
     checks.expect(silent_db < tone_db - 40,
