@@ -9,9 +9,9 @@ namespace zivra::platform::sound {
 // advisory lock on a file in the runtime folder, which the kernel lets go
 // however its holder ends. A thread that holds it may take it again (the
 // clean-up inside a start). Without a runtime folder, or a lock file that
-// cannot be opened, nothing is held. Made and destroyed on one thread; the
-// constructor blocks while another process holds the lock; throws nothing
-// but std::bad_alloc.
+// cannot be opened or is not a regular file (said once), nothing is held. Made and destroyed on one
+// thread; the constructor blocks while another process holds the lock; throws nothing but
+// std::bad_alloc.
 class TapLock {
 public:
     TapLock();
