@@ -18,14 +18,10 @@ const SinkRecord* sinkOf(std::uint32_t module, const std::vector<SinkRecord>& si
     return sink == sinks.end() ? nullptr : &*sink;
 }
 
-// Whether the tap of that sink may go: there is none (its sink is gone
-// already; one being made is not seen under the TapLock), it names no owner
-// (an older Zivra's), or one that has ended, or `also`.
-bool mayRemove(const SinkRecord* sink, const std::optional<TapOwner>& also) {
-    if (!sink || !sink->tapOwner) {
-        return true;
-    }
-    return sink->tapOwner == also || !sink->tapOwner->isRunning();
+// Whether a tap whose owner is that may go: it names none (an older
+// Zivra's), or one that has ended, or `also`.
+bool mayRemove(const std::optional<TapOwner>& owner, const std::optional<TapOwner>& also) {
+    return !owner || owner == also || !owner->isRunning();
 }
 
 // Moves the streams on that sink whose route is known back to their sinks.
@@ -45,6 +41,12 @@ void moveBack(PulseLoop& loop, std::uint32_t tap, const StreamRoutes& routes) {
 
 } // namespace
 
+bool isTapInUse(const ModuleRecord& module, const std::vector<SinkRecord>& sinks,
+                const std::optional<TapOwner>& also) {
+    const SinkRecord* sink = sinkOf(module.index, sinks);
+    return !mayRemove(sink ? sink->tapOwner : TapOwner::ofModuleArgument(module.argument), also);
+}
+
 bool isTapModule(const ModuleRecord& module) {
     if (module.name != "module-null-sink") {
         return false;
@@ -63,7 +65,7 @@ bool isTapModule(const ModuleRecord& module) {
 void returnStreams(PulseLoop& loop, const StreamRoutes& routes,
                    const std::optional<TapOwner>& also) {
     const auto tap = sinkByName(loop, tapSinkName);
-    if (tap && mayRemove(&*tap, also)) {
+    if (tap && mayRemove(tap->tapOwner, also)) {
         moveBack(loop, tap->info.index, routes);
     }
 }
@@ -80,11 +82,11 @@ TapCleanUp removeTapModules(PulseLoop& loop, const std::optional<TapOwner>& also
         if (!isTapModule(module)) {
             continue;
         }
-        const SinkRecord* sink = sinkOf(module.index, *sinks);
-        if (!mayRemove(sink, also)) {
+        if (isTapInUse(module, *sinks, also)) {
             ++cleanUp.inUse;
             continue;
         }
+        const SinkRecord* sink = sinkOf(module.index, *sinks);
         if (sink && sink->tapOwner) {
             moveBack(loop, sink->info.index, keptRoutes(*sink->tapOwner));
         }
@@ -103,8 +105,7 @@ void removeTapModule(PulseLoop& loop, std::uint32_t index, const std::optional<T
         return;
     }
     for (const auto& module : listModules(loop)) {
-        if (module.index == index && isTapModule(module) &&
-            mayRemove(sinkOf(index, *sinks), also)) {
+        if (module.index == index && isTapModule(module) && !isTapInUse(module, *sinks, also)) {
             unloadModule(loop, module.index);
         }
     }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 // Which loaded modules are Zivra's tap, and their removal. Shared by Zivra and
 // its tap guard, so both recognise the tap by the same rule. Every function
@@ -28,6 +29,15 @@ void returnStreams(PulseLoop& loop, const StreamRoutes& routes,
 // Whether the module is a null sink named tapSinkName. Any thread; no lock needed.
 bool isTapModule(const ModuleRecord& module);
 
+// Whether that tap module is another Zivra's that still runs (not `also`):
+// the owner its sink names or, while the server does not list that sink yet
+// (a tap being made: its module is listed a few milliseconds before its
+// sink), the owner its module's argument names. A tap that names no owner
+// (an older Zivra's) or one that has ended is not in use. Any thread; no
+// lock needed.
+bool isTapInUse(const ModuleRecord& module, const std::vector<SinkRecord>& sinks,
+                const std::optional<TapOwner>& also = std::nullopt);
+
 // What a clean-up did: taps unloaded, and taps left alone because their
 // owner still runs.
 struct TapCleanUp {
@@ -38,10 +48,9 @@ struct TapCleanUp {
 // Unloads every tap left behind: a tap left by a run that ended without
 // removing it holds the user's streams, silent until it goes. The streams
 // whose routes the tap owner's guard kept (TapRoutesFile.h) go back to their
-// sinks first. A tap is left behind when its sink names no owner or one that
-// has ended; a tap of a Zivra that still runs is in use and stays, unless
-// that Zivra is `also`. The server sends the streams back to its default
-// sink. The routes kept for owners that have ended are forgotten.
+// sinks first. A tap is left behind when it is not in use (isTapInUse); a
+// tap of a Zivra that still runs stays, unless that Zivra is `also`. The server sends the streams
+// back to its default sink. The routes kept for owners that have ended are forgotten.
 TapCleanUp removeTapModules(PulseLoop& loop, const std::optional<TapOwner>& also = std::nullopt);
 
 // Unloads the module of that index if it still is a tap, left behind or of

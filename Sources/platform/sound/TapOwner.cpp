@@ -4,8 +4,10 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <charconv>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 namespace zivra::platform::sound::pulse {
@@ -18,6 +20,34 @@ constexpr const char* startTimeKey = "zivra.owner.process.start";
 // the second, the program's name in parentheses, may itself hold spaces and
 // parentheses.
 constexpr int fieldsAfterState = 22 - 3;
+
+constexpr std::string_view sinkPropertiesKey = "sink_properties=";
+
+// The value of the module argument's sink_properties, unquoted as the server
+// reads it: in single or double quotes, a backslash escaping the next
+// character, or up to the next space; empty when there is none.
+std::string sinkPropertiesOf(std::string_view argument) {
+    std::size_t at = argument.find(sinkPropertiesKey);
+    while (at != std::string_view::npos && at > 0 &&
+           !std::isspace(static_cast<unsigned char>(argument[at - 1]))) {
+        at = argument.find(sinkPropertiesKey, at + 1);
+    }
+    if (at == std::string_view::npos) {
+        return {};
+    }
+    const std::string_view value = argument.substr(at + sinkPropertiesKey.size());
+    if (value.empty() || (value.front() != '\'' && value.front() != '"')) {
+        return std::string(value.substr(0, value.find_first_of(" \t\n")));
+    }
+    std::string text;
+    for (std::size_t n = 1; n < value.size() && value[n] != value.front(); ++n) {
+        if (value[n] == '\\' && n + 1 < value.size()) {
+            ++n;
+        }
+        text += value[n];
+    }
+    return text;
+}
 
 } // namespace
 
@@ -59,6 +89,12 @@ std::optional<TapOwner> TapOwner::ofSink(const pa_proplist* properties) {
         return std::nullopt;
     }
     return TapOwner{static_cast<long>(*processId), *startTime};
+}
+
+std::optional<TapOwner> TapOwner::ofModuleArgument(std::string_view argument) {
+    const std::unique_ptr<pa_proplist, decltype(&pa_proplist_free)> properties(
+        pa_proplist_from_string(sinkPropertiesOf(argument).c_str()), pa_proplist_free);
+    return properties ? ofSink(properties.get()) : std::nullopt;
 }
 
 bool TapOwner::isRunning() const {

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace zivra::platform::sound::pulse {
 
@@ -23,6 +24,10 @@ struct TapOwner {
     static std::optional<TapOwner> ofProcess(long processId);
     // The owner a sink's properties name (borrowed); empty when they name none.
     static std::optional<TapOwner> ofSink(const pa_proplist* properties);
+    // The owner named by the sink properties in a null sink module's argument
+    // ("... sink_properties='key=value ...'"), which the server lists before
+    // the sink itself; empty when they name none.
+    static std::optional<TapOwner> ofModuleArgument(std::string_view argument);
 
     // Whether the process that made the tap is still running.
     bool isRunning() const;

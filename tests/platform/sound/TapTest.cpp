@@ -1,9 +1,12 @@
 // The tap against the private test server: which streams it captures, that it
 // gives them back, also when its maker is killed or crashes, and that a tap
 // left behind by an earlier run does not trap them, while the tap of a Zivra
-// that still runs stays; two Zivras started together make one tap.
+// that still runs stays, also while the server lists its module but not yet
+// its sink; two Zivras started together make one tap.
+#include "platform/sound/PulseLoop.h"
 #include "platform/sound/SoundError.h"
 #include "platform/sound/SoundServer.h"
+#include "platform/sound/TapModules.h"
 #include "platform/sound/TapOwner.h"
 #include "platform/sound/TapRoutesFile.h"
 #include "tests/platform/sound/support/SoundServerTools.h"
@@ -20,6 +23,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <csignal>
 #include <cstdio>
@@ -33,6 +37,16 @@ namespace zivra::platform::sound {
 using namespace std::chrono_literals;
 
 namespace {
+
+// A process id that was given and has ended (reaped).
+pid_t endedProcess() {
+    const pid_t ended = ::fork();
+    if (ended == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(ended, nullptr, 0);
+    return ended;
+}
 
 class TapTest : public ::testing::Test {
 protected:
@@ -204,11 +218,7 @@ TEST_F(TapTest, ATapLeftBehindIsRemovedAtStartAndBeforeTheNextTap) {
 TEST_F(TapTest, OnlyATapWhoseOwnerHasEndedIsRemoved) {
     Player player(tone);
     ASSERT_TRUE(waitUntil([&] { return player.sinkInput().has_value(); }));
-    const pid_t ended = ::fork();
-    if (ended == 0) {
-        ::_exit(0);
-    }
-    ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
+    const pid_t ended = endedProcess();
     const auto self = pulse::TapOwner::self();
 
     // An owner that has ended, and one whose process id another process has now.
@@ -228,6 +238,31 @@ TEST_F(TapTest, OnlyATapWhoseOwnerHasEndedIsRemoved) {
     ASSERT_EQ(taps.size(), 1u);
     EXPECT_TRUE(playsOn(player, tapSink()));
     pactl({"unload-module", QString::number(taps.front())});
+}
+
+TEST_F(TapTest, ATapWhoseSinkIsNotListedYetIsItsModulesOwners) {
+    auto tap = server->createTap({"Zivra Tap", getpid()});
+    PulseLoop loop("tap-test");
+    PulseLoop::Lock lock(loop);
+    const auto modules = pulse::listModules(loop);
+    const auto module = std::find_if(modules.begin(), modules.end(), pulse::isTapModule);
+    ASSERT_NE(module, modules.end());
+    const auto sinks = pulse::listSinks(loop);
+    ASSERT_TRUE(sinks.has_value());
+    const auto self = pulse::TapOwner::self();
+    EXPECT_TRUE(pulse::isTapInUse(*module, *sinks));
+    EXPECT_FALSE(pulse::isTapInUse(*module, *sinks, self));
+
+    // What another maker lists a few milliseconds after this one loaded its
+    // module: the module, as the server answers it, without its sink.
+    EXPECT_TRUE(pulse::isTapInUse(*module, {}));
+    EXPECT_FALSE(pulse::isTapInUse(*module, {}, self));
+    auto left = *module;
+    const std::string owner = self.sinkProperties();
+    ASSERT_NE(left.argument.find(owner), std::string::npos) << left.argument;
+    left.argument.replace(left.argument.find(owner), owner.size(),
+                          pulse::TapOwner{endedProcess(), self.startTime}.sinkProperties());
+    EXPECT_FALSE(pulse::isTapInUse(left, {}));
 }
 
 TEST_F(TapTest, AnOwnerKilledButNotReapedHasEnded) {
