@@ -80,6 +80,9 @@ readOrders(const std::optional<zivra::platform::sound::pulse::TapOwner>& owner) 
 int main() {
     using namespace zivra::platform::sound;
     using zivra::platform::sound::TapGuardOrders;
+    // Its output is Zivra's, often a pipe that ends with Zivra: a line the
+    // guard writes after that must not end it before the tap is removed.
+    std::signal(SIGPIPE, SIG_IGN);
     // Zivra started the guard, so its parent is the tap's owner; asked before
     // Zivra may have ended.
     const auto owner = zivra::platform::sound::pulse::TapOwner::ofProcess(getppid());

@@ -2,16 +2,19 @@
 
 #include "platform/sound/RuntimeFolder.h"
 #include "platform/sound/TapGuardOrders.h"
+#include "platform/sound/TapWarning.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 #include <iterator>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -19,6 +22,10 @@ namespace zivra::platform::sound {
 namespace {
 
 constexpr std::string_view routesPrefix = "zivra-tap-routes-";
+
+// Far more than the routes of every stream a desktop plays; a larger file is
+// not one a guard wrote.
+constexpr off_t largestRoutesFile = 1 << 20;
 
 // "zivra-tap-routes-<process id>-<start time>"; empty without a runtime folder.
 std::filesystem::path routesFile(const pulse::TapOwner& owner) {
@@ -47,6 +54,57 @@ std::optional<pulse::TapOwner> ownerOfFile(std::string_view name) {
         return std::nullopt;
     }
     return owner;
+}
+
+// All of what `in` holds, when it is at most `most` bytes and can be read.
+std::optional<std::string> readAtMost(int in, std::size_t most) {
+    std::string text(most + 1, '\0');
+    std::size_t filled = 0;
+    while (filled < text.size()) {
+        const ssize_t count = ::read(in, text.data() + filled, text.size() - filled);
+        if (count == 0) {
+            break;
+        }
+        if (count < 0 && errno != EINTR) {
+            return std::nullopt;
+        }
+        filled += static_cast<std::size_t>(std::max<ssize_t>(count, 0));
+    }
+    if (filled > most) {
+        return std::nullopt;
+    }
+    text.resize(filled);
+    return text;
+}
+
+// The text of a routes file that is a regular file of at most
+// largestRoutesFile bytes; empty when there is none. Anything else in its
+// place (a FIFO would block the start in open(), a link to /dev/zero would be
+// read until memory runs out) is said and read as no routes.
+std::string readRoutesFile(const std::filesystem::path& file) {
+    const int in = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (in < 0 && errno == ENOENT) {
+        return {};
+    }
+    const int openError = errno;
+    struct stat status = {};
+    std::optional<std::string> text;
+    if (in >= 0 && ::fstat(in, &status) == 0 && S_ISREG(status.st_mode) &&
+        status.st_size <= largestRoutesFile) {
+        text = readAtMost(in, static_cast<std::size_t>(status.st_size));
+    }
+    if (in >= 0) {
+        ::close(in);
+    }
+    if (!text) {
+        const std::string why = in >= 0 || openError == ELOOP
+                                    ? "it is not a regular file of at most " +
+                                          std::to_string(largestRoutesFile) + " bytes"
+                                    : std::strerror(openError);
+        warnAboutTap("The routes kept in " + file.string() + " are not read, " + why +
+                     ": the streams on that tap go to the default sink");
+    }
+    return text.value_or(std::string());
 }
 
 } // namespace
@@ -79,14 +137,11 @@ void keepRoutes(const pulse::TapOwner& owner, const pulse::StreamRoutes& routes)
 
 pulse::StreamRoutes keptRoutes(const pulse::TapOwner& owner) {
     const std::filesystem::path file = routesFile(owner);
-    std::ifstream in(file);
-    if (file.empty() || !in) {
+    if (file.empty()) {
         return {};
     }
-    std::ostringstream text;
-    text << in.rdbuf();
     TapGuardOrders orders;
-    orders.read(text.str());
+    orders.read(readRoutesFile(file));
     return orders.routes();
 }
 

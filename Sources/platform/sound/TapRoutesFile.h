@@ -12,6 +12,8 @@ namespace zivra::platform::sound {
 // Zivra's, never those of another Zivra's tap beside it. Without a runtime
 // folder nothing is kept. Any thread; throws nothing but std::bad_alloc.
 void keepRoutes(const pulse::TapOwner& owner, const pulse::StreamRoutes& routes); // none: no file
+// None also when the file is not a regular file of sane size (a FIFO, a
+// link, something huge): that is said on standard error, never waited on.
 pulse::StreamRoutes keptRoutes(const pulse::TapOwner& owner);
 void forgetRoutes(const pulse::TapOwner& owner);
 // Forgets the routes of every owner that has ended: their taps are gone, or

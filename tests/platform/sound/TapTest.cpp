@@ -2,8 +2,10 @@
 // gives them back, also when its maker is killed or crashes, and that a tap
 // left behind by an earlier run does not trap them, while the tap of a Zivra
 // that still runs stays, also while the server lists its module but not yet
-// its sink; two Zivras started together make one tap.
+// its sink; two Zivras started together make one tap; odd files in place of
+// the lock or the routes never hang a start.
 #include "platform/sound/PulseLoop.h"
+#include "platform/sound/RuntimeFolder.h"
 #include "platform/sound/SoundError.h"
 #include "platform/sound/SoundServer.h"
 #include "platform/sound/TapModules.h"
@@ -20,6 +22,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,6 +30,9 @@
 #include <array>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +53,16 @@ pid_t endedProcess() {
     ::waitpid(ended, nullptr, 0);
     return ended;
 }
+
+using MakeFile = std::function<void(const std::filesystem::path&)>;
+
+// What a user's folder may hold in place of a file of Zivra's.
+const std::vector<std::pair<const char*, MakeFile>> notRegularFiles = {
+    {"FIFO", [](const auto& path) { ::mkfifo(path.c_str(), 0600); }},
+    {"directory", [](const auto& path) { std::filesystem::create_directory(path); }},
+    {"link to /dev/zero",
+     [](const auto& path) { std::filesystem::create_symlink("/dev/zero", path); }},
+};
 
 class TapTest : public ::testing::Test {
 protected:
@@ -312,6 +328,51 @@ TEST_F(TapTest, ARefusedSecondTapLeavesTheRoutesOfTheFirst) {
     EXPECT_TRUE(first.crashed());
     removeLeftoverTap();
     EXPECT_TRUE(waitUntil([&] { return playsOn(player, sinkIndex("headphones")); }));
+}
+
+TEST_F(TapTest, AnOddRoutesFileIsReadAsNoRoutes) {
+    Player player(tone, "headphones");
+    ASSERT_TRUE(waitUntil([&] { return playsOn(player, sinkIndex("headphones")); }));
+    const pulse::TapOwner gone{endedProcess(), pulse::TapOwner::self().startTime};
+    const auto routes = runtimeFolder() / ("zivra-tap-routes-" + std::to_string(gone.processId) +
+                                           '-' + std::to_string(gone.startTime));
+    auto oddFiles = notRegularFiles;
+    oddFiles.emplace_back("file far larger than routes", [](const auto& path) {
+        std::ofstream{path};
+        std::filesystem::resize_file(path, 64 << 20);
+    });
+    for (const auto& [kind, make] : oddFiles) {
+        SCOPED_TRACE(kind);
+        make(routes);
+        EXPECT_TRUE(keptRoutes(gone).empty());
+        ASSERT_TRUE(leaveATapWith(player, gone.sinkProperties()));
+        removeLeftoverTap();
+        EXPECT_TRUE(modulesWith("zivra_tap").empty());
+        // Its sink unknown, the stream follows the default.
+        EXPECT_TRUE(waitUntil([&] { return playsOn(player, sinkIndex("speakers")); }));
+        std::error_code error;
+        std::filesystem::remove_all(routes, error);
+        pactl({"move-sink-input", QString::number(player.sinkInput()->index), "headphones"});
+    }
+}
+
+TEST_F(TapTest, ALockFileThatIsNotARegularFileIsSaidAndTheTapIsMade) {
+    const auto lock = runtimeFolder() / "zivra-tap.lock";
+    for (const auto& [kind, make] : notRegularFiles) {
+        SCOPED_TRACE(kind);
+        std::error_code error;
+        std::filesystem::remove_all(lock, error);
+        make(lock);
+        QProcess holder;
+        holder.start(TAP_HOLDER, QStringList());
+        EXPECT_TRUE(holder.waitForReadyRead(20000) && holder.readLine().trimmed() == "ready");
+        EXPECT_TRUE(holder.readAllStandardError().contains("zivra-tap.lock"));
+        holder.kill();
+        holder.waitForFinished();
+        EXPECT_TRUE(waitUntil([&] { return modulesWith("zivra_tap").empty(); }));
+    }
+    std::error_code error;
+    std::filesystem::remove_all(lock, error);
 }
 
 TEST_F(TapTest, OfTwoZivrasStartedAtOnceOneMakesTheTap) {
