@@ -20,6 +20,9 @@ test_pkgs=(
   mpv mpv-mpris playerctl xdg-utils desktop-file-utils
   clang libclang-rt-14-dev clang-tidy clang-format shellcheck flake8
   chromium nodejs zbar-tools
+  # Many desktops' "monospace": its metadata lacks the monospace spacing, so
+  # the GUI tests run where that flag cannot be trusted.
+  fonts-noto-mono
 )
 
 pkgs=("${build_pkgs[@]}")

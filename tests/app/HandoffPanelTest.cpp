@@ -11,7 +11,7 @@
 #include "handoff/HandoffStreamer.h"
 #include "handoff/MediaController.h"
 
-#include <QFontInfo>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QPainter>
 #include <QProcess>
@@ -118,7 +118,13 @@ TEST_F(HandoffPanelTest, StartShowsTheCodeOfTheShownAddressAndStopTakesItAway) {
     EXPECT_TRUE(server().urlString()->startsWith("http://127.0.0.1:"));
     EXPECT_EQ(view.urlLabel()->text(), *server().urlString());
     EXPECT_TRUE(view.urlLabel()->isVisible());
-    EXPECT_TRUE(QFontInfo(view.urlLabel()->font()).fixedPitch());
+    // What is drawn, not the font's metadata: fontconfig lists Noto Sans Mono, a common
+    // "monospace", without the monospace spacing although every glyph has one width.
+    const QFontMetricsF metrics(view.urlLabel()->font());
+    for (const QChar glyph : QStringLiteral("iM0:/.W1")) {
+        EXPECT_EQ(metrics.horizontalAdvance(glyph), metrics.horizontalAdvance(QLatin1Char('n')))
+            << "the address is drawn at one width; '" << glyph.toLatin1() << "' is not";
+    }
     EXPECT_EQ(decodedQRCode(*view.qrCode()), view.urlLabel()->text());
 
     click(view.mainButton());
