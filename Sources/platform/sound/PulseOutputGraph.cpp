@@ -152,10 +152,10 @@ void PulseOutputGraph::onState(pa_stream* stream, void* self) {
 
 void PulseOutputGraph::onWrite(pa_stream* stream, std::size_t bytes, void* self) {
     auto& graph = static_cast<PulseOutputGraph*>(self)->graph_;
-    pulse::writeRequested(stream, bytes, 2 * sizeof(float),
-                          [&graph](float* data, std::size_t frames) {
-                              graph.render(data, static_cast<std::uint32_t>(frames));
-                          });
+    pulse::writeRequested(
+        stream, bytes, 2 * sizeof(float), [&graph](float* data, std::size_t frames) {
+            graph.renderPaced(data, static_cast<std::uint32_t>(frames), RenderPace::Clock::now());
+        });
 }
 
 } // namespace zivra::platform::sound

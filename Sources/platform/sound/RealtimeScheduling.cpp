@@ -4,15 +4,21 @@
 
 #include <dbus/dbus.h>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -44,19 +50,110 @@ struct UnrefMessage {
 using Bus = std::unique_ptr<DBusConnection, CloseBus>;
 using Message = std::unique_ptr<DBusMessage, UnrefMessage>;
 
-// Lowers the process's limit of real-time CPU time without a sleep to
-// `microseconds`; a lower limit already set stays.
+// The write end of the pipe on which the SIGXCPU handler wakes the thread
+// that logs it; -1 while there is none.
+std::atomic<int> limitReached{-1};
+
+bool isRealtime(int policy) {
+    policy &= ~SCHED_RESET_ON_FORK;
+    return policy == SCHED_FIFO || policy == SCHED_RR;
+}
+
+// The kernel id that an entry of /proc/self/task is named after, or 0.
+pid_t taskId(const char* name) {
+    pid_t id = 0;
+    for (; *name >= '0' && *name <= '9'; ++name) {
+        id = id * 10 + (*name - '0');
+    }
+    return *name == '\0' ? id : 0;
+}
+
+// Takes every real-time thread of the process back to normal scheduling,
+// whichever of them ran too long. Async-signal-safe: system calls and the
+// stack only.
+void leaveRealtime() {
+    const int tasks = open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (tasks < 0) {
+        return;
+    }
+    alignas(dirent64) char entries[2048];
+    for (ssize_t got = 0; (got = getdents64(tasks, entries, sizeof entries)) > 0;) {
+        for (ssize_t at = 0; at < got;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(entries + at);
+            const pid_t thread = taskId(entry->d_name);
+            if (thread > 0 && isRealtime(sched_getscheduler(thread))) {
+                const sched_param normal{};
+                sched_setscheduler(thread, SCHED_OTHER, &normal);
+            }
+            at += entry->d_reclen;
+        }
+    }
+    close(tasks);
+}
+
+// SIGXCPU: a real-time thread reached the soft limit without sleeping.
+void onRealtimeLimit(int) {
+    const int saved = errno;
+    leaveRealtime();
+    if (const int pipe = limitReached.load(); pipe >= 0) {
+        const char byte = 0;
+        [[maybe_unused]] const ssize_t written = write(pipe, &byte, 1);
+    }
+    errno = saved;
+}
+
+// The thread that logs the first time the handler ran: neither the handler
+// nor a real-time thread may log.
+void* logWhenLimitReached(void* pipe) {
+    pthread_setname_np(pthread_self(), "zivra.rtlimit");
+    char byte = 0;
+    while (read(static_cast<int>(reinterpret_cast<std::intptr_t>(pipe)), &byte, 1) < 0 &&
+           errno == EINTR) {
+    }
+    qCWarning(soundLog) << "An audio thread ran to its real-time limit without sleeping: the audio "
+                           "threads run at normal priority";
+    return nullptr;
+}
+
+// Installs the SIGXCPU handler and the thread that logs it, once a process.
+void handleRealtimeLimit() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        int ends[2];
+        pthread_t logger;
+        if (pipe2(ends, O_CLOEXEC) == 0) {
+            fcntl(ends[1], F_SETFL, O_NONBLOCK);
+            if (pthread_create(&logger, nullptr, logWhenLimitReached,
+                               reinterpret_cast<void*>(std::intptr_t{ends[0]})) == 0) {
+                pthread_detach(logger);
+                limitReached = ends[1];
+            }
+        }
+        struct sigaction action {};
+        action.sa_handler = onRealtimeLimit;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGXCPU, &action, nullptr);
+    });
+}
+
+// Lowers the process's hard limit of real-time CPU time without a sleep to
+// `microseconds` and its soft limit to half of that, leaving the handler of
+// the soft one's SIGXCPU time to act before the hard one ends the process;
+// lower limits already set stay. The kernel raises the soft limit by a second
+// at each SIGXCPU; this lowers it again.
 void limitRealtimeRuntime(std::int64_t microseconds) {
     rlimit limit{};
     if (microseconds <= 0 || getrlimit(RLIMIT_RTTIME, &limit) != 0) {
         return;
     }
-    const auto wanted = static_cast<rlim_t>(microseconds);
-    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max <= wanted) {
-        return;
+    const rlim_t hard = std::min(limit.rlim_max, static_cast<rlim_t>(microseconds));
+    const rlim_t soft = std::min(limit.rlim_cur, hard / 2);
+    if (hard != limit.rlim_max || soft != limit.rlim_cur) {
+        limit.rlim_cur = soft;
+        limit.rlim_max = hard;
+        setrlimit(RLIMIT_RTTIME, &limit);
     }
-    limit.rlim_cur = limit.rlim_max = wanted;
-    setrlimit(RLIMIT_RTTIME, &limit);
 }
 
 bool directly(pid_t thread, int priority, std::string& why) {
@@ -150,6 +247,7 @@ bool throughRealtimeKit(pid_t thread, int priority, std::string& why) {
 } // namespace
 
 bool requestRealtime(pid_t thread, int priority) {
+    handleRealtimeLimit();
     limitRealtimeRuntime(realtimeRuntimeMicroseconds);
     std::string directWhy, serviceWhy;
     if (directly(thread, priority, directWhy) || throughRealtimeKit(thread, priority, serviceWhy)) {

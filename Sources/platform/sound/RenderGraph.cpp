@@ -12,8 +12,8 @@ constexpr int maxPullsPerBlock = 128;
 } // namespace
 
 RenderGraph::RenderGraph(double sampleRate)
-    : timePitch_(sampleRate, blockFrames), tap_(sampleRate), source0_(blockFrames),
-      source1_(blockFrames), mix0_(blockFrames), mix1_(blockFrames) {}
+    : timePitch_(sampleRate, blockFrames), tap_(sampleRate), pace_(sampleRate),
+      source0_(blockFrames), source1_(blockFrames), mix0_(blockFrames), mix1_(blockFrames) {}
 
 void RenderGraph::render(float* interleaved, std::uint32_t frames) {
     while (frames > 0) {
@@ -22,6 +22,13 @@ void RenderGraph::render(float* interleaved, std::uint32_t frames) {
         interleaved += std::size_t{n} * 2;
         frames -= n;
     }
+}
+
+void RenderGraph::renderPaced(float* interleaved, std::uint32_t frames,
+                              RenderPace::Clock::time_point now) {
+    const std::uint32_t rendered = pace_.grant(frames, now);
+    render(interleaved, rendered);
+    std::fill(interleaved + std::size_t{rendered} * 2, interleaved + std::size_t{frames} * 2, 0.0f);
 }
 
 void RenderGraph::pullSource(std::uint32_t frames) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/sound/OutputGraph.h"
+#include "platform/sound/RenderPace.h"
 #include "platform/sound/TapRelay.h"
 #include "platform/sound/TimePitchStage.h"
 
@@ -12,11 +13,11 @@ namespace zivra::platform::sound {
 
 // The pull graph behind the playback stream, free of any sound-server type:
 // source (render block) -> time-pitch -> stream mixer (tap) -> main mixer
-// (volume) -> interleaved stereo. render() is the render thread's only entry;
-// it works in blocks of at most blockFrames and never allocates. Owned by the
-// playback graph; constructed on the main thread, where it allocates all it
-// needs and throws only std::bad_alloc (or what the tap relay's thread start
-// throws). Nothing else here throws.
+// (volume) -> interleaved stereo. render() and renderPaced() are the render
+// thread's entries; they work in blocks of at most blockFrames and never
+// allocate. Owned by the playback graph; constructed on the main thread,
+// where it allocates all it needs and throws only std::bad_alloc (or what the
+// tap relay's thread start throws). Nothing else here throws.
 class RenderGraph {
 public:
     static constexpr std::uint32_t blockFrames = 512;
@@ -41,6 +42,11 @@ public:
     // Render thread: fills frames interleaved stereo frames.
     void render(float* interleaved, std::uint32_t frames);
 
+    // Render thread, for a stream asking at `now`: renders no faster than the
+    // clock (RenderPace) and fills what the request asks beyond that with
+    // silence, so that no request, however large, is worked on for long.
+    void renderPaced(float* interleaved, std::uint32_t frames, RenderPace::Clock::time_point now);
+
 private:
     void pullSource(std::uint32_t frames);
     void renderBlock(float* interleaved, std::uint32_t frames);
@@ -48,6 +54,7 @@ private:
     RenderBlock source_;
     TimePitchStage timePitch_;
     TapRelay tap_;
+    RenderPace pace_;
     std::atomic<float> volume_{1.0f};
     std::vector<float> source0_, source1_; // the source's output
     std::vector<float> mix0_, mix1_;       // the stream mixer's output

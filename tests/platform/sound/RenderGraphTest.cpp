@@ -1,16 +1,23 @@
-// The render graph without a sound server: time-pitch, bypass, volume and
-// the hand-over to the tap thread.
+// The render graph without a sound server: time-pitch, bypass, volume, the
+// pace of a stream's requests and the hand-over to the tap thread.
 #include "platform/sound/RenderGraph.h"
+#include "tests/platform/sound/support/Scheduling.h"
 #include "tests/platform/sound/support/ToneAnalysis.h"
 
 #include <gtest/gtest.h>
 
+#include <QString>
+
 #include <pthread.h>
+#include <sched.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <mutex>
 #include <numbers>
+#include <thread>
 
 namespace zivra::platform::sound {
 
@@ -142,6 +149,83 @@ TEST(RenderGraphTest, VolumeScalesTheOutputAndNotTheTap) {
     EXPECT_NEAR(levelDb(channel(out, 1), rate, 440), 20 * std::log10(0.125), 0.5);
     ASSERT_EQ(tapped.size(), 1024u);
     EXPECT_NEAR(levelDb(tapped, rate, 440), 20 * std::log10(0.5), 0.5);
+}
+
+// After a stall the server asks for seconds at once: the graph renders what
+// the clock allows and answers the rest with silence, and a request at the
+// pace of playback is rendered whole, as render() renders it.
+TEST(RenderGraphTest, RendersNoFasterThanTheClockAllows) {
+    using namespace std::chrono_literals;
+    RenderGraph paced(rate), plain(rate);
+    TestSource source, reference;
+    paced.setSource(source.block());
+    plain.setSource(reference.block());
+    for (RenderGraph* graph : {&paced, &plain}) {
+        graph->timePitch().setPitch(300);
+        graph->timePitch().setBypass(false);
+    }
+    auto now = RenderPace::Clock::now();
+    std::vector<float> out(480 * 2), expected(out.size());
+    for (int request = 0; request < 400; ++request, now += 10ms) {
+        paced.renderPaced(out.data(), 480, now);
+        plain.render(expected.data(), 480);
+        ASSERT_EQ(out, expected) << request;
+    }
+
+    const std::uint64_t before = source.frame;
+    std::vector<float> stalled(static_cast<std::size_t>(5 * rate) * 2, 1.0f);
+    paced.renderPaced(stalled.data(), static_cast<std::uint32_t>(5 * rate), now + 5s);
+    const auto reserve = static_cast<std::size_t>(rate * RenderPace::reserveSeconds);
+    EXPECT_LE(source.frame - before, reserve + TimePitchStage::fifoFrames);
+    const std::vector<float> rendered(stalled.begin(), stalled.begin() + reserve * 2);
+    EXPECT_GT(levelDb(channel(rendered, 1), rate, 440 * std::exp2(0.25)), -20);
+    EXPECT_TRUE(std::all_of(stalled.begin() + reserve * 2, stalled.end(),
+                            [](float sample) { return sample == 0.0f; }));
+}
+
+// The tap thread runs in real time: one that never sleeps is taken back to
+// normal scheduling at the soft limit, and the process lives on.
+TEST(RenderGraphTest, ATapThreadThatNeverSleepsLeavesRealTimeAndTheProcessLives) {
+    using namespace std::chrono_literals;
+    if (!mayScheduleInRealTime()) {
+        GTEST_SKIP() << "this process may not schedule threads in real time";
+    }
+    static std::atomic<int> warnings{0};
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+        if (type == QtWarningMsg && text.contains("normal priority")) {
+            ++warnings;
+        }
+    });
+    RenderGraph graph(rate);
+    TestSource source;
+    graph.setSource(source.block());
+    graph.timePitch().setBypass(true);
+    std::atomic<int> spun{-1}, after{-1};
+    graph.tap().install(1024, [&](const PcmBufferView&) {
+        const auto giveUp = std::chrono::steady_clock::now() + 10s;
+        int policy = currentScheduling().policy;
+        if (spun < 0) {
+            spun = policy;
+            while (policy != SCHED_OTHER && std::chrono::steady_clock::now() < giveUp) {
+                policy = currentScheduling().policy;
+            }
+            after = policy;
+        }
+    });
+    renderSeconds(graph, 1024 / rate);
+    while (after < 0) {
+        std::this_thread::sleep_for(10ms);
+    }
+    graph.tap().remove();
+    EXPECT_EQ(spun.load(), SCHED_FIFO | SCHED_RESET_ON_FORK);
+    EXPECT_EQ(after.load(), SCHED_OTHER);
+    for (const auto giveUp = std::chrono::steady_clock::now() + 10s;
+         warnings == 0 && std::chrono::steady_clock::now() < giveUp;) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(warnings.load(), 1);
+    std::raise(SIGXCPU); // handled again, not the default ending
+    qInstallMessageHandler(nullptr);
 }
 
 TEST(RenderGraphTest, TapGetsEveryFrameInOrderOnItsOwnThread) {
