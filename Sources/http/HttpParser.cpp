@@ -140,17 +140,19 @@ int64_t contentLength(const std::string& value) {
 
 enum class LineKind { requestLine, headerLine };
 
-// One line, refused when it holds a control byte: dropping it would make
-// the line mean something else here than to whoever else reads it. The CR
-// of a CR LF ending goes; each other byte becomes the character of the
-// same value.
-std::string readLine(Socket& socket, LineKind kind) {
-    auto sent = socket.readLineAsSent(Socket::maxLineLength);
+// One line of the head, refused when it holds a control byte: dropping it
+// would make the line mean something else here than to whoever else reads
+// it. The line and its LF use up `headLeft`; a line that does not fit in
+// what is left is refused before more of it is read. The CR of a CR LF
+// ending goes; each other byte becomes the character of the same value.
+std::string readLine(Socket& socket, LineKind kind, size_t& headLeft) {
+    auto sent = headLeft > 0 ? socket.readLineAsSent(headLeft - 1) : std::nullopt;
     if (!sent) {
         throw HttpParserError(HttpParserError::Kind::headTooLarge,
-                              "Line longer than " + std::to_string(Socket::maxLineLength) +
-                                  " bytes");
+                              "Request head longer than " +
+                                  std::to_string(HttpParser::maxHeadLength) + " bytes");
     }
+    headLeft -= sent->size() + 1;
     std::string_view bytes = *sent;
     if (!bytes.empty() && bytes.back() == '\r') {
         bytes.remove_suffix(1);
@@ -172,7 +174,8 @@ std::string readLine(Socket& socket, LineKind kind) {
 } // namespace
 
 HttpRequestPtr HttpParser::readHttpRequest(Socket& socket) const {
-    std::string line = readLine(socket, LineKind::requestLine);
+    size_t headLeft = maxHeadLength;
+    std::string line = readLine(socket, LineKind::requestLine, headLeft);
     auto tokens = splitKeepingEmpty(line, ' ');
     if (tokens.size() < 3) {
         throw HttpParserError::invalidStatusLine(line);
@@ -180,7 +183,7 @@ HttpRequestPtr HttpParser::readHttpRequest(Socket& socket) const {
     auto request = std::make_shared<HttpRequest>();
     request->method = tokens[0];
     parseTarget(tokens[1], *request);
-    request->headers = readHeaders(socket);
+    request->headers = readHeaders(socket, headLeft);
     // A body this server cannot find the end of would be read as the next
     // request: refused, together with the connection.
     auto transferEncoding = request->headers.find("transfer-encoding");
@@ -195,10 +198,10 @@ HttpRequestPtr HttpParser::readHttpRequest(Socket& socket) const {
     return request;
 }
 
-HttpHeaders HttpParser::readHeaders(Socket& socket) const {
+HttpHeaders HttpParser::readHeaders(Socket& socket, size_t& headLeft) const {
     HttpHeaders headers;
     for (size_t count = 0;; ++count) {
-        std::string line = readLine(socket, LineKind::headerLine);
+        std::string line = readLine(socket, LineKind::headerLine, headLeft);
         if (line.empty()) {
             return headers;
         }

@@ -27,7 +27,8 @@ public:
         // A control byte inside the request line or a header line (a tab is
         // allowed in header lines), or a blank in a header name.
         invalidCharacter,
-        // A line longer than Socket::maxLineLength or more header lines
+        // A request line and header lines of more than
+        // HttpParser::maxHeadLength bytes together, or more header lines
         // than HttpParser::maxHeaderLines.
         headTooLarge,
         // A "content-length" beyond Socket::maxReadLength.
@@ -58,11 +59,15 @@ private:
 class HttpParser {
 public:
     static constexpr size_t maxHeaderLines = 256;
+    // The request line and the header lines together, line ends included.
+    // A bound per line alone let one request hold 256 lines of 64 KiB each.
+    static constexpr size_t maxHeadLength = size_t(64) << 10;
 
     HttpRequestPtr readHttpRequest(Socket& socket) const;
 
 private:
-    HttpHeaders readHeaders(Socket& socket) const;
+    // `headLeft` is what the head may still take; each line read uses it up.
+    HttpHeaders readHeaders(Socket& socket, size_t& headLeft) const;
 };
 
 } // namespace vuzozar

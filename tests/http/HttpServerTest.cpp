@@ -1,6 +1,7 @@
 #include "tests/http/LoopbackClient.h"
 #include "tests/http/StopAndDrain.h"
 
+#include "http/HttpParser.h"
 #include "http/HttpServer.h"
 
 #include <gtest/gtest.h>
@@ -221,6 +222,36 @@ TEST_F(RunningServer, MalformedRequestsEndOnlyTheirConnection) {
     LoopbackClient good(port);
     good.send("GET / HTTP/1.1\r\n\r\n");
     EXPECT_NE(good.readToEnd().find("fine"), std::string::npos);
+}
+
+TEST_F(RunningServer, AHeadPastItsBoundIsRefusedWith431AndClosed) {
+    server->GET["/hello"] = [](const HttpRequestPtr&) { return text("hi"); };
+    int port = start();
+    const std::string requestLine = "GET /hello HTTP/1.1\r\n";
+    auto headerLines = [](size_t count, size_t length) {
+        std::string lines;
+        for (size_t i = 0; i < count; ++i) {
+            lines += "X-" + std::to_string(i) + ": " + std::string(length, 'v') + "\r\n";
+        }
+        return lines;
+    };
+    // Each line and the number of lines within their own bounds.
+    for (const auto& lines : {headerLines(2, 60000), headerLines(200, 400)}) {
+        LoopbackClient client(port);
+        client.send(requestLine + lines + "\r\n");
+        EXPECT_EQ(client.readToEnd(), "HTTP/1.1 431 Request Header Fields Too Large\r\n"
+                                      "Connection: close\r\n" +
+                                          serverLine + "\r\n");
+    }
+    // The bound itself, with the empty line that ends the head, is served.
+    const std::string fill = "X-Fill: ";
+    const size_t atBound = HttpParser::maxHeadLength - requestLine.size() - fill.size() - 4;
+    LoopbackClient client(port);
+    client.send(requestLine + fill + std::string(atBound, 'f') + "\r\n\r\n");
+    EXPECT_NE(client.readToEnd().find("\r\n\r\nhi"), std::string::npos);
+    LoopbackClient past(port);
+    past.send(requestLine + fill + std::string(atBound + 1, 'f') + "\r\n\r\n");
+    EXPECT_EQ(past.readToEnd().find("HTTP/1.1 431 "), 0u);
 }
 
 TEST_F(RunningServer, ThrowingHandlerAnswers500) {
