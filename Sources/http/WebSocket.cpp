@@ -29,13 +29,16 @@ public:
     SessionLoop(std::shared_ptr<WebSocketSession> session, const Callbacks& callbacks)
         : session_(std::move(session)), callbacks_(callbacks) {}
 
+    // Whatever ends the session, the connected callback included, ends it
+    // the same way: a close frame, then disconnected once. An application
+    // that records its sessions at connected forgets them at disconnected.
     void run() {
-        if (callbacks_.connected) {
-            callbacks_.connected(session_);
-        }
         // A peer that breaks the protocol learns why the session ends.
         std::optional<uint16_t> status;
         try {
+            if (callbacks_.connected) {
+                callbacks_.connected(session_);
+            }
             while (true) {
                 handle(session_->readFrame());
             }
@@ -47,6 +50,8 @@ public:
         } catch (const std::exception& error) {
             // "Unkown" is kept on purpose: readers of the output match this line as it stands.
             printLine(std::string("Unkown error ") + error.what());
+        } catch (...) {
+            printLine("Unkown error (not a std::exception)");
         }
         if (status) {
             const uint8_t payload[] = {uint8_t(*status >> 8), uint8_t(*status)};

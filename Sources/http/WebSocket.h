@@ -21,9 +21,11 @@ using WebSocketSessionCallback = std::function<void(const std::shared_ptr<WebSoc
 // connection's thread: connected once, text and binary for each complete
 // message, pong for each pong, pings answered, disconnected once at the end.
 // The handler keeps the callbacks; they run on that thread, several sessions
-// at once, and share the session with whoever else keeps it. A
-// std::exception from a text, binary or pong callback ends the session (it is
-// printed). Building the handler throws only std::bad_alloc.
+// at once, and share the session with whoever else keeps it. Whatever the
+// connected, text, binary or pong callback throws ends the session (it is
+// printed), which still gets its close frame and its one disconnected; what
+// disconnected throws ends the connection. Building the handler throws only
+// std::bad_alloc.
 HttpRequestHandler websocket(WebSocketTextCallback text = nullptr,
                              WebSocketBytesCallback binary = nullptr,
                              WebSocketBytesCallback pong = nullptr,

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -254,6 +255,12 @@ protected:
         server->GET["/ws"] = websocket(
             [this](const std::shared_ptr<WebSocketSession>& session, const std::string& text) {
                 record("text:" + text);
+                if (text == "throw 42") {
+                    throw 42;
+                }
+                if (text == "throw std") {
+                    throw std::runtime_error("from text");
+                }
                 session->writeText(text);
             },
             [this](const std::shared_ptr<WebSocketSession>& session,
@@ -264,7 +271,12 @@ protected:
             [this](const std::shared_ptr<WebSocketSession>&, const std::vector<uint8_t>& bytes) {
                 record("pong:" + std::string(bytes.begin(), bytes.end()));
             },
-            [this](const std::shared_ptr<WebSocketSession>&) { record("connected"); },
+            [this](const std::shared_ptr<WebSocketSession>&) {
+                record("connected");
+                if (connectedThrows) {
+                    connectedThrows();
+                }
+            },
             [this](const std::shared_ptr<WebSocketSession>&) { record("disconnected"); });
         server->start(0, true, Priority::defaultPriority);
     }
@@ -311,6 +323,7 @@ protected:
     }
 
     std::shared_ptr<HttpServer> server;
+    std::function<void()> connectedThrows; // set only while no session runs
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<std::string> events;
@@ -418,6 +431,31 @@ TEST_F(WebSocketServer, PeerVanishingIsAnUnknownErrorAndStillDisconnects) {
     EXPECT_EQ(printed.find("Unkown error recvFailed("), 0u) << printed;
     auto seen = recorded();
     EXPECT_EQ(std::count(seen.begin(), seen.end(), "disconnected"), 2);
+}
+
+TEST_F(WebSocketServer, WhateverACallbackThrowsTheSessionEndsWithOneDisconnect) {
+    testing::internal::CaptureStdout();
+    for (const std::string text : {"throw 42", "throw std"}) {
+        events.clear();
+        auto client = connect();
+        client->send(clientFrame(0x81, text));
+        // The session calls disconnected before its connection ends.
+        expectClosed(*client);
+        EXPECT_EQ(recorded(),
+                  (std::vector<std::string>{"connected", "text:" + text, "disconnected"}));
+    }
+    for (auto thrower : std::vector<std::function<void()>>{
+             [] { throw 42; }, [] { throw std::runtime_error("from connected"); }}) {
+        events.clear();
+        connectedThrows = thrower;
+        auto client = connect();
+        expectClosed(*client);
+        connectedThrows = nullptr;
+        EXPECT_EQ(recorded(), (std::vector<std::string>{"connected", "disconnected"}));
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Unkown error (not a std::exception)\nUnkown error from text\n"
+              "Unkown error (not a std::exception)\nUnkown error from connected\n");
 }
 
 } // namespace vuzozar
