@@ -3,10 +3,12 @@
 #include "http/Strings.h"
 
 #include <arpa/inet.h>
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -346,6 +348,43 @@ void Socket::writeVectors(iovec* vectors, size_t count) {
         }
         skipWritten(size_t(result));
     }
+}
+
+size_t Socket::writeWithoutWaiting(std::span<const uint8_t> first,
+                                   std::span<const uint8_t> second) {
+    iovec vectors[] = {{const_cast<uint8_t*>(first.data()), first.size()},
+                       {const_cast<uint8_t*>(second.data()), second.size()}};
+    Use use(*this);
+    if (!use) {
+        throw closedError(SocketError::Kind::writeFailed);
+    }
+    msghdr message{};
+    message.msg_iov = vectors;
+    message.msg_iovlen = 2;
+    while (true) {
+        ssize_t result = ::sendmsg(socketFileDescriptor_, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (result >= 0) {
+            return size_t(result);
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            return 0;
+        }
+        if (errno != EINTR) {
+            throw lastError(SocketError::Kind::writeFailed);
+        }
+    }
+}
+
+size_t Socket::unsentBytes() {
+    Use use(*this);
+    if (!use) {
+        throw closedError(SocketError::Kind::writeFailed);
+    }
+    int unsent = 0;
+    if (ioctl(socketFileDescriptor_, SIOCOUTQ, &unsent) == -1) {
+        throw lastError(SocketError::Kind::writeFailed);
+    }
+    return size_t(std::max(unsent, 0));
 }
 
 void Socket::writeFile(const File& file) {

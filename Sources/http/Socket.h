@@ -89,6 +89,14 @@ public:
     void writeUInt8(std::span<const uint8_t> first, std::span<const uint8_t> second);
     // Sends the whole file from its first byte, whatever the stream position.
     void writeFile(const File& file);
+    // `first`, then `second`, as far as the connection takes them now
+    // without waiting for the peer: the number of bytes written, 0 when it
+    // takes none.
+    size_t writeWithoutWaiting(std::span<const uint8_t> first, std::span<const uint8_t> second);
+    // Bytes written that the peer has not taken yet: for TCP those it has
+    // not acknowledged, for a local socket those it has not read (with the
+    // kernel's own overhead on them).
+    size_t unsentBytes();
 
     // Reads go through a read-ahead buffer of the socket's own, filled by
     // one system call at a time: a request head costs one call instead of

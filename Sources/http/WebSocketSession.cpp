@@ -77,21 +77,54 @@ std::vector<uint8_t> WebSocketSession::encodeLengthAndMaskFlag(uint64_t length, 
     return encoded;
 }
 
-void WebSocketSession::writeFrame(std::span<const uint8_t> data, OpCode op, bool fin) {
-    // One buffer per frame: one system call, and a frame never waits for
-    // the acknowledgement of its own header.
+std::vector<uint8_t> WebSocketSession::frameOf(std::span<const uint8_t> data, OpCode op, bool fin) {
     std::vector<uint8_t> frame{uint8_t((fin ? 0x80 : 0) | uint8_t(op))};
     auto length = encodeLengthAndMaskFlag(data.size(), false);
     frame.insert(frame.end(), length.begin(), length.end());
     frame.insert(frame.end(), data.begin(), data.end());
+    return frame;
+}
+
+void WebSocketSession::writeFrame(std::span<const uint8_t> data, OpCode op, bool fin) {
+    auto frame = frameOf(data, op, fin);
     std::lock_guard lock(writeLock_);
     if (op == OpCode::close) {
         closeSent_ = true;
     }
     try {
-        socket->writeUInt8(frame);
+        socket->writeUInt8(unfinished_, frame);
     } catch (const SocketError& error) {
         printLine(error.what());
+    }
+    // Sent, or the connection is broken and what follows is lost anyway.
+    unfinished_.clear();
+}
+
+bool WebSocketSession::writeFrameWithoutWaiting(std::span<const uint8_t> data, OpCode op,
+                                                size_t maxUnsent) {
+    std::unique_lock lock(writeLock_, std::try_to_lock);
+    if (!lock || socket->isClosed()) {
+        return false;
+    }
+    try {
+        auto frame = frameOf(data, op, true);
+        if (socket->unsentBytes() + unfinished_.size() + frame.size() > maxUnsent) {
+            return false;
+        }
+        size_t written = socket->writeWithoutWaiting(unfinished_, frame);
+        if (written <= unfinished_.size()) {
+            unfinished_.erase(unfinished_.begin(), unfinished_.begin() + ptrdiff_t(written));
+            return false;
+        }
+        written -= unfinished_.size();
+        unfinished_.assign(frame.begin() + ptrdiff_t(written), frame.end());
+        if (op == OpCode::close) {
+            closeSent_ = true;
+        }
+        return true;
+    } catch (const SocketError& error) {
+        printLine(error.what());
+        return false;
     }
 }
 

@@ -76,6 +76,16 @@ public:
     void writeBinary(std::span<const uint8_t> bytes);
     void writeFrame(std::span<const uint8_t> data, OpCode op, bool fin = true);
     void writeCloseFrame();
+    // Writes one final frame unless that would wait: while another writer
+    // holds the session, when more than `maxUnsent` bytes would then wait in
+    // the connection for the peer to take them (the frame's included), or
+    // when the connection takes none of the frame now. A frame that the
+    // connection takes only in part is begun: its rest goes out before any
+    // other frame, with the next write of either kind, so frames never mix
+    // on the wire. True when the frame was written or begun; false when
+    // nothing of it was, also on a closed session or a failed write
+    // (printed, never thrown). Any thread.
+    bool writeFrameWithoutWaiting(std::span<const uint8_t> data, OpCode op, size_t maxUnsent);
 
     // One client frame; throws WsError for frames a server must refuse, and
     // the socket's errors.
@@ -88,9 +98,14 @@ public:
 
 private:
     static std::vector<uint8_t> encodeLengthAndMaskFlag(uint64_t length, bool masked);
+    // A whole frame in one buffer: one system call, and a frame never waits
+    // for the acknowledgement of its own header.
+    static std::vector<uint8_t> frameOf(std::span<const uint8_t> data, OpCode op, bool fin);
 
-    std::mutex writeLock_;
+    std::mutex writeLock_; // guards the fields below
     bool closeSent_ = false;
+    // The rest of a frame that the connection took only in part.
+    std::vector<uint8_t> unfinished_;
 };
 
 } // namespace vuzozar

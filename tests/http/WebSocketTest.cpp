@@ -234,6 +234,27 @@ TEST(WebSocketFrameWriting, ConcurrentWritersNeverInterleave) {
     EXPECT_EQ(whole, writers * framesEach);
 }
 
+// A frame the connection takes in part holds back every later frame until
+// its rest has gone out, so the peer reads both whole and in order.
+TEST(WebSocketFrameWriting, AFrameBegunIsFinishedBeforeTheNext) {
+    SocketPair pair;
+    const int small = 4096;
+    setsockopt(pair.socket->socketFileDescriptor(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    WebSocketSession session(pair.socket);
+    const std::string large(20000, 'L');
+    const std::span bytes(reinterpret_cast<const uint8_t*>(large.data()), large.size());
+    EXPECT_TRUE(session.writeFrameWithoutWaiting(bytes, OpCode::binary, SIZE_MAX));
+    EXPECT_FALSE(session.writeFrameWithoutWaiting(bytes, OpCode::binary, SIZE_MAX));
+    std::thread writer([&] { session.writeText("after"); });
+    auto read = [&pair](size_t count) { return pair.receive(count); };
+    EXPECT_EQ(readServerFrame(read).payload, large);
+    EXPECT_EQ(readServerFrame(read).payload, "after");
+    writer.join();
+    EXPECT_FALSE(session.writeFrameWithoutWaiting(bytes.first(1), OpCode::binary, 2))
+        << "its 3 bytes would wait for the peer";
+    EXPECT_TRUE(session.writeFrameWithoutWaiting(bytes.first(1), OpCode::binary, 3));
+}
+
 TEST(WebSocketSessionLifetime, ReleasingAnOpenSessionClosesIt) {
     SocketPair pair;
     auto session = std::make_shared<WebSocketSession>(pair.socket);
