@@ -2,16 +2,30 @@
 
 #include "handoff/HandoffMessages.h"
 #include "handoff/MonoPacket.h"
-#include "handoff/SessionWritability.h"
 #include "http/WebSocketSession.h"
 
 #include <pthread.h>
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <string>
 
 namespace zivra::handoff {
+
+namespace {
+
+// Writes `bytes` as one frame to a phone unless that would wait for it, or
+// leave more than maxUnsentAudio at `rate` waiting unsent to it.
+bool writeWithoutWaiting(vuzozar::WebSocketSession& session, std::span<const std::uint8_t> bytes,
+                         vuzozar::WebSocketSession::OpCode op, double rate) {
+    constexpr auto packets = HandoffStreamer::maxUnsentAudio / HandoffStreamer::packetInterval;
+    // A packet's samples and its frame head.
+    const std::size_t packetBytes = std::size_t(packetFrames(rate)) * 2 + 4;
+    return session.writeFrameWithoutWaiting(bytes, op, std::size_t(packets) * packetBytes);
+}
+
+} // namespace
 
 HandoffStreamer& HandoffStreamer::shared() {
     // Never destroyed: its thread must not be joined during static destruction.
@@ -113,35 +127,36 @@ void HandoffStreamer::endStreaming() {
     timerArmed_ = false;
 }
 
-HandoffStreamer::DueConfig HandoffStreamer::takeDueConfig() {
-    std::lock_guard guard(lock_);
-    if (!activeSession_) {
-        return {};
-    }
-    const double rate = sampleRate_ > 0 ? sampleRate_ : 48000;
-    const std::uint32_t channels = channels_ != 0 ? channels_ : 2;
-    if (rate == lastReportedSampleRate_ && channels == lastReportedChannels_) {
-        return {};
-    }
-    // A write to a phone that stopped reading would wait, with sendLock_
-    // held, for as long as the phone does; the config stays due instead. The
-    // check itself does not wait.
-    if (!canWriteWithoutWaiting(*activeSession_)) {
-        return {nullptr, 0, true};
-    }
-    lastReportedSampleRate_ = rate;
-    lastReportedChannels_ = channels;
-    return {activeSession_, rate, false};
-}
-
 bool HandoffStreamer::writeDueConfig() {
-    const DueConfig due = takeDueConfig();
-    if (due.session) {
-        if (const auto text = configMessage(due.sampleRate)) {
-            due.session->writeText(*text);
+    std::shared_ptr<vuzozar::WebSocketSession> session;
+    double rate = 0;
+    std::uint32_t channels = 0;
+    {
+        std::lock_guard guard(lock_);
+        if (!activeSession_) {
+            return true;
+        }
+        rate = sampleRate_ > 0 ? sampleRate_ : 48000;
+        channels = channels_ != 0 ? channels_ : 2;
+        if (rate == lastReportedSampleRate_ && channels == lastReportedChannels_) {
+            return true;
+        }
+        session = activeSession_;
+    }
+    // A config that cannot be serialised is not sent, nor tried again.
+    if (const auto text = configMessage(rate)) {
+        const std::span bytes(reinterpret_cast<const std::uint8_t*>(text->data()), text->size());
+        if (!writeWithoutWaiting(*session, bytes, vuzozar::WebSocketSession::OpCode::text, rate)) {
+            return false;
         }
     }
-    return !due.held;
+    std::lock_guard guard(lock_);
+    // A phone that came meanwhile is owed its own config.
+    if (activeSession_ == session) {
+        lastReportedSampleRate_ = rate;
+        lastReportedChannels_ = channels;
+    }
+    return true;
 }
 
 void HandoffStreamer::runStreamQueue() {
@@ -206,8 +221,8 @@ void HandoffStreamer::sendAudio() {
     }
     packet_.resize(std::size_t(frames) * 2);
     mixToMonoPcm16(samples_.data(), frames, channels, packet_.data());
-    if (announced && canWriteWithoutWaiting(*session)) {
-        session->writeBinary(packet_);
+    if (announced) {
+        writeWithoutWaiting(*session, packet_, vuzozar::WebSocketSession::OpCode::binary, rate);
     }
 }
 

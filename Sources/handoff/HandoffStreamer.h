@@ -21,10 +21,13 @@ namespace zivra::handoff {
 // the engine's mixer tap writes every buffer into a 4 MiB ring, and every
 // 50 ms the streamer's own thread ("velmora.zivra.handoff.stream") takes
 // exactly 50 ms of it, mixes it to mono 16-bit and sends it as one binary
-// WebSocket frame (skipped while the phone is not reading, so a stalled
-// phone never holds up the next one). A "config" text message announces the
-// rate to each new receiver and again whenever the tap's rate or channel
-// count changes; while the phone does not read, the config stays due and no
+// WebSocket frame. A phone is sent nothing while more than maxUnsentAudio
+// waits unsent in its connection, or while its connection would make the
+// write wait: a phone that stops reading (a locked screen, a suspended tab)
+// misses that audio and hears live sound when it reads again, and never
+// holds up the next phone. A "config" text message announces the rate to
+// each new receiver and again whenever the tap's rate or channel count
+// changes; while the phone is sent nothing, the config stays due and no
 // packet follows it.
 //
 // Sessions are shared with the server that serves them; the streamer keeps
@@ -35,6 +38,10 @@ public:
     static constexpr std::uint32_t ringCapacity = 4'194'304;
     static constexpr const char* streamQueueLabel = "velmora.zivra.handoff.stream";
     static constexpr std::chrono::milliseconds packetInterval{50};
+    // The kernel lets megabytes queue for a phone that does not read before
+    // its connection counts as full, all of it audio that the phone would
+    // play first, seconds late, when it reads again.
+    static constexpr std::chrono::milliseconds maxUnsentAudio{500};
 
     // The one streamer, created on first use and kept for the life of the
     // process. Call it once before the engine's tap runs (the first call maps
@@ -68,19 +75,8 @@ public:
     void stop();
 
 private:
-    // What the receiver is owed: nothing (no session), a config to write
-    // now, or one that stays due while its connection takes no writes.
-    struct DueConfig {
-        std::shared_ptr<vuzozar::WebSocketSession> session;
-        double sampleRate = 0;
-        bool held = false;
-    };
-
-    // The config message that is due for the receiver, marked sent when its
-    // connection takes it now; never waits for the phone.
-    DueConfig takeDueConfig();
-    // Writes the config that is due when the receiver's connection takes it;
-    // false while one stays due. The caller holds sendLock_.
+    // Writes the config that is due when the receiver's connection takes it
+    // without waiting; false while one stays due. The caller holds sendLock_.
     bool writeDueConfig();
     // Drops the receiver and disarms the timer; the caller holds lock_.
     void endStreaming();
@@ -102,7 +98,8 @@ private:
     std::chrono::steady_clock::time_point nextTick_;
 
     // Held while a config or a packet is taken and written, so that a config
-    // reaches its phone before any packet that follows it.
+    // reaches its phone before any packet that follows it. Writes under it
+    // never wait for a phone.
     std::mutex sendLock_;
 
     // The stream thread's own: the channel count of what it last read, and

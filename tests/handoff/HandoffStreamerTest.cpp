@@ -2,6 +2,7 @@
 // phone's end of the connection receives, frame by frame.
 #include "handoff/HandoffStreamer.h"
 
+#include "handoff/HandoffMessages.h"
 #include "handoff/SessionWritability.h"
 #include "http/WebSocketSession.h"
 #include "tests/http/SocketPair.h"
@@ -13,9 +14,12 @@
 #include <gtest/gtest.h>
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <atomic>
+#include <cmath>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -25,8 +29,12 @@ namespace {
 constexpr uint8_t textFrame = 0x81;
 constexpr uint8_t binaryFrame = 0x82;
 
+using Transport = vuzozar::SocketPair::Transport;
+
 // One phone: the session the streamer writes to and the end it reads from.
 struct Phone {
+    explicit Phone(Transport transport = Transport::local) : pair(transport) {}
+
     vuzozar::SocketPair pair;
     std::shared_ptr<vuzozar::WebSocketSession> session =
         std::make_shared<vuzozar::WebSocketSession>(pair.socket);
@@ -77,13 +85,14 @@ void feed(HandoffStreamer& streamer, std::vector<float> values, uint32_t frames,
 }
 
 // A phone that stops reading becomes the receiver: its connection holds
-// little, and it is sent far more than that, until it takes no more writes.
+// little (a 4 KiB send buffer, which a packet does not fit in), and it is
+// sent far more than that, until it takes no more writes.
 void connectStalled(HandoffStreamer& streamer, Phone& stalled) {
     const int small = 4096;
     setsockopt(stalled.pair.socket->socketFileDescriptor(), SOL_SOCKET, SO_SNDBUF, &small,
                sizeof small);
     streamer.connected(stalled.session);
-    feed(streamer, {0.5f, 0.5f}, 2400, 48000, 20);
+    feed(streamer, {0.5f, 0.5f}, 2400, 48000, 60);
     for (int i = 0; i < 200 && canWriteWithoutWaiting(*stalled.session); ++i) {
         std::this_thread::sleep_for(HandoffStreamer::packetInterval);
     }
@@ -202,23 +211,31 @@ TEST(HandoffStreamerTest, ANewPhoneComingAsTheOldOneLeavesIsNeverLeftSilent) {
     streamer.stop();
 }
 
+// Over both transports: a packet write that waited for the stalled phone
+// would hold the send lock, and the next phone's connected() behind it.
 TEST(HandoffStreamerTest, APhoneThatStopsReadingHoldsUpNoOther) {
-    HandoffStreamer streamer;
-    Phone stalled;
-    ASSERT_NO_FATAL_FAILURE(connectStalled(streamer, stalled));
+    for (const Transport transport : {Transport::local, Transport::tcp}) {
+        HandoffStreamer streamer;
+        Phone stalled(transport);
+        ASSERT_NO_FATAL_FAILURE(connectStalled(streamer, stalled));
 
-    Phone next;
-    streamer.connected(next.session);
-    EXPECT_EQ(next.nextText().value("type"), "config");
-    feed(streamer, {0.25f, 0.25f}, 2400, 48000, 40);
-    // Whatever the ring still held comes first; the new audio follows.
-    bool heard = false;
-    for (int i = 0; i < 40 && !heard; ++i) {
-        const auto packet = next.nextPacket();
-        heard = !packet.empty() && packet[0] == 8191;
+        Phone next(transport);
+        std::thread connecting([&] { streamer.connected(next.session); });
+        const auto config = next.next();
+        feed(streamer, {0.25f, 0.25f}, 2400, 48000, 40);
+        // Whatever the ring still held comes first; the new audio follows.
+        bool heard = false;
+        for (int i = 0; i < 120 && !heard; ++i) {
+            const auto packet = next.nextPacket();
+            heard = !packet.empty() && packet[0] == 8191;
+        }
+        // Frees a stream thread and a connected() stuck on the stalled phone.
+        stalled.pair.closePeer();
+        connecting.join();
+        EXPECT_TRUE(config && config->firstByte == textFrame);
+        EXPECT_TRUE(heard) << "over " << (transport == Transport::tcp ? "TCP" : "a local socket");
+        streamer.stop();
     }
-    EXPECT_TRUE(heard);
-    streamer.stop();
 }
 
 // Each change of rate owes the stalled phone a config that its full
@@ -244,6 +261,78 @@ TEST(HandoffStreamerTest, AConfigOwedToAStalledPhoneHoldsUpNoOther) {
     connecting.join();
     EXPECT_TRUE(config && config->firstByte == textFrame);
     EXPECT_TRUE(packet && packet->firstByte == binaryFrame);
+    streamer.stop();
+}
+
+// A phone over TCP that stops reading for a while (a locked screen) and then
+// reads again. What was played meanwhile and queued for it arrives first, in
+// order: what its own end of the connection took in before it stopped (no
+// server can take that back) and at most about half a second more. Then come
+// the config that came due meanwhile and, past the gap of what it missed,
+// live audio. The tap plays in real time, each 50 ms buffer numbered by its
+// level; the rate changes halfway through the stall.
+TEST(HandoffStreamerTest, APhoneThatReadsAgainHearsLiveAudioSoon) {
+    constexpr int stallPackets = 160; // 8 s: the kernel would queue all of it
+    HandoffStreamer streamer;
+    Phone phone(Transport::tcp);
+    streamer.connected(phone.session);
+    EXPECT_EQ(phone.nextText().value("sampleRate"), 48000);
+
+    std::atomic<int> played{0};
+    std::atomic<int> switchAt{INT32_MAX};
+    std::jthread tap([&](const std::stop_token& stop) {
+        auto due = std::chrono::steady_clock::now();
+        for (int n = 0; !stop.stop_requested(); ++n) {
+            const double rate = n < switchAt ? 48000 : 44100;
+            feed(streamer, {float(n) / 4096, float(n) / 4096}, uint32_t(rate / 20), rate);
+            played = n + 1;
+            due += HandoffStreamer::packetInterval;
+            std::this_thread::sleep_until(due);
+        }
+    });
+    auto numberOf = [](const vuzozar::ServerFrame& frame) {
+        const auto sample = int16_t(uint8_t(frame.payload[0]) | uint8_t(frame.payload[1]) << 8);
+        return int(std::lround(sample * 4096.0 / 32767));
+    };
+    int last = 0;
+    for (int i = 0; i < 10; ++i) {
+        const auto frame = phone.next();
+        ASSERT_TRUE(frame && frame->firstByte == binaryFrame);
+        last = numberOf(*frame);
+    }
+
+    const int stalledAt = played;
+    switchAt = stalledAt + stallPackets / 2;
+    while (played < stalledAt + stallPackets) {
+        std::this_thread::sleep_for(HandoffStreamer::packetInterval);
+    }
+    const int readAgainAt = played;
+    int unread = 0;
+    ioctl(phone.pair.peer, FIONREAD, &unread);
+    const int inPhone = unread / int(packetFrames(48000) * 2 + 4);
+    int queued = 0;
+    std::optional<double> announced;
+    for (int frames = 0; frames < 2 * stallPackets; ++frames) {
+        const auto frame = phone.next();
+        ASSERT_TRUE(frame);
+        if (frame->firstByte == textFrame) {
+            announced = QJsonDocument::fromJson(QByteArray::fromStdString(frame->payload))
+                            .object()
+                            .value("sampleRate")
+                            .toDouble();
+        } else if (numberOf(*frame) == last + 1) {
+            queued += 1;
+            last += 1;
+        } else {
+            EXPECT_GE(numberOf(*frame), readAgainAt - 20) << "the first packet past the gap";
+            break;
+        }
+    }
+    EXPECT_EQ(announced, 44100) << "the config owed, before the live packets";
+    constexpr int unsentPackets = HandoffStreamer::maxUnsentAudio / HandoffStreamer::packetInterval;
+    EXPECT_LE(queued, inPhone + unsentPackets + 1)
+        << "packets of 50 ms queued while the phone did not read, " << inPhone
+        << " of them in its own end of the connection";
     streamer.stop();
 }
 

@@ -2,6 +2,8 @@
 
 #include "http/Socket.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,9 +13,17 @@
 namespace vuzozar {
 
 // A connected pair of stream sockets: `socket` is ours under test, `peer`
-// is the raw descriptor of the other end.
+// is the raw descriptor of the other end. Local by default; over loopback
+// TCP the kernel queues on both ends of the connection, as it does for a
+// peer on the network.
 struct SocketPair {
-    SocketPair() {
+    enum class Transport { local, tcp };
+
+    explicit SocketPair(Transport transport = Transport::local) {
+        if (transport == Transport::tcp) {
+            connectOverTcp();
+            return;
+        }
         int fds[2];
         if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) {
             throw std::runtime_error("socketpair failed");
@@ -57,6 +67,20 @@ struct SocketPair {
 
     std::shared_ptr<vuzozar::Socket> socket;
     int peer = -1;
+
+private:
+    void connectOverTcp() {
+        auto listening = vuzozar::Socket::tcpSocketForListen(0, true, 1, "127.0.0.1");
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(listening->port());
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        peer = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            throw std::runtime_error("connect failed");
+        }
+        socket = listening->acceptClientSocket();
+    }
 };
 
 } // namespace vuzozar
