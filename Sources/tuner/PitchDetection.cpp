@@ -15,16 +15,31 @@ namespace {
 constexpr double highestFrequency = 2500;
 constexpr double lowestFrequency = 60;
 constexpr float silenceDeviation = 1e-6f;
-constexpr float flatPeakCurvature = 1e-9f;
+constexpr double flatPeakCurvature = 1e-9;
 // A shorter lag inside the searched range is the period only when it repeats the signal nearly
-// as well as the best lag (the key maximum of the established tuner methods). Tones whose second
-// or third harmonic is the strongest repeat at half or a third of their period up to 0.89 as
-// well; a true period whose multiple is the best lag reaches 0.99 of it, 0.93 in noise of 0 dB.
+// as well as the best lag (the key maximum of the established tuner methods): tones whose second
+// or third harmonic is the strongest repeat at half or a third of their period almost as well.
 constexpr double keyMaximumShare = 0.9;
 // A lag at or below the shortest searched one that repeats the signal this well says that the
-// fundamental lies above the searched range: such periods reach at least 0.82 of the best lag.
-// Looser than the key maximum, since publishing nothing is never a wrong reading.
+// fundamental lies above the searched range. Looser than the key maximum, since publishing
+// nothing is never a wrong reading.
 constexpr double aboveRangeShare = 0.7;
+// What a lag leaves unrepeated is 1 - its clarity. At the true period that is noise and slow
+// change (vibrato, a room, a swell), which leave a multiple of the period at least as much. At
+// half the period of a tone whose odd partials are weak it is twice their share of the power on
+// top, which a tone at twice the frequency does not have. So a multiple of a lag that leaves a
+// sixth less unrepeated, beyond the interpolation's own error, is the period. That error is up
+// to a hundredth, more for periods of a few samples whose harmonics reach near half the rate:
+// (2 / period)^2 more covers those of 8 to 15 samples, which err by up to 0.035.
+constexpr double residualRatio = 1.2;
+constexpr double residualFloor = 0.01;
+constexpr double shortPeriodError = 2;
+// A period that repeats the signal less clearly than this names nothing: white noise peaks below
+// 0.1, while a tone in white noise of its own power still reaches about 0.5.
+constexpr double leastClarity = 0.4;
+// The correlation is also taken an eighth past the longest searched lag, so that the peak of a
+// fundamental just below the range is seen where it is rather than read at the longest lag.
+constexpr std::size_t pastLongestShare = 8;
 
 // The mean and the population standard deviation, then x = (samples - mean) / deviation.
 // Returns the deviation.
@@ -62,7 +77,7 @@ float dot(const float* a, const float* b, std::size_t n) {
 
 // The whole lags on each side of a point that the interpolation between them weighs, and the
 // steps into which it divides one lag.
-constexpr int sincTaps = 8;
+constexpr int sincTaps = 16;
 constexpr int stepsPerLag = 10;
 using SincWeights = std::array<std::array<double, 2 * sincTaps>, stepsPerLag>;
 
@@ -97,16 +112,40 @@ double correlationAt(const std::vector<float>& x, const std::vector<float>& r, l
     return whole < x.size() ? dot(x.data(), x.data() + whole, x.size() - whole) : 0;
 }
 
-// The highest correlation per overlapping sample within one lag of `lag`. Between whole lags it
-// is interpolated: the correlation of a band-limited signal is band-limited too, so its whole
-// lags hold a peak that they miss when the period is a few samples long and the harmonics reach
-// near half the rate. Per overlapping sample, because a shorter lag sums more terms, which
-// alone would lift it by up to a fifth against the longest.
-double peakScore(const std::vector<float>& x, const std::vector<float>& r, std::size_t lag) {
+// The normalised samples, their correlation at each lag and what it is measured against.
+struct Correlation {
+    std::vector<float> x;
+    std::vector<float> r;
+    // energy[i] is the sum of the squares of x[0] to x[i - 1].
+    std::vector<double> energy;
+
+    // The energy of the overlapping samples at a lag, counted on both sides: at most twice r.
+    double overlapEnergy(double lag) const {
+        const auto whole = static_cast<std::size_t>(lag);
+        const double fraction = lag - static_cast<double>(whole);
+        const auto at = [this](std::size_t k) {
+            return energy[x.size() - k] + energy[x.size()] - energy[k];
+        };
+        return whole + 1 < x.size() ? (1 - fraction) * at(whole) + fraction * at(whole + 1)
+                                    : at(whole);
+    }
+
+    // The clarity at a whole lag of the list r (see clarity below).
+    double clarityAt(std::size_t lag) const {
+        return 2 * r[lag] / overlapEnergy(static_cast<double>(lag));
+    }
+};
+
+// How clearly the signal repeats after `lag` within one lag of it, at its best: twice the
+// correlation over the energy of the overlapping samples, 1 for a perfect repeat and close to it
+// for a note that swells or dies away slowly. Between whole lags the correlation is interpolated:
+// the correlation of a band-limited signal is band-limited too, so its whole lags hold a peak that
+// they miss when the period is a few samples long and the harmonics reach near half the rate.
+double clarity(const Correlation& c, std::size_t lag) {
     const auto centre = static_cast<long>(lag);
     std::array<double, 2 * sincTaps + 2> around{};
     for (std::size_t i = 0; i < around.size(); ++i) {
-        around[i] = correlationAt(x, r, centre - sincTaps + static_cast<long>(i));
+        around[i] = correlationAt(c.x, c.r, centre - sincTaps + static_cast<long>(i));
     }
     const SincWeights& weights = sincWeights();
     double highest = -std::numeric_limits<double>::infinity();
@@ -119,44 +158,79 @@ double peakScore(const std::vector<float>& x, const std::vector<float>& r, std::
             value += weights[fraction][j] * around[below + j];
         }
         const double at = static_cast<double>(lag) + static_cast<double>(step) / stepsPerLag;
-        highest = std::max(highest, value / (static_cast<double>(x.size()) - at));
+        highest = std::max(highest, 2 * value / c.overlapEnergy(at));
     }
     return highest;
 }
 
-// The first lag whose correlation is negative, or `best` when none before it is. Up to there a
+// The first lag whose correlation is negative, or 0 when none up to `maxLag` is. Up to there a
 // smooth signal correlates highly without repeating, so no period counts there.
-std::size_t firstNegativeLag(const std::vector<float>& r, std::size_t best) {
-    std::size_t lag = 1;
-    while (lag < best && r[lag] >= 0) {
-        ++lag;
+std::size_t firstNegativeLag(const std::vector<float>& r, std::size_t maxLag) {
+    for (std::size_t lag = 1; lag <= maxLag; ++lag) {
+        if (r[lag] < 0) {
+            return lag;
+        }
     }
-    return lag;
+    return 0;
 }
 
-// The shortest lag that repeats the normalised samples x about as well as `best` does: a local
-// maximum past `firstNegative` near best / k (k = 2, 3, ...) that reaches keyMaximumShare of
-// best's score, or aboveRangeShare of it at or below `minLag`. `best` itself when no shorter lag
-// qualifies.
-std::size_t shortestPeriod(const std::vector<float>& x, const std::vector<float>& r,
-                           std::size_t best, std::size_t minLag, std::size_t firstNegative) {
-    const double bestScore = peakScore(x, r, best);
-    for (std::size_t k = best / 2; k >= 2 && bestScore > 0; --k) {
+// The period and how clearly it repeats the signal.
+struct Period {
+    std::size_t lag = 0;
+    double clarity = 0;
+};
+
+// The shortest lag that repeats the signal about as well as `best` does: a local maximum past
+// `firstNegative` near best / k (k = 2, 3, ...) that reaches keyMaximumShare of best's clarity,
+// or aboveRangeShare of it at or below `minLag`. `best` itself when no shorter lag qualifies.
+Period shortestPeriod(const Correlation& c, std::size_t best, std::size_t minLag,
+                      std::size_t firstNegative) {
+    const double bestClarity = clarity(c, best);
+    for (std::size_t k = best / 2; k >= 2 && bestClarity > 0; --k) {
         const double centre = static_cast<double>(best) / static_cast<double>(k);
         const auto from = std::max(firstNegative + 1, static_cast<std::size_t>(centre) - 1);
         const auto to = std::min(best - 1, static_cast<std::size_t>(std::ceil(centre)) + 1);
-        std::size_t period = 0;
-        for (std::size_t lag = from; lag <= to; ++lag) {
-            if (r[lag] >= r[lag - 1] && r[lag] >= r[lag + 1] && (!period || r[lag] > r[period])) {
-                period = lag;
+        std::size_t lag = 0;
+        for (std::size_t at = from; at <= to; ++at) {
+            if (c.r[at] >= c.r[at - 1] && c.r[at] >= c.r[at + 1] && (!lag || c.r[at] > c.r[lag])) {
+                lag = at;
             }
         }
-        const double share = period <= minLag ? aboveRangeShare : keyMaximumShare;
-        if (period && peakScore(x, r, period) >= share * bestScore) {
-            return period;
+        if (!lag) {
+            continue;
+        }
+        const double share = lag <= minLag ? aboveRangeShare : keyMaximumShare;
+        if (const double shorter = clarity(c, lag); shorter >= share * bestClarity) {
+            return {lag, shorter};
         }
     }
-    return best;
+    return {best, bestClarity};
+}
+
+// The multiple of `period` (twice or three times it) that leaves several times less of the
+// signal unrepeated, if one does: the whole lag at the correlation's highest beside m * period,
+// with its clarity. Multiples are looked at past the searched lags too, while they leave at
+// least one period of overlap.
+std::optional<Period> clearerMultiple(const Correlation& c, const Period& period) {
+    for (const std::size_t m : {2, 3}) {
+        std::size_t lag = m * period.lag;
+        if (lag + period.lag + sincTaps >= c.x.size()) {
+            break;
+        }
+        for (const std::size_t beside : {lag - 1, lag + 1}) {
+            if (correlationAt(c.x, c.r, static_cast<long>(beside)) >
+                correlationAt(c.x, c.r, static_cast<long>(lag))) {
+                lag = beside;
+            }
+        }
+        const double longer = clarity(c, lag);
+        const double error =
+            residualFloor + std::pow(shortPeriodError / static_cast<double>(period.lag), 2);
+        if (1 - period.clarity > residualRatio * std::max(0.0, 1 - longer) + error) {
+            return Period{lag, longer};
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -166,8 +240,8 @@ std::optional<double> detectFrequency(std::span<const float> samples, double sam
     if (n == 0 || !std::isfinite(sampleRate) || !(sampleRate > 0)) {
         return std::nullopt;
     }
-    std::vector<float> x(n);
-    if (!(normalize(samples, x) > silenceDeviation)) {
+    Correlation c{std::vector<float>(n), {}, {}};
+    if (!(normalize(samples, c.x) > silenceDeviation)) {
         return std::nullopt;
     }
 
@@ -182,43 +256,67 @@ std::optional<double> detectFrequency(std::span<const float> samples, double sam
         return std::nullopt;
     }
 
-    // The lags below the searched range serve only to find a period shorter than the best lag.
-    std::vector<float> r(maxLag + 2, -std::numeric_limits<float>::infinity());
-    for (std::size_t lag = 1; lag < minLag; ++lag) {
-        r[lag] = dot(x.data(), x.data() + lag, n - lag);
+    // The lags below the searched range serve only to find a period shorter than the best lag,
+    // those a little past it to see a peak there as such rather than as one at the longest lag.
+    const std::size_t pastLag = std::min(n - 1, maxLag + maxLag / pastLongestShare);
+    c.r.assign(pastLag + 2, -std::numeric_limits<float>::infinity());
+    for (std::size_t lag = 1; lag <= pastLag; ++lag) {
+        c.r[lag] = dot(c.x.data(), c.x.data() + lag, n - lag);
     }
-    std::size_t best = minLag;
-    float bestValue = -std::numeric_limits<float>::infinity();
-    for (std::size_t lag = minLag; lag <= maxLag; ++lag) {
-        r[lag] = dot(x.data(), x.data() + lag, n - lag);
-        if (r[lag] > bestValue) {
-            bestValue = r[lag];
+    c.energy.resize(n + 1);
+    for (std::size_t i = 0; i < n; ++i) {
+        c.energy[i + 1] = c.energy[i] + static_cast<double>(c.x[i]) * c.x[i];
+    }
+    // Before the correlation first turns negative a smooth signal, a low tone's above all,
+    // correlates most at the shortest lags without repeating there.
+    const std::size_t firstNegative = firstNegativeLag(c.r, maxLag);
+    if (firstNegative == 0 || firstNegative >= maxLag) {
+        return std::nullopt;
+    }
+    std::size_t best = std::max(minLag, firstNegative);
+    for (std::size_t lag = best + 1; lag <= pastLag; ++lag) {
+        if (c.r[lag] > c.r[best]) {
             best = lag;
         }
     }
-    if (best == minLag || best == maxLag) {
-        return std::nullopt;
-    }
-    // Noise beside the shortest lag can top a low tone's slowly falling correlation there.
-    const std::size_t firstNegative = firstNegativeLag(r, best);
-    if (best <= firstNegative) {
+    if (best == minLag || best >= maxLag) {
         return std::nullopt;
     }
     // A period at or below the shortest searched lag is a fundamental above the searched range,
     // which the best lag only names a multiple of.
-    const std::size_t period = shortestPeriod(x, r, best, minLag, firstNegative);
-    if (period <= minLag) {
+    Period period = shortestPeriod(c, best, minLag, firstNegative);
+    if (period.lag <= minLag) {
+        return std::nullopt;
+    }
+    // A lag whose multiple repeats the signal clearly better is an octave or a twelfth above the
+    // period; a period at or past the longest searched lag is a fundamental below the range.
+    while (const std::optional<Period> longer = clearerMultiple(c, period)) {
+        period = *longer;
+    }
+    if (period.lag >= maxLag || period.clarity < leastClarity) {
+        return std::nullopt;
+    }
+    // The clarity peaks at the period where the correlation itself, summing fewer terms at longer
+    // lags, peaks a little short of it: by a few cents for a low tone, and into the searched range
+    // for a fundamental just below it.
+    std::size_t peak = period.lag;
+    while (peak < pastLag && c.clarityAt(peak + 1) > c.clarityAt(peak)) {
+        ++peak;
+    }
+    while (peak > minLag && c.clarityAt(peak - 1) > c.clarityAt(peak)) {
+        --peak;
+    }
+    if (peak <= minLag || peak >= maxLag) {
         return std::nullopt;
     }
 
-    const float y0 = r[period - 1];
-    const float y1 = r[period];
-    const float y2 = r[period + 1];
-    const float curvature = (y0 - (y1 + y1)) + y2;
-    const float denominator = curvature + curvature;
-    auto lag = static_cast<double>(period);
-    if (std::fabs(denominator) > flatPeakCurvature) {
-        lag += static_cast<double>((y0 - y2) / denominator);
+    const double y0 = c.clarityAt(peak - 1);
+    const double y1 = c.clarityAt(peak);
+    const double y2 = c.clarityAt(peak + 1);
+    const double curvature = (y0 - (y1 + y1)) + y2;
+    auto lag = static_cast<double>(peak);
+    if (std::fabs(curvature) > flatPeakCurvature) {
+        lag += (y0 - y2) / (curvature + curvature);
     }
     return sampleRate / lag;
 }

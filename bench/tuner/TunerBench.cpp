@@ -5,7 +5,11 @@
 // of each kind of tone, the instruments' and those with a weak, missing or noise-buried
 // fundamental, at 48 and 44.1 kHz, each note at 8 starting phases; per kind and rate, the notes
 // between which it names a note, how many buffers it names, the error in cents of those, and how
-// many name another note than the one played.
+// many name another note than the one played. Then the instruments played as the tuner hears
+// them, at 48, 44.1 and 16 kHz: per kind and rate, the buffers from each note's attack to its
+// release, the share that names the note played, how many name another one, and the buffers of
+// the room's tail after it with those naming another note; last, the share of buffers of noise
+// alone (white, pink, low-passed) that name a note.
 #include "tests/tuner/HarmonicTones.h"
 #include "tuner/NoteNames.h"
 #include "tuner/PitchDetection.h"
@@ -110,6 +114,91 @@ void accuracyTable() {
     }
 }
 
+// The notes of each played kind at one rate, fed as the tuner is fed: consecutive 4096-frame
+// buffers from the one that holds the attack to the end of the room's tail.
+struct PlayedTally {
+    int buffers = 0;
+    int right = 0;
+    int wrong = 0;
+    // The buffers after the note's release, in its room's tail, and those naming another note.
+    int tail = 0;
+    int tailWrong = 0;
+};
+
+PlayedTally playedRow(const ToneKind& kind, double rate) {
+    PlayedTally tally;
+    for (int note = kind.lowestNote; note <= kind.highestNote; ++note) {
+        const double frequency = 440 * std::exp2((note - 69) / 12.0);
+        const auto [sound, noteEnd] =
+            playedNote(kind, frequency, rate, std::fmod(note * 0.37, 1.0));
+        for (std::size_t start = 0; start + bufferFrames <= sound.size(); start += bufferFrames) {
+            const std::optional<double> heard =
+                detectFrequency(std::span(sound).subspan(start, bufferFrames), rate);
+            const auto reading = heard ? readingForFrequency(*heard) : std::nullopt;
+            const bool wrong = reading && reading->note != noteName(note);
+            if (start >= noteEnd) {
+                ++tally.tail;
+                tally.tailWrong += wrong;
+                continue;
+            }
+            ++tally.buffers;
+            tally.right += reading && reading->note == noteName(note);
+            tally.wrong += wrong;
+        }
+    }
+    std::printf("| %-7s | %7.0f | %-9s | %7d | %5.1f %% | %5d | %4d | %10d |\n", kind.name, rate,
+                (noteName(kind.lowestNote) + ".." + noteName(kind.highestNote)).c_str(),
+                tally.buffers, 100.0 * tally.right / tally.buffers, tally.wrong, tally.tail,
+                tally.tailWrong);
+    return tally;
+}
+
+void playedTable() {
+    std::printf(
+        "\n| played  | rate Hz | notes     | buffers | right   | wrong | tail | tail wrong |\n");
+    std::printf(
+        "|---------|---------|-----------|---------|---------|-------|------|------------|\n");
+    PlayedTally total;
+    for (const ToneKind& kind : playedKinds) {
+        for (const double rate : {48000.0, 44100.0, 16000.0}) {
+            const PlayedTally row = playedRow(kind, rate);
+            total.buffers += row.buffers;
+            total.right += row.right;
+            total.wrong += row.wrong;
+            total.tail += row.tail;
+            total.tailWrong += row.tailWrong;
+        }
+    }
+    std::printf("| all     |         |           | %7d | %5.1f %% | %5d | %4d | %10d |\n",
+                total.buffers, 100.0 * total.right / total.buffers, total.wrong, total.tail,
+                total.tailWrong);
+}
+
+// The share of buffers of noise alone that name a note, per colour and rate.
+void noiseTable() {
+    constexpr int buffers = 500;
+    std::printf("\n| noise alone | rate Hz | buffers named |\n");
+    std::printf("|-------------|---------|---------------|\n");
+    const std::pair<const char*, NoiseColour> colours[] = {{"white", NoiseColour::white},
+                                                           {"pink", NoiseColour::pink},
+                                                           {"low-passed", NoiseColour::lowPassed}};
+    for (const auto& [name, colour] : colours) {
+        for (const double rate : {48000.0, 44100.0, 16000.0}) {
+            const std::vector<float> sound = noiseAlone(colour, rate, buffers * bufferFrames, 17);
+            int named = 0;
+            for (int i = 0; i < buffers; ++i) {
+                const std::optional<double> heard =
+                    detectFrequency(std::span(sound).subspan(
+                                        static_cast<std::size_t>(i) * bufferFrames, bufferFrames),
+                                    rate);
+                named += heard && readingForFrequency(*heard);
+            }
+            std::printf("| %-11s | %7.0f | %5.1f %%       |\n", name, rate,
+                        100.0 * named / buffers);
+        }
+    }
+}
+
 } // namespace
 
 } // namespace zivra::tuner
@@ -118,5 +207,7 @@ int main() {
     using namespace zivra::tuner;
     measureSpeed();
     accuracyTable();
+    playedTable();
+    noiseTable();
     return 0;
 }
