@@ -6,6 +6,7 @@
 #include "platform/sound/PulseQueries.h"
 #include "platform/sound/PulseTap.h"
 #include "platform/sound/SoundError.h"
+#include "platform/sound/TapLock.h"
 #include "platform/sound/TapModules.h"
 
 #include <QCoreApplication>
@@ -37,6 +38,14 @@ std::shared_ptr<SoundServer> createSoundServer() {
 }
 
 void removeLeftoverTap() {
+    // Whoever holds the lock is removing or making a tap right now; a tap
+    // left behind is then removed by the first start of the engine.
+    const TapLock oneAtATime(TapLock::Wait::never);
+    if (!oneAtATime.taken()) {
+        qCInfo(soundLog) << "Another Zivra or tap guard is making or removing a tap; a tap left "
+                            "behind is looked for at the first start";
+        return;
+    }
     PulseLoop loop("zivra.sound");
     PulseLoop::Lock lock(loop);
     const auto cleanUp = pulse::removeTapModules(loop);

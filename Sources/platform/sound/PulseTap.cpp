@@ -39,7 +39,13 @@ PulseTap::PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& descri
     // Held until the sink is listed with its owner: a Zivra started at the
     // same moment then finds this tap in use, instead of none or one whose
     // sink it cannot see yet and would remove.
-    const TapLock oneAtATime;
+    // Never waited for on the main thread: a holder that is stopped would
+    // freeze the popover. The engine tries again a little later.
+    const TapLock oneAtATime(TapLock::Wait::never);
+    if (!oneAtATime.taken()) {
+        qCInfo(soundLog) << "Another Zivra or tap guard is making or removing a tap";
+        throw SoundError(PA_ERR_BUSY, "Another Zivra or its tap guard holds the tap lock");
+    }
     PulseLoop::Lock lock(*loop_);
     // A run that ended without removing its tap, and whose guard could not
     // either, left the user's streams on it. A tap in use is another Zivra's:

@@ -30,9 +30,10 @@ public:
 
     // Removes a leftover tap, starts the guard, then loads the sink, named
     // after its owner, at the default sink's rate and captures; the look for
-    // a tap and the load are one step among the user's Zivras (TapLock.h), so
-    // this may wait while another one starts. Throws SoundError, also when
-    // another Zivra's tap is in use.
+    // a tap and the load are one step among the user's Zivras (TapLock.h):
+    // while another one takes that step this throws SoundError at once
+    // rather than wait. Throws SoundError, also when another Zivra's tap is
+    // in use.
     PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& description);
     ~PulseTap() override;
 

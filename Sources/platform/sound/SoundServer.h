@@ -95,9 +95,10 @@ std::shared_ptr<SoundServer> createSoundServer();
 // could not) and so gives its streams back: to the sinks they came from when
 // its guard kept their routes, otherwise to the default sink; the tap of a
 // Zivra that still runs stays. Called at
-// every start of Zivra, before anything else touches sound. Any thread;
-// blocks until the server has answered; throws SoundError when the server
-// cannot be reached.
+// every start of Zivra, before anything else touches sound. Does nothing
+// while another Zivra or tap guard holds the tap lock (TapLock.h), never
+// waiting for it. Any thread; blocks until the server has answered; throws
+// SoundError when the server cannot be reached.
 void removeLeftoverTap();
 
 } // namespace zivra::platform::sound

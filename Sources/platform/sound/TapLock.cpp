@@ -46,21 +46,32 @@ int openLockFile(const std::filesystem::path& path) {
 
 } // namespace
 
-TapLock::TapLock() {
-    if (heldHere++ > 0) {
+TapLock::TapLock(Wait wait) {
+    if (heldHere > 0) {
+        ++heldHere;
         return;
     }
     const std::filesystem::path folder = runtimeFolder();
-    if (folder.empty()) {
+    if (!folder.empty()) {
+        file_ = openLockFile(folder / "zivra-tap.lock");
+    }
+    const int operation = wait == Wait::never ? LOCK_EX | LOCK_NB : LOCK_EX;
+    int status = 0;
+    while (file_ >= 0 && (status = ::flock(file_, operation)) != 0 && errno == EINTR) {
+    }
+    if (file_ >= 0 && status != 0 && errno == EWOULDBLOCK) {
+        ::close(file_);
+        file_ = -1;
+        taken_ = false;
         return;
     }
-    file_ = openLockFile(folder / "zivra-tap.lock");
-    while (file_ >= 0 && ::flock(file_, LOCK_EX) != 0 && errno == EINTR) {
-    }
+    ++heldHere;
 }
 
 TapLock::~TapLock() {
-    --heldHere;
+    if (taken_) {
+        --heldHere;
+    }
     if (file_ >= 0) {
         ::close(file_);
     }
