@@ -7,6 +7,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace zivra::audio {
 
@@ -17,6 +21,25 @@ class ZivraAudio;
 // only there.
 struct EngineAnchor {
     ZivraAudio* engine = nullptr;
+};
+
+// The devices as a start met them: every sink (index and uid) in the
+// server's order and the default among them (empty when the default is no
+// listed sink, as Zivra's own tap is not). A plain value.
+struct DeviceSnapshot {
+    std::vector<std::pair<std::uint32_t, std::string>> sinks;
+    std::optional<std::uint32_t> defaultSink;
+    bool operator==(const DeviceSnapshot&) const = default;
+};
+
+// A start that failed while the engine was still needed, followed until one
+// succeeds or nothing needs the engine (ZivraAudio::retryFailedStart()).
+struct StartRetry {
+    bool active = false;
+    int failures = 0;          // in a row: how long the next wait is
+    int unchangedFailures = 0; // in a row on the same devices: when to stop trying
+    DeviceSnapshot devices;    // as the last failure met them
+    std::uint64_t timer = 0;   // the waiting retry's token; 0 when none waits
 };
 
 // Everything the engine holds of the platform: its services, the objects of
@@ -60,6 +83,9 @@ struct EngineObjects {
     // The sound server went away and has not answered since: a start cannot
     // but fail, and a needed engine holds nothing until it answers.
     bool serverAway = false;
+
+    StartRetry retry;
+    std::uint64_t nextRetryTimer = 1;
 };
 
 } // namespace zivra::audio

@@ -33,6 +33,7 @@ ZivraAudio::ZivraAudio(ZivraAudioEnvironment environment, QObject* parent)
 ZivraAudio::~ZivraAudio() {
     objects_->anchor->engine = nullptr;
     cleanup();
+    stopListeningForDeviceChanges();
     if (objects_->serverListener != 0) {
         objects_->environment.sound->removeListener(objects_->serverListener);
     }

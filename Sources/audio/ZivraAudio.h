@@ -22,6 +22,7 @@ namespace zivra::audio {
 struct RenderCounters;
 
 class AudioParameters;
+struct DeviceSnapshot;
 struct EngineAnchor;
 struct EngineObjects;
 struct MeterReading;
@@ -218,7 +219,28 @@ private:
     void setupGraph();
     void startEngine();
     void finishStart(std::uint64_t generation, std::optional<QString> error);
+    void failStart(const QString& error);
+    void startStreams();
+    // A running engine whose output changes: while its tap and capture
+    // stream are sound only the playback side is built anew, so that every
+    // program's stream stays on the tap (taking the tap away while no other
+    // sink is left would make the server end them); otherwise the whole
+    // graph. restartIfRunning() also waits while no output is left.
     void restartIfRunning();
+    bool moveOutput();
+    void dropOutput();
+    void stopWithError(const QString& error);
+    // A start (or a move to another output) that failed while the engine is
+    // still needed is made again: after a short wait that grows with each
+    // failure while an output is listed, and at once when the devices change.
+    // After repeated failures on the same devices it waits for a change of
+    // them (retryStartLater() then answers false); the error stays shown
+    // meanwhile. Forgotten once a start succeeds or nothing needs the engine.
+    void retryFailedStart();
+    bool retryStartLater();
+    void retryStartIfDevicesChanged();
+    void forgetFailedStart();
+    DeviceSnapshot deviceSnapshot();
     // With no output left the running engine keeps its tap (the streams on it
     // stay silent, as they would be on a device that is gone, rather than
     // end) and drops its output until a device appears.
@@ -231,12 +253,13 @@ private:
     // engine exists; the function runs on the tap thread.
     static std::function<void(const MeterReading&)>
     meterPublisher(std::weak_ptr<EngineAnchor> anchor);
-    // The graph's news that its output stream ended, handed to the main
-    // thread; the function runs on the graph's event thread. An ending of a
-    // graph that cleanup() already took away is passed over.
-    static std::function<void()> outputEndedNotice(std::weak_ptr<EngineAnchor> anchor,
-                                                   std::uint64_t generation);
-    void followEndedOutput(std::uint64_t generation);
+    // The news that the graph's output stream or the capture stream ended,
+    // handed to the main thread; the function runs on that stream's event
+    // thread. An ending of a stream that cleanup() already took away is
+    // passed over.
+    static std::function<void()> streamEndedNotice(std::weak_ptr<EngineAnchor> anchor,
+                                                   std::uint64_t generation, const char* stream);
+    void followEndedStream(std::uint64_t generation, const char* stream);
     // The sound server, followed from construction to destruction: while it
     // is away a needed engine holds nothing and says so; once it answers
     // again the engine starts as after a change of the default output.
@@ -258,10 +281,19 @@ private:
     std::optional<std::uint32_t> findOutputDevice();
     std::uint32_t physicalOutputDeviceID();
     bool isOutputDevice(std::uint32_t id);
-    void followDeviceList();
+    // Both device listeners: the list is kept current for the engine's whole
+    // life, and a running engine moves when its output would change or its
+    // tap went; a failed start is made again on new devices.
+    void followDevices();
+    // The chosen device is the one with the chosen uid: its index is trusted
+    // only while the sink there has that uid (a server that restarts hands
+    // the old index to another sink), else the device is looked up by uid.
+    // Empty while it is away.
+    std::optional<std::uint32_t> selectedDevice();
     // A selected device that comes back gets a new index from the server: the
     // selection follows it by its uid.
     void followSelectedDevice();
+    bool tapGone();
     void applySelectedOutput();
     void startListeningForDeviceChanges();
     void stopListeningForDeviceChanges();

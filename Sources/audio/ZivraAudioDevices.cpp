@@ -64,12 +64,35 @@ bool ZivraAudio::isVirtual(const QString& name) const {
     return false;
 }
 
+std::optional<std::uint32_t> ZivraAudio::selectedDevice() {
+    if (!selectedOutputID_) {
+        return std::nullopt;
+    }
+    platform::sound::SoundServer& sound = *objects_->environment.sound;
+    const std::optional<SinkInfo> atIndex = sound.sink(*selectedOutputID_);
+    // A choice whose uid could not be read is known by its index alone.
+    if (atIndex && (selectedOutputUID_.isEmpty() ||
+                    QString::fromStdString(atIndex->name) == selectedOutputUID_)) {
+        return *selectedOutputID_;
+    }
+    if (selectedOutputUID_.isEmpty()) {
+        return std::nullopt;
+    }
+    const std::string uid = selectedOutputUID_.toStdString();
+    for (const SinkInfo& sink : sound.sinks().value_or(std::vector<SinkInfo>{})) {
+        if (sink.name == uid) {
+            return sink.index;
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<std::uint32_t> ZivraAudio::findOutputDevice() {
     platform::sound::SoundServer& sound = *objects_->environment.sound;
     // A selected device that has gone is passed over like a virtual one.
-    if (selectedOutputID_ && sound.sink(*selectedOutputID_) &&
-        !isVirtual(deviceName(*selectedOutputID_))) {
-        return *selectedOutputID_;
+    if (const std::optional<std::uint32_t> chosen = selectedDevice();
+        chosen && !isVirtual(deviceName(*chosen))) {
+        return *chosen;
     }
     const std::optional<std::uint32_t> fallback = sound.defaultSink();
     if (!fallback) {
@@ -116,29 +139,36 @@ bool ZivraAudio::isOutputDevice(std::uint32_t id) {
     });
 }
 
-// While it runs, the engine moves only when the device it would start on now
-// is another one: the one it plays on went, or the chosen one came back.
-void ZivraAudio::followDeviceList() {
+// The list is kept current whether the engine runs or not (the output menu
+// reads it). While it runs, the engine moves only when the device it would
+// start on now is another one (the one it plays on went, the chosen one came
+// back, another program moved the default it follows) or its tap went; a
+// default moved between devices it does not play on leaves it be.
+void ZivraAudio::followDevices() {
     refreshOutputDevices();
     followSelectedDevice();
-    if (objects_->waitingForOutput || outputMoved()) {
+    if (!isEngineRunning_ && !objects_->isBuilding) {
+        if (engineWanted()) {
+            retryStartIfDevicesChanged();
+        }
+        return;
+    }
+    if (objects_->waitingForOutput || outputMoved() || tapGone()) {
         restartIfRunning();
     }
 }
 
 void ZivraAudio::followSelectedDevice() {
-    if (!selectedOutputID_ || selectedOutputUID_.isEmpty() ||
-        std::ranges::any_of(outputDevices_, [this](const OutputDevice& d) {
-            return d.audioID == *selectedOutputID_;
-        })) {
-        return;
+    const std::optional<std::uint32_t> chosen = selectedDevice();
+    if (chosen && chosen != selectedOutputID_) {
+        publish(selectedOutputID_, chosen, &ZivraAudio::selectedOutputIDChanged);
     }
-    const auto back = std::ranges::find_if(
-        outputDevices_, [this](const OutputDevice& d) { return d.uid == selectedOutputUID_; });
-    if (back != outputDevices_.end()) {
-        publish(selectedOutputID_, std::optional(back->audioID),
-                &ZivraAudio::selectedOutputIDChanged);
-    }
+}
+
+// Someone removed the tap's sink under the engine: the programs play on
+// unshifted, or not at all, until it is made again.
+bool ZivraAudio::tapGone() {
+    return objects_->tap && !objects_->tap->format();
 }
 
 void ZivraAudio::setSelectedOutputID(std::optional<std::uint32_t> value) {
@@ -168,11 +198,10 @@ void ZivraAudio::applySelectedOutput() {
     restartIfRunning();
 }
 
+// Registered from construction to destruction; a registration that failed
+// (no server yet) is made again by the next start.
 void ZivraAudio::startListeningForDeviceChanges() {
     EngineObjects& o = *objects_;
-    if (o.deviceListener != 0 || o.defaultOutputListener != 0) {
-        return;
-    }
     // Each notification is answered in a task of its own on the main thread,
     // and only while the engine exists.
     const auto later = [guard = QPointer(this)](void (ZivraAudio::*work)()) {
@@ -187,10 +216,14 @@ void ZivraAudio::startListeningForDeviceChanges() {
             });
         };
     };
-    o.deviceListener = o.environment.sound->addListener(DeviceChange::sinkList,
-                                                        later(&ZivraAudio::followDeviceList));
-    o.defaultOutputListener = o.environment.sound->addListener(
-        DeviceChange::defaultSink, later(&ZivraAudio::restartIfRunning));
+    if (o.deviceListener == 0) {
+        o.deviceListener = o.environment.sound->addListener(DeviceChange::sinkList,
+                                                            later(&ZivraAudio::followDevices));
+    }
+    if (o.defaultOutputListener == 0) {
+        o.defaultOutputListener = o.environment.sound->addListener(
+            DeviceChange::defaultSink, later(&ZivraAudio::followDevices));
+    }
 }
 
 void ZivraAudio::stopListeningForDeviceChanges() {

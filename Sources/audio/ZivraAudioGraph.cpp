@@ -94,6 +94,7 @@ void ZivraAudio::setupCapture() {
     }
     o.tapFormat = *format;
     o.captureDevice = o.environment.sound->createCaptureDevice(*o.tap, "Zivra Aggregate");
+    o.captureDevice->setEndedHandler(streamEndedNotice(o.anchor, o.generation, "capture"));
 }
 
 void ZivraAudio::waitForAggregateDeviceAlive(int reads, SetupDone done) {
@@ -116,11 +117,12 @@ void ZivraAudio::waitForAggregateDeviceAlive(int reads, SetupDone done) {
     });
 }
 
-std::function<void()> ZivraAudio::outputEndedNotice(std::weak_ptr<EngineAnchor> anchor,
-                                                    std::uint64_t generation) {
-    return [anchor = std::move(anchor), generation] {
-        onEngine(anchor,
-                 [generation](ZivraAudio& engine) { engine.followEndedOutput(generation); });
+std::function<void()> ZivraAudio::streamEndedNotice(std::weak_ptr<EngineAnchor> anchor,
+                                                    std::uint64_t generation, const char* stream) {
+    return [anchor = std::move(anchor), generation, stream] {
+        onEngine(anchor, [generation, stream](ZivraAudio& engine) {
+            engine.followEndedStream(generation, stream);
+        });
     };
 }
 
@@ -148,7 +150,7 @@ void ZivraAudio::setupGraph() {
         qCWarning(engineLog) << "Output device" << o.outputDevice
                              << "is gone; the engine plays on the default output";
     }
-    o.graph->setEndedHandler(outputEndedNotice(o.anchor, o.generation));
+    o.graph->setEndedHandler(streamEndedNotice(o.anchor, o.generation, "output"));
 
     if (o.graph->streamMixerChannelCount() > 0) {
         o.graph->installTap(tapBufferFrames,
@@ -156,6 +158,65 @@ void ZivraAudio::setupGraph() {
     }
     o.captureDevice->createIOProc(makeCaptureBlock(o.ring));
     o.ioProcInstalled = true;
+}
+
+void ZivraAudio::startStreams() {
+    EngineObjects& o = *objects_;
+    if (o.ring) {
+        o.ring->clear();
+    }
+    if (o.ioProcInstalled && o.captureDevice) {
+        o.captureDevice->start();
+    }
+    if (o.graph) {
+        o.graph->start();
+        o.graph->setVolume(handoffActive_ ? 0.0f : 1.0f);
+    }
+}
+
+void ZivraAudio::dropOutput() {
+    EngineObjects& o = *objects_;
+    if (o.graph) {
+        o.graph->removeTap();
+        o.graph->stop();
+        o.graph.reset();
+    }
+}
+
+bool ZivraAudio::moveOutput() {
+    EngineObjects& o = *objects_;
+    if (!o.tap || !o.captureDevice || !o.captureDevice->isAlive() || tapGone()) {
+        return false;
+    }
+    qCInfo(engineLog) << "The engine moves to another output device";
+    dropOutput();
+    if (o.ioProcInstalled) {
+        o.captureDevice->stop();
+        o.captureDevice->destroyIOProc();
+        o.ioProcInstalled = false;
+    }
+    // News of the streams replaced here is passed over.
+    ++o.generation;
+    try {
+        o.captureDevice->setEndedHandler(streamEndedNotice(o.anchor, o.generation, "capture"));
+        o.outputDevice = physicalOutputDeviceID();
+        setupGraph();
+        startStreams();
+    } catch (const std::exception& error) {
+        qCWarning(engineLog) << "The engine could not move to output device" << o.outputDevice
+                             << ":" << error.what();
+        // The tap keeps the programs' streams while the output is tried again.
+        waitForOutput();
+        if (!retryStartLater()) {
+            stopWithError(messageOf(error));
+        }
+        return true;
+    }
+    qCInfo(engineLog) << "The engine runs, playing on output device" << o.outputDevice;
+    forgetFailedStart();
+    o.waitingForOutput = false;
+    setStatusText(QString());
+    return true;
 }
 
 std::shared_ptr<const RenderCounters> ZivraAudio::renderCounters() const {

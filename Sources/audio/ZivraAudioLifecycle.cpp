@@ -18,6 +18,9 @@ void ZivraAudio::updateEngine() {
         return;
     }
     const bool wanted = engineWanted();
+    if (!wanted) {
+        forgetFailedStart();
+    }
     if (wanted == isEngineRunning_) {
         return;
     }
@@ -98,37 +101,17 @@ void ZivraAudio::finishStart(std::uint64_t generation, std::optional<QString> er
     objects_->isBuilding = false;
     if (!error) {
         try {
-            if (objects_->ring) {
-                objects_->ring->clear();
-            }
-            if (objects_->ioProcInstalled && objects_->captureDevice) {
-                objects_->captureDevice->start();
-            }
-            if (objects_->graph) {
-                objects_->graph->start();
-                objects_->graph->setVolume(handoffActive_ ? 0.0f : 1.0f);
-            }
+            startStreams();
         } catch (const std::exception& failure) {
             error = QString::fromStdString(failure.what());
         }
     }
-    if (error && objects_->tap && !outputLeft()) {
-        // The last output went while the graph was built: the engine holds
-        // the tap and waits, as it does when that happens while it runs.
-        setIsEngineRunning(true);
-        setNeedsRestart(false);
-        waitForOutput();
-        return;
-    }
     if (error) {
-        qCWarning(engineLog) << "The engine did not start on output device"
-                             << objects_->outputDevice << ":" << *error;
-        cleanup();
-        setIsEngineRunning(false);
-        setStatusText(startFailureText(*error));
+        failStart(*error);
         return;
     }
     qCInfo(engineLog) << "The engine runs, playing on output device" << objects_->outputDevice;
+    forgetFailedStart();
     setIsEngineRunning(true);
     setNeedsRestart(false);
     setStatusText(QString());
@@ -139,10 +122,38 @@ void ZivraAudio::finishStart(std::uint64_t generation, std::optional<QString> er
     // A change that came during the build may already be the one built on.
     if (objects_->restartAfterBuild) {
         objects_->restartAfterBuild = false;
-        if (isEngineRunning_ && outputMoved()) {
+        if (isEngineRunning_ && (outputMoved() || tapGone())) {
             restartIfRunning();
         }
     }
+}
+
+void ZivraAudio::failStart(const QString& error) {
+    if (objects_->tap && !outputLeft()) {
+        // The last output went while the graph was built: the engine holds
+        // the tap and waits, as it does when that happens while it runs.
+        forgetFailedStart();
+        setIsEngineRunning(true);
+        setNeedsRestart(false);
+        waitForOutput();
+        return;
+    }
+    qCWarning(engineLog) << "The engine did not start on output device" << objects_->outputDevice
+                         << ":" << error;
+    stopWithError(error);
+    // Devices that come and go fail a start now and then (a sink removed
+    // between the look-up and the stream's connection); the engine is still
+    // needed, so it is made again.
+    retryStartLater();
+}
+
+void ZivraAudio::stopWithError(const QString& error) {
+    // The failures so far are counted on; any other cleanup() ends the retries.
+    StartRetry retry = std::move(objects_->retry);
+    cleanup();
+    objects_->retry = std::move(retry);
+    setIsEngineRunning(false);
+    setStatusText(startFailureText(error));
 }
 
 void ZivraAudio::cleanup() {
@@ -153,7 +164,7 @@ void ZivraAudio::cleanup() {
     o.reevaluateAfterBuild = false;
     o.restartAfterBuild = false;
     o.waitingForOutput = false;
-    stopListeningForDeviceChanges();
+    forgetFailedStart();
     if (o.graph) {
         o.graph->removeTap();
     }
@@ -184,19 +195,23 @@ void ZivraAudio::restartIfRunning() {
         waitForOutput();
         return;
     }
+    if (moveOutput()) {
+        return;
+    }
     qCInfo(engineLog) << "The engine restarts on the new output device";
     cleanup();
     setIsEngineRunning(false);
     updateEngine();
 }
 
-// The device went, or the server ended the stream: the engine goes on where
-// it would start now, or waits while no output is left.
-void ZivraAudio::followEndedOutput(std::uint64_t generation) {
-    if (generation != objects_->generation || !objects_->graph) {
+// The device went, the tap was removed, or the server ended a stream: the
+// engine goes on where it would start now, or waits while no output is left.
+void ZivraAudio::followEndedStream(std::uint64_t generation, const char* stream) {
+    if (generation != objects_->generation) {
         return;
     }
-    qCInfo(engineLog) << "The output stream on device" << objects_->outputDevice << "ended";
+    qCInfo(engineLog) << "The" << stream << "stream of the engine on output device"
+                      << objects_->outputDevice << "ended";
     restartIfRunning();
 }
 
@@ -223,9 +238,7 @@ void ZivraAudio::waitForOutput() {
     EngineObjects& o = *objects_;
     if (o.graph) {
         qCInfo(engineLog) << "No output device is left; the engine waits for one";
-        o.graph->removeTap();
-        o.graph->stop();
-        o.graph.reset();
+        dropOutput();
     }
     o.waitingForOutput = true;
     setStatusText(QStringLiteral("Waiting for an output device"));

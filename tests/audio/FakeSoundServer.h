@@ -38,6 +38,7 @@ public:
     double nominalRate = 48000; // 0: cannot be read
     std::uint32_t mixerChannels = 2;
     zivra::platform::sound::StreamFormat tapFormat{44100, 2};
+    bool tapRemoved = false; // someone removed the current tap's sink
 
     std::vector<std::string> log;
     int aliveReads = 0;
@@ -60,6 +61,14 @@ public:
     };
     std::shared_ptr<GraphState> graph;
     zivra::platform::sound::CaptureBlock capture;
+    std::function<void()> captureEnded; // the current capture device's
+    bool captureDead = false;           // its stream ended
+
+    // The server ends the capture stream.
+    void endCapture() {
+        captureDead = true;
+        captureEnded();
+    }
 
     int count(const std::string& entry) const {
         return static_cast<int>(std::count(log.begin(), log.end(), entry));
@@ -120,12 +129,14 @@ public:
     createTap(const zivra::platform::sound::TapDescription& d) override {
         fail(Step::createTap);
         lastTap = d;
+        tapRemoved = false;
         return std::make_unique<Tap>(*this);
     }
     std::unique_ptr<zivra::platform::sound::CaptureDevice>
     createCaptureDevice(const zivra::platform::sound::Tap&, const std::string& name) override {
         fail(Step::createCaptureDevice);
         captureName = name;
+        captureDead = false;
         return std::make_unique<Capture>(*this);
     }
     std::unique_ptr<zivra::platform::sound::OutputGraph>
@@ -153,7 +164,7 @@ private:
         explicit Tap(FakeSoundServer& s) : server(s) { server.log.push_back("create tap"); }
         ~Tap() override { server.log.push_back("destroy tap"); }
         std::optional<zivra::platform::sound::StreamFormat> format() override {
-            if (server.failAt == Step::tapFormat) {
+            if (server.failAt == Step::tapFormat || server.tapRemoved) {
                 return std::nullopt;
             }
             return server.tapFormat;
@@ -167,13 +178,17 @@ private:
         ~Capture() override { server.log.push_back("destroy capture"); }
         bool isAlive() override {
             ++server.aliveReads;
-            return server.aliveOnRead != 0 && server.aliveReads >= server.aliveOnRead;
+            return server.aliveOnRead != 0 && server.aliveReads >= server.aliveOnRead &&
+                   !server.captureDead;
         }
         std::optional<double> nominalSampleRate() override {
             if (server.nominalRate == 0) {
                 return std::nullopt;
             }
             return server.nominalRate;
+        }
+        void setEndedHandler(std::function<void()> handler) override {
+            server.captureEnded = std::move(handler);
         }
         void createIOProc(zivra::platform::sound::CaptureBlock block) override {
             server.fail(Step::createIOProc);

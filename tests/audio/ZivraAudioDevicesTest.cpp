@@ -4,6 +4,8 @@ namespace zivra::audio {
 
 namespace {
 
+using zivra::platform::sound::DeviceChange;
+
 class DevicesTest : public EngineTest {
 protected:
     // The sink the graph plays on after a start.
@@ -70,7 +72,6 @@ TEST_F(DevicesTest, ADefaultNotYetNamedGivesWayToAListedDevice) {
 // then the tap, which it does not list as an output, and the graph cannot
 // start. The engine holds the tap and waits, then plays on the next device.
 TEST_F(DevicesTest, AnOutputLostWhileTheGraphIsBuiltIsWaitedFor) {
-    using zivra::platform::sound::DeviceChange;
     server->aliveOnRead = 3;
     server->failAt = FakeSoundServer::Step::graphStart;
     engine().setPitchEnabled(true);
@@ -138,18 +139,47 @@ TEST_F(DevicesTest, SelectionRebuildsARunningGraphOnTheNewDevice) {
     EXPECT_TRUE(engine().isEngineRunning());
 }
 
-TEST_F(DevicesTest, ListenersAreRegisteredOnceAndAgainAfterATeardown) {
-    engine();
-    EXPECT_EQ(server->listeners.size(), 2u);
+// The output menu reads the list: it stays current once pitch was on and off.
+TEST_F(DevicesTest, TheListStaysCurrentAfterTheEngineStopped) {
     engine().setPitchEnabled(true);
     settle();
-    EXPECT_EQ(server->count("add listener"), 2) << "already registered at construction";
     engine().setPitchEnabled(false);
-    EXPECT_TRUE(server->listeners.empty());
+    server->sinkList.push_back({42, "usb", "USB Audio", 2});
+    server->notify(DeviceChange::sinkList);
+    settle();
+    EXPECT_EQ(engine().outputDevices().size(), 3);
+    EXPECT_EQ(server->count("add listener"), 2);
+}
+
+// After a server restart another sink holds the chosen one's old index.
+TEST_F(DevicesTest, TheChoiceFollowsTheNameNotAnOldIndex) {
+    engine().setSelectedOutputID(41);
+    server->defaultSinkIndex = 40;
     engine().setPitchEnabled(true);
     settle();
-    EXPECT_EQ(server->listeners.size(), 2u);
-    EXPECT_EQ(server->count("add listener"), 4);
+    server->sinkList = {{40, "speakers", "Speakers", 2}, {41, "other", "Other", 2}};
+    server->notify(DeviceChange::sinkList);
+    settle();
+    EXPECT_EQ(server->graph->outputDevice, 40u);
+    server->sinkList.push_back({44, "headphones", "Headphones", 2});
+    server->notify(DeviceChange::sinkList);
+    settle();
+    EXPECT_EQ(server->graph->outputDevice, 44u);
+    EXPECT_EQ(engine().selectedOutputID(), 44u);
+}
+
+TEST_F(DevicesTest, ADefaultMovedBetweenOtherDevicesRestartsNothing) {
+    server->sinkList.push_back({42, "usb", "USB Audio", 2});
+    engine().setSelectedOutputID(41);
+    engine().setPitchEnabled(true);
+    settle();
+    for (const std::uint32_t sink : {40u, 42u, 40u, 42u}) {
+        server->defaultSinkIndex = sink;
+        server->notify(DeviceChange::defaultSink);
+        settle();
+    }
+    EXPECT_EQ(server->count("create graph"), 1);
+    EXPECT_EQ(server->graph->outputDevice, 41u);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "audio/RenderBlock.h"
 #include "audio/ZivraAudio.h"
 #include "audio/ZivraAudioEnvironment.h"
+#include "platform/sound/PulseLoop.h"
 #include "tests/audio/ZivraAudioTestAccess.h"
 #include "tests/platform/sound/support/SoundServerTools.h"
 #include "tests/platform/sound/support/TestApplication.h"
@@ -12,10 +13,14 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
+
+#include <pulse/introspect.h>
 
 #include <unistd.h>
 
@@ -485,6 +490,184 @@ TEST_F(EngineOnSoundServerTest, APlayerSentToAnotherOutputGetsItBack) {
     EXPECT_TRUE(waitUntil(onHeadphones));
 }
 
+// Runs a shell script beside the engine, as another program would change the
+// devices, while the main thread answers the engine's events as the
+// application's does; returns when the script has ended.
+void runAlongside(const QString& script, const QStringList& arguments = {}) {
+    QProcess process;
+    QEventLoop loop;
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    process.start("bash", QStringList{"-c", script, "script"} + arguments);
+    if (process.waitForStarted()) {
+        loop.exec();
+    }
+}
+
+// Shell functions of the scripts: a device unplugged and plugged in again.
+const QString deviceFunctions = R"(
+unplug() {
+  for m in $(pactl list short modules | awk -v w="sink_name=$1" '{for (i = 3; i <= NF; i++) if ($i == w) print $1}'); do
+    pactl unload-module "$m"
+  done
+}
+plug() {
+  pactl load-module module-null-sink "sink_name=$1" rate=48000 channels=2 "sink_properties=device.description=$1" >/dev/null
+}
+)";
+
+// Zivra's own streams: what it plays and what it records.
+int ownStreams(const QString& kind) {
+    int count = 0;
+    for (const auto& value : pactlJson({"list", kind})) {
+        const QString process =
+            value.toObject()["properties"].toObject()["application.process.id"].toString();
+        count += process.toLong() == getpid() ? 1 : 0;
+    }
+    return count;
+}
+
+// The server ends a record stream, as it does when a user kills it.
+void killSourceOutput(std::uint32_t index) {
+    PulseLoop loop("test.kill");
+    PulseLoop::Lock lock(loop);
+    loop.await(pa_context_kill_source_output(
+        loop.context(), index,
+        [](pa_context*, int, void* self) { static_cast<PulseLoop*>(self)->signal(); }, &loop));
+}
+
+// A loose cable or a Bluetooth headset: the chosen output, which is also the
+// default, goes and comes back 40 times in about 5 s, then stays.
+TEST_F(EngineOnSoundServerTest, AnOutputThatFlapsHasTheShiftedToneOnceItStays) {
+    Player player(tone(440));
+    plugIn("headset");
+    ASSERT_NO_FATAL_FAILURE(startOctaveUp());
+    engine->setSelectedOutputID(deviceNamed("headset"));
+    hear("headset.monitor", 880);
+
+    runAlongside(deviceFunctions + R"(
+for i in $(seq 40); do unplug headset; plug headset; pactl set-default-sink headset; sleep 0.06; done
+)");
+    QElapsedTimer sinceLastEvent;
+    sinceLastEvent.start();
+    const auto playsOnHeadset = [&] {
+        return engine->isEngineRunning() && engine->statusText().isEmpty() &&
+               std::ranges::any_of(sinkInputs(), [&](const auto& input) {
+                   return input.processId == getpid() && input.sink == sinkIndex("headset");
+               });
+    };
+    EXPECT_TRUE(waitUntil(playsOnHeadset, 15s)) << engine->statusText().toStdString();
+    std::printf("after the flapping the engine plays on the output %lld ms after the last event\n",
+                static_cast<long long>(sinceLastEvent.elapsed()));
+    const auto heard = hear("headset.monitor", 880);
+    EXPECT_GT(levelDb(heard, testRate, 880), -20);
+    EXPECT_LT(levelDb(heard, testRate, 440), levelDb(heard, testRate, 880) - 40);
+    EXPECT_EQ(modulesWith("zivra_tap").size(), 1u);
+    EXPECT_EQ(ownStreams("sink-inputs"), 1);
+    EXPECT_EQ(ownStreams("source-outputs"), 1);
+
+    engine->setPitchEnabled(false);
+    EXPECT_TRUE(modulesWith("zivra_tap").empty());
+    EXPECT_TRUE(
+        waitUntil([] { return ownStreams("sink-inputs") + ownStreams("source-outputs") == 0; }));
+    unplug("headset");
+}
+
+// Every output unplugged and plugged in again, then the default set again,
+// round after round: the shifted tone is back after each, and the player is
+// on the tap again.
+TEST_F(EngineOnSoundServerTest, AfterEveryOutputWentAndCameBackTheShiftedToneIsBack) {
+    Player player(tone(440));
+    ASSERT_NO_FATAL_FAILURE(startOctaveUp());
+    for (int round = 1; round <= 4; ++round) {
+        SCOPED_TRACE(round);
+        runAlongside(deviceFunctions + R"(
+for d in speakers headphones micfeed; do unplug $d; done
+for d in speakers headphones micfeed; do plug $d; done
+pactl set-default-sink speakers
+)");
+        QElapsedTimer since;
+        since.start();
+        const auto heard = hear("speakers.monitor", 880, -20);
+        EXPECT_GT(levelDb(heard, testRate, 880), -20) << engine->statusText().toStdString();
+        std::printf("round %d: the shifted tone is back after %lld ms\n", round,
+                    static_cast<long long>(since.elapsed()));
+        EXPECT_TRUE(waitUntil([&] {
+            const auto input = player.sinkInput();
+            return input && input->sink == sinkIndex("zivra_tap");
+        }));
+        EXPECT_EQ(modulesWith("zivra_tap").size(), 1u);
+    }
+}
+
+// The server ends Zivra's record stream, then someone unloads its tap: each
+// time the engine builds itself again, and the programs are shifted again.
+TEST_F(EngineOnSoundServerTest, AnEndedCaptureStreamOrARemovedTapIsBuiltAgain) {
+    Player player(tone(440));
+    ASSERT_NO_FATAL_FAILURE(startOctaveUp());
+    for (const QString& ending : {QString("record stream ended"), QString("tap removed")}) {
+        SCOPED_TRACE(ending.toStdString());
+        const std::vector<std::uint32_t> taps = modulesWith("zivra_tap");
+        ASSERT_EQ(taps.size(), 1u);
+        // A new graph counts anew; the server's numbers may come again on PipeWire.
+        const auto graph = engine->renderCounters();
+        if (ending == "tap removed") {
+            pactl({"unload-module", QString::number(taps.front())});
+        } else {
+            for (const auto& value : pactlJson({"list", "source-outputs"})) {
+                const QJsonObject output = value.toObject();
+                if (output["properties"].toObject()["application.process.id"].toString().toLong() ==
+                    getpid()) {
+                    killSourceOutput(static_cast<std::uint32_t>(output["index"].toInteger()));
+                }
+            }
+        }
+        QElapsedTimer since;
+        since.start();
+        EXPECT_TRUE(waitUntil([&] {
+            const auto now = engine->renderCounters();
+            return now && now != graph && modulesWith("zivra_tap").size() == 1 &&
+                   ownStreams("source-outputs") == 1;
+        })) << "the engine is built again";
+        std::printf("%s: built again after %lld ms\n", ending.toStdString().c_str(),
+                    static_cast<long long>(since.elapsed()));
+        const auto heard = hear("speakers.monitor", 880, -20);
+        EXPECT_GT(levelDb(heard, testRate, 880), -20);
+        EXPECT_LT(levelDb(heard, testRate, 440), levelDb(heard, testRate, 880) - 40);
+    }
+}
+
+// Another process holds the tap's lock, as a Zivra or a tap guard stopped in
+// the middle of its step does: the main thread answers throughout, and the
+// engine starts once the lock is let go.
+TEST_F(EngineOnSoundServerTest, WhileAnotherHoldsTheTapLockTheMainThreadAnswers) {
+    Player player(tone(440));
+    const QString lock = QString(qgetenv("XDG_RUNTIME_DIR")) + "/zivra-tap.lock";
+    QProcess holder;
+    holder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    holder.start("flock", {lock, "sh", "-c", "echo held; sleep 2.5"});
+    ASSERT_TRUE(holder.waitForReadyRead(10000));
+
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastTick = 0, longestGap = 0;
+    QTimer ticks;
+    QObject::connect(&ticks, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, clock.elapsed() - lastTick);
+        lastTick = clock.elapsed();
+    });
+    ticks.start(10);
+    engine->setPitchCents(1200);
+    engine->setPitchEnabled(true);
+    EXPECT_TRUE(waitUntil([&] { return holder.state() == QProcess::NotRunning; }, 15s));
+    EXPECT_FALSE(engine->isEngineRunning()) << "no tap is made while another holds the lock";
+    EXPECT_TRUE(waitForRunning()) << engine->statusText().toStdString();
+    ticks.stop();
+    std::printf("the main thread's longest gap while the lock was held: %lld ms\n",
+                static_cast<long long>(longestGap));
+    EXPECT_LT(longestGap, 1500);
+    EXPECT_GT(levelDb(hear("speakers.monitor", 880), testRate, 880), -20);
+}
+
 // The server's pulse side is killed and comes back, as when the user restarts
 // it: meanwhile the status says so, then the shifted tone comes back on the
 // output without pitch being switched off and on.
@@ -521,6 +704,47 @@ TEST_F(EngineOnSoundServerTest, AfterTheServerRestartsTheShiftedToneIsBack) {
     EXPECT_LT(levelDb(heard, testRate, 440), levelDb(heard, testRate, 880) - 40);
     EXPECT_TRUE(engine->pitchEnabled());
     EXPECT_TRUE(engine->statusText().isEmpty()) << engine->statusText().toStdString();
+    engine.reset();
+}
+
+// The server restarts and numbers its sinks anew: another sink gets the index
+// the chosen headphones had. The engine plays on the default meanwhile and on
+// the headphones once they are back, never on the other sink.
+TEST_F(EngineOnSoundServerTest, AfterTheServerRestartsTheChoiceFollowsItsNameNotItsOldIndex) {
+    if (pactl({"info"}).contains("PipeWire")) {
+        GTEST_SKIP() << "the test restarts only PipeWire's pulse side, whose sinks are then "
+                        "numbered on: only a restart of the whole daemon hands out old numbers";
+    }
+    OwnPulseSide server(dir.path());
+    ASSERT_TRUE(server.start());
+    plugIn("headphones");
+    engine = std::make_unique<ZivraAudio>(ZivraAudioEnvironment::system());
+    const std::uint32_t old = deviceNamed("headphones");
+    {
+        Player player(tone(440));
+        engine->setPitchCents(1200);
+        engine->setPitchEnabled(true);
+        engine->setSelectedOutputID(old);
+        ASSERT_TRUE(waitForRunning()) << engine->statusText().toStdString();
+        pactl({"set-default-sink", "lasting"});
+        hear("headphones.monitor", 880);
+        server.kill();
+        EXPECT_TRUE(waitUntil([&] {
+            return engine->statusText() == "Waiting for the sound server";
+        })) << engine->statusText().toStdString();
+    }
+    ASSERT_TRUE(server.start());
+    // The server numbers its sinks from the start again.
+    const QString other = "other";
+    plugIn(other);
+    ASSERT_EQ(sinkIndex(other), old);
+    Player player(tone(440));
+    EXPECT_GT(levelDb(hear("lasting.monitor", 880), testRate, 880), -20);
+    EXPECT_LT(rmsDb(hearOnce(other + ".monitor")), -60) << "plays on the sink at the old index";
+
+    plugIn("headphones");
+    EXPECT_GT(levelDb(hear("headphones.monitor", 880), testRate, 880), -20);
+    EXPECT_EQ(engine->selectedOutputID(), sinkIndex("headphones"));
     engine.reset();
 }
 

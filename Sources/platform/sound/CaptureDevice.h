@@ -45,6 +45,13 @@ public:
     // the server's code) when the server refuses.
     virtual void start() = 0;
 
+    // Called once, on the device's own event thread, when its stream ends
+    // after it became alive, without the device being destroyed: its source
+    // went away (the tap was removed) or the server ended it. The handler
+    // must only hand the news on (it may allocate, never block). Before
+    // start(); throws nothing but std::bad_alloc.
+    virtual void setEndedHandler(std::function<void()> handler) = 0;
+
     // Stops delivery. When it returns the capture block is not running and is
     // not called again until the next start(). Harmless when not started;
     // throws nothing. isAlive() and nominalSampleRate() throw nothing either.

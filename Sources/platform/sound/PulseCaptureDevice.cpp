@@ -69,6 +69,11 @@ std::optional<double> PulseCaptureDevice::nominalSampleRate() {
     return pa_stream_get_sample_spec(stream_)->rate;
 }
 
+void PulseCaptureDevice::setEndedHandler(std::function<void()> handler) {
+    PulseLoop::Lock lock(loop_);
+    ended_ = std::move(handler);
+}
+
 void PulseCaptureDevice::createIOProc(CaptureBlock block) {
     PulseLoop::Lock lock(loop_);
     if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) {
@@ -137,8 +142,18 @@ void PulseCaptureDevice::onRead(pa_stream* stream, std::size_t, void* self) {
     }
 }
 
-void PulseCaptureDevice::onStateChanged(pa_stream*, void* self) {
-    static_cast<PulseCaptureDevice*>(self)->loop_.signal();
+void PulseCaptureDevice::onStateChanged(pa_stream* stream, void* self) {
+    auto& device = *static_cast<PulseCaptureDevice*>(self);
+    device.loop_.signal();
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_READY) {
+        device.ready_ = true;
+    } else if (device.ready_ && !PA_STREAM_IS_GOOD(state)) {
+        device.ready_ = false;
+        if (device.ended_) {
+            device.ended_();
+        }
+    }
 }
 
 } // namespace zivra::platform::sound

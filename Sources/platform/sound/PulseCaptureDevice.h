@@ -6,6 +6,7 @@
 #include <pulse/stream.h>
 #include <pulse/timeval.h>
 
+#include <functional>
 #include <string>
 
 namespace zivra::platform::sound {
@@ -23,6 +24,7 @@ public:
 
     bool isAlive() override;
     std::optional<double> nominalSampleRate() override;
+    void setEndedHandler(std::function<void()> handler) override;
     void createIOProc(CaptureBlock block) override;
     void destroyIOProc() override;
     void start() override;
@@ -37,6 +39,10 @@ private:
     pa_stream* stream_ = nullptr;
     CaptureBlock block_;   // set and cleared with the loop locked
     bool running_ = false; // likewise
+    // Told when the stream ends once it was ready; both changed with the
+    // loop locked, so an ending is told once and never for a failed connection.
+    std::function<void()> ended_;
+    bool ready_ = false;
 };
 
 } // namespace zivra::platform::sound
