@@ -12,6 +12,10 @@ namespace {
 constexpr const char* captureThreadName = "velmora.zivra.io";
 
 constexpr auto fragmentTime = static_cast<pa_usec_t>(captureFragmentSeconds * PA_USEC_PER_SEC);
+// Nothing but a stall leaves this much unread; of such a backlog the newest
+// two fragments are kept, as much as a busy machine leaves between reads.
+constexpr pa_usec_t backlogTime = 20 * fragmentTime;
+constexpr pa_usec_t keptTime = 2 * fragmentTime;
 
 } // namespace
 
@@ -127,14 +131,20 @@ int PulseCaptureDevice::setCorked(bool corked) {
 
 void PulseCaptureDevice::onRead(pa_stream* stream, std::size_t, void* self) {
     auto* device = static_cast<PulseCaptureDevice*>(self);
+    // After a stall the server hands over at once all it kept meanwhile: only
+    // the newest of it is captured, the rest is stale and dropped unread.
+    const pa_sample_spec* spec = pa_stream_get_sample_spec(stream);
+    const bool stalled = pa_stream_readable_size(stream) > pa_usec_to_bytes(backlogTime, spec);
+    const std::size_t kept = pa_usec_to_bytes(keptTime, spec);
     const void* data = nullptr;
     std::size_t bytes = 0;
-    while (pa_stream_readable_size(stream) > 0) {
+    for (std::size_t readable = 0; (readable = pa_stream_readable_size(stream)) > 0;) {
         if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) {
             return;
         }
+        const bool stale = stalled && readable >= bytes + kept;
         // A hole (no data) carries nothing to capture; it is dropped like data.
-        if (data && device->running_ && device->block_) {
+        if (data && !stale && device->running_ && device->block_) {
             const AudioBuffer buffer{2, static_cast<std::uint32_t>(bytes), const_cast<void*>(data)};
             device->block_(std::span<const AudioBuffer>(&buffer, 1));
         }
