@@ -112,14 +112,13 @@ TEST_F(TunerPanelTest, ShowsTheReadingWithSignedCentsAndOneDecimalOfFrequency) {
     EXPECT_EQ(panel.centsLabel()->text(), "0");
     EXPECT_EQ(textColor(panel.centsLabel()), zivraTeal());
 
-    // The analysis reads these sines a cent sharp: 6 and -13 cents are read as 7 and -12.
     hear(6);
-    EXPECT_EQ(panel.centsLabel()->text(), "+7");
+    EXPECT_EQ(panel.centsLabel()->text(), "+6");
     EXPECT_EQ(textColor(panel.centsLabel()), primary());
     EXPECT_EQ(panel.meter()->pointerColor(), primary());
 
     hear(-13);
-    EXPECT_EQ(panel.centsLabel()->text(), "-12");
+    EXPECT_EQ(panel.centsLabel()->text(), "-13");
     EXPECT_EQ(textColor(panel.centsLabel()), primary());
 
     hear(-4);
