@@ -5,6 +5,9 @@
 #include "audio/ZivraAudioEnvironment.h"
 #include "platform/sound/SoundServer.h"
 
+#include <QTimer>
+
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -21,6 +24,14 @@ class ZivraAudio;
 // only there.
 struct EngineAnchor {
     ZivraAudio* engine = nullptr;
+};
+
+// The frames the audio threads' blocks were handed: counted lock-free on the
+// capture and render threads, read on the main thread. Kept alive by the
+// blocks that count into it.
+struct StreamActivity {
+    std::atomic<std::uint64_t> capturedFrames{0};
+    std::atomic<std::uint64_t> renderedFrames{0};
 };
 
 // The devices as a start met them: every sink (index and uid) in the
@@ -64,6 +75,10 @@ struct EngineObjects {
     std::unique_ptr<platform::sound::OutputGraph> graph;
     std::shared_ptr<RingBuffer> ring;
     std::shared_ptr<RenderCounters> renderCounters;
+    // The current graph's activity, and the timer that watches its output
+    // (ZivraAudio::startStreams()); the timer ends once the activity is gone.
+    std::weak_ptr<StreamActivity> activity;
+    std::unique_ptr<QTimer> outputWatch;
 
     platform::sound::ListenerId deviceListener = 0;
     platform::sound::ListenerId defaultOutputListener = 0;

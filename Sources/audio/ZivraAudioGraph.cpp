@@ -8,10 +8,15 @@
 
 #include <QCoreApplication>
 #include <QPointer>
+#include <QTimer>
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <memory>
+#include <utility>
 
 namespace zivra::audio {
 
@@ -21,6 +26,11 @@ constexpr std::uint32_t ringCapacity = 0x400000;
 constexpr std::uint32_t tapBufferFrames = 1024;
 constexpr int maxAliveReads = 200;
 constexpr std::chrono::milliseconds alivePollInterval{10};
+// A playback stream that asks for less than half the sound the capture
+// delivers (so the server runs) for this many looks in a row is taken as
+// ended.
+constexpr std::chrono::milliseconds outputWatchInterval{250};
+constexpr int stalledOutputLooks = 4;
 
 QString messageOf(const std::exception& error) {
     return QString::fromStdString(error.what());
@@ -42,6 +52,77 @@ template <typename Work> void onEngine(const std::weak_ptr<EngineAnchor>& anchor
             }
         },
         Qt::QueuedConnection);
+}
+
+// The blocks, counting the frames they are handed into the activity, which
+// they keep. Main thread; the blocks returned run where the given ones would.
+platform::sound::RenderBlock countingRenders(std::shared_ptr<StreamActivity> activity,
+                                             platform::sound::RenderBlock block) {
+    return [activity = std::move(activity),
+            block = std::move(block)](bool& isSilence, std::uint32_t frameCount,
+                                      std::span<platform::sound::AudioBuffer> output) {
+        activity->renderedFrames.fetch_add(frameCount, std::memory_order_relaxed);
+        block(isSilence, frameCount, output);
+    };
+}
+
+platform::sound::CaptureBlock countingCaptures(std::shared_ptr<StreamActivity> activity,
+                                               platform::sound::CaptureBlock block) {
+    return [activity = std::move(activity),
+            block = std::move(block)](std::span<const platform::sound::AudioBuffer> input) {
+        // One interleaved buffer or one buffer per channel: either way the
+        // first holds every frame of the block.
+        if (!input.empty()) {
+            const std::uint64_t frameBytes =
+                4 * std::uint64_t{std::max(input[0].numberChannels, 1u)};
+            activity->capturedFrames.fetch_add(input[0].dataByteSize / frameBytes,
+                                               std::memory_order_relaxed);
+        }
+        block(input);
+    };
+}
+
+// On PipeWire a playback stream may stop asking for sound, or ask for a
+// trickle of it, after the server was stopped for a while and went on, while
+// the capture stream delivers again; no state change tells of it. Such an
+// output is told as ended, once, so that it is built anew. Looks while the
+// capture delivers nothing (the server stopped) count for nothing either
+// way. Main thread; the timer returned runs there until the activity is gone.
+std::unique_ptr<QTimer> watchOutput(std::weak_ptr<const StreamActivity> watched,
+                                    std::function<void()> ended) {
+    auto timer = std::make_unique<QTimer>();
+    timer->setInterval(outputWatchInterval);
+    QObject::connect(
+        timer.get(), &QTimer::timeout, timer.get(),
+        [timer = timer.get(), watched = std::move(watched), ended = std::move(ended),
+         rendered = std::uint64_t{0}, captured = std::uint64_t{0}, stalled = 0]() mutable {
+            const std::shared_ptr<const StreamActivity> activity = watched.lock();
+            if (!activity) {
+                timer->stop();
+                return;
+            }
+            const std::uint64_t renderedNow =
+                activity->renderedFrames.load(std::memory_order_relaxed);
+            const std::uint64_t capturedNow =
+                activity->capturedFrames.load(std::memory_order_relaxed);
+            const std::uint64_t renders = renderedNow - rendered;
+            const std::uint64_t captures = capturedNow - captured;
+            rendered = renderedNow;
+            captured = capturedNow;
+            if (captures > 0) {
+                // A backlog handed over at once after a stall outweighs one
+                // look's rendering, never several in a row.
+                stalled = renders * 2 < captures ? stalled + 1 : 0;
+            }
+            if (stalled == stalledOutputLooks) {
+                qCWarning(engineLog) << "The output stream asks for less sound than the capture "
+                                        "stream delivers";
+                timer->stop();
+                ended();
+            }
+        });
+    timer->start();
+    return timer;
 }
 
 } // namespace
@@ -144,8 +225,11 @@ void ZivraAudio::setupGraph() {
 
     o.ring = std::make_shared<RingBuffer>(ringCapacity);
     o.renderCounters = std::make_shared<RenderCounters>();
-    o.graph->setSource(
-        makeRenderBlock(o.ring, audioParams_, RingLevel::forSampleRate(rate), o.renderCounters));
+    const auto activity = std::make_shared<StreamActivity>();
+    o.activity = activity;
+    o.graph->setSource(countingRenders(
+        activity,
+        makeRenderBlock(o.ring, audioParams_, RingLevel::forSampleRate(rate), o.renderCounters)));
     if (o.graph->setOutputDevice(o.outputDevice) != 0) {
         qCWarning(engineLog) << "Output device" << o.outputDevice
                              << "is gone; the engine plays on the default output";
@@ -156,7 +240,7 @@ void ZivraAudio::setupGraph() {
         o.graph->installTap(tapBufferFrames,
                             makeTapBlock(o.anchor, handoffAppendHandler, meterPublisher(o.anchor)));
     }
-    o.captureDevice->createIOProc(makeCaptureBlock(o.ring));
+    o.captureDevice->createIOProc(countingCaptures(activity, makeCaptureBlock(o.ring)));
     o.ioProcInstalled = true;
 }
 
@@ -171,11 +255,15 @@ void ZivraAudio::startStreams() {
     if (o.graph) {
         o.graph->start();
         o.graph->setVolume(handoffActive_ ? 0.0f : 1.0f);
+        o.outputWatch =
+            watchOutput(o.activity, streamEndedNotice(o.anchor, o.generation, "output"));
     }
 }
 
 void ZivraAudio::dropOutput() {
     EngineObjects& o = *objects_;
+    // The capture goes on without an output to watch.
+    o.outputWatch.reset();
     if (o.graph) {
         o.graph->removeTap();
         o.graph->stop();

@@ -594,7 +594,7 @@ TEST_F(EngineOnSoundServerTest, AStalledSoundServerLeavesTheShiftingRunningInRea
         });
     Player player(tone(440));
     ASSERT_NO_FATAL_FAILURE(startOctaveUp());
-    const auto render = threadsNamed("zivra.render");
+    auto render = threadsNamed("zivra.render");
     const auto capture = threadsNamed("velmora.zivra.io");
     ASSERT_EQ(render.size(), 1u);
     ASSERT_EQ(capture.size(), 1u);
@@ -626,14 +626,14 @@ TEST_F(EngineOnSoundServerTest, AStalledSoundServerLeavesTheShiftingRunningInRea
     for (const auto time : pipeWire ? std::vector{2s, 5s, 20s} : std::vector{2s, 5s}) {
         SCOPED_TRACE(time.count());
         stall(servers, time);
-        // Measured, not asserted: on PipeWire 0.3.65 the output of a Zivra
-        // that never left real time came back later than 2 s in some runs,
-        // and after 20 s in a few not within 15 s, its stream no longer
-        // asked for sound.
+        // Back within 2 s is what a user should hear; 4 s leaves room for a
+        // busy machine. On PipeWire 0.3.65 a playback stream could stop
+        // asking for sound after the server went on, while the capture still
+        // delivered: the shifted tone then never came back.
         QElapsedTimer resumed;
         resumed.start();
         qint64 back = -1;
-        while (back < 0 && resumed.elapsed() < 5000) {
+        while (back < 0 && resumed.elapsed() < 4000) {
             const auto heard = mid(listen(recorder, 100ms));
             // What arrives first may still be from before the stall.
             for (std::size_t start = 0; resumed.elapsed() > 250 && start + piece <= heard.size();
@@ -641,13 +641,19 @@ TEST_F(EngineOnSoundServerTest, AStalledSoundServerLeavesTheShiftingRunningInRea
                 back = pieceCarries(heard, start, 880) ? resumed.elapsed() : back;
             }
         }
+        // An output built anew has a render thread of its own; it shares the
+        // busy core too.
+        const auto rebuilt = threadsNamed("zivra.render") != render;
+        render = threadsNamed("zivra.render");
+        ASSERT_EQ(render.size(), 1u);
+        ASSERT_TRUE(!rebuilt || sched_setaffinity(render[0], sizeof core, &core) == 0);
         cpu = cpuMilliseconds(render[0]);
         listen(recorder, 1000ms);
         std::printf("after a stop of %lld s the shifted tone is back within %lld ms (-1: not in "
-                    "5 s); render CPU per second %.0f ms, before %.0f ms\n",
+                    "4 s), the output %s; render CPU per second %.0f ms, before %.0f ms\n",
                     static_cast<long long>(time.count()), static_cast<long long>(back),
-                    cpuMilliseconds(render[0]) - cpu, before);
-        EXPECT_EQ(threadsNamed("zivra.render"), render);
+                    rebuilt ? "built anew" : "kept", cpuMilliseconds(render[0]) - cpu, before);
+        EXPECT_GE(back, 0) << "the shifted tone is not back within 4 s";
         for (const pid_t thread : {render[0], capture[0]}) {
             EXPECT_TRUE(!realTime ||
                         sched_getscheduler(thread) == (SCHED_FIFO | SCHED_RESET_ON_FORK))
