@@ -244,7 +244,10 @@ std::vector<float> listen(QProcess& recorder, std::chrono::milliseconds time) {
         bytes += recorder.read(recorder.bytesAvailable() / 8 * 8); // whole frames
     }
     std::vector<float> samples(static_cast<std::size_t>(bytes.size()) / sizeof(float));
-    std::memcpy(samples.data(), bytes.constData(), samples.size() * sizeof(float));
+    // Nothing heard leaves both empty, and memcpy must not be handed their null data.
+    if (!samples.empty()) {
+        std::memcpy(samples.data(), bytes.constData(), samples.size() * sizeof(float));
+    }
     return samples;
 }
 
