@@ -520,7 +520,11 @@ TEST_F(EngineOnSoundServerTest, WithNoOutputLeftItWaitsAndNeverPlaysIntoItsTap) 
     const auto tap = sinkIndex("zivra_tap");
     ASSERT_TRUE(tap.has_value()) << "the tap keeps the streams until a device comes";
     const auto onTap = hear("zivra_tap.monitor", 440);
-    EXPECT_LT(levelDb(onTap, testRate, 880), -60) << "Zivra records what it plays";
+    // Zivra's shifted sound played into its tap would stand near the tone's
+    // own level; a busy machine's dropouts in the recording alone reached
+    // -59 dB there.
+    EXPECT_LT(levelDb(onTap, testRate, 880), levelDb(onTap, testRate, 440) - 40)
+        << "Zivra records what it plays";
     for (const auto& input : sinkInputs()) {
         EXPECT_FALSE(input.processId == getpid() && input.sink == *tap) << "Zivra plays on its tap";
     }
