@@ -23,6 +23,12 @@ namespace {
 constexpr int qrCodeSize = 220;
 constexpr std::chrono::milliseconds metadataInterval{2000};
 const QString offText = QStringLiteral("Handoff is off.");
+// No route takes a body; anything longer is refused before it is read.
+constexpr int64_t maxBodyLength = int64_t(64) << 10;
+// One address may not take every place: a phone on the network still gets
+// in. Through the tunnel every phone comes from the tunnel's local address,
+// so this leaves room for several (a page and its stream each).
+constexpr size_t maxConnectionsPerPeer = 32;
 
 // The phone page with the token wherever "@@TOKEN@@" stands.
 std::string pageFor(const std::string& token) {
@@ -117,6 +123,8 @@ void HandoffServer::start() {
     stop();
     token_ = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     server_ = std::make_shared<vuzozar::HttpServer>();
+    server_->setMaxBodyLength(maxBodyLength);
+    server_->setMaxConnectionsPerPeer(maxConnectionsPerPeer);
     core_->beginRun(token_.toStdString());
     setupRoutes();
     std::uint16_t port = 0;

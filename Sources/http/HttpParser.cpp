@@ -2,6 +2,7 @@
 
 #include "http/Strings.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace vuzozar {
@@ -117,8 +118,8 @@ void parseTarget(std::string_view target, HttpRequest& request) {
 }
 
 // The body's length, from the last "content-length" (the header reader
-// makes sure that all of them agree).
-int64_t contentLength(const std::string& value) {
+// makes sure that all of them agree), refused beyond `maxLength`.
+int64_t contentLength(const std::string& value, int64_t maxLength) {
     std::string_view digits = value;
     bool negative = !digits.empty() && digits[0] == '-';
     if (negative) {
@@ -132,7 +133,7 @@ int64_t contentLength(const std::string& value) {
     if (negative) {
         throw HttpParserError::negativeContentLength();
     }
-    if (length > uint64_t(Socket::maxReadLength)) {
+    if (length > uint64_t(maxLength)) {
         throw HttpParserError(HttpParserError::Kind::bodyTooLarge, value);
     }
     return int64_t(length);
@@ -173,6 +174,9 @@ std::string readLine(Socket& socket, LineKind kind, size_t& headLeft) {
 
 } // namespace
 
+HttpParser::HttpParser(int64_t maxBodyLength)
+    : maxBodyLength_(std::clamp(maxBodyLength, int64_t(0), Socket::maxReadLength)) {}
+
 HttpRequestPtr HttpParser::readHttpRequest(Socket& socket) const {
     size_t headLeft = maxHeadLength;
     std::string line = readLine(socket, LineKind::requestLine, headLeft);
@@ -193,7 +197,7 @@ HttpRequestPtr HttpParser::readHttpRequest(Socket& socket) const {
     }
     auto length = request->headers.find("content-length");
     if (length != request->headers.end()) {
-        request->body = socket.read(contentLength(length->second));
+        request->body = socket.read(contentLength(length->second, maxBodyLength_));
     }
     return request;
 }

@@ -31,7 +31,7 @@ public:
         // HttpParser::maxHeadLength bytes together, or more header lines
         // than HttpParser::maxHeaderLines.
         headTooLarge,
-        // A "content-length" beyond Socket::maxReadLength.
+        // A "content-length" beyond the parser's bound on bodies.
         bodyTooLarge,
     };
 
@@ -58,6 +58,10 @@ private:
 // must be refused and the socket's errors; any thread, one socket at a time.
 class HttpParser {
 public:
+    // Bodies longer than `maxBodyLength` (and than Socket::maxReadLength) are
+    // refused as bodyTooLarge before any of their bytes is read.
+    explicit HttpParser(int64_t maxBodyLength = Socket::maxReadLength);
+
     static constexpr size_t maxHeaderLines = 256;
     // The request line and the header lines together, line ends included.
     // A bound per line alone let one request hold 256 lines of 64 KiB each.
@@ -68,6 +72,8 @@ public:
 private:
     // `headLeft` is what the head may still take; each line read uses it up.
     HttpHeaders readHeaders(Socket& socket, size_t& headLeft) const;
+
+    int64_t maxBodyLength_;
 };
 
 } // namespace vuzozar

@@ -157,22 +157,30 @@ void HttpServerIO::acceptLoop(std::shared_ptr<Socket> listening, Priority priori
             }
             return;
         }
-        if (connectionCount_.load() >= maxConnections()) {
+        std::string address;
+        try {
+            address = client->peername();
+        } catch (const SocketError&) {
+            client->close(); // reset before it was accepted: nobody to answer
+            continue;
+        }
+        if (connectionCount_.load() >= maxConnections() || !admit(address)) {
             refuseBusy(*client);
             continue;
         }
         ++connectionCount_;
         std::weak_ptr<HttpServerIO> weakSelf = weak_from_this();
         try {
-            std::thread([weakSelf, client, priority]() mutable {
+            std::thread([weakSelf, client, address, priority]() mutable {
                 applyPriority(priority);
                 if (auto self = weakSelf.lock()) {
-                    self->serveClient(std::move(client));
+                    self->serveClient(std::move(client), address);
                 }
             }).detach();
         } catch (const std::system_error&) {
             // No thread to serve it (the system is out of them): the client
             // is dropped, and closed with its last reference.
+            release(address);
             --connectionCount_;
         }
     }
@@ -198,19 +206,39 @@ void HttpServerIO::refuseRequest(Socket& socket, const HttpParserError& error) {
     socket.closeGracefully(refusalLinger);
 }
 
-void HttpServerIO::serveClient(std::shared_ptr<Socket> client) {
+bool HttpServerIO::admit(const std::string& address) {
+    size_t share = maxConnectionsPerPeer();
+    std::lock_guard lock(peersLock_);
+    size_t& count = peerConnections_[address];
+    if (share != 0 && count >= share) {
+        return false;
+    }
+    ++count;
+    return true;
+}
+
+void HttpServerIO::release(const std::string& address) {
+    std::lock_guard lock(peersLock_);
+    auto entry = peerConnections_.find(address);
+    if (entry != peerConnections_.end() && --entry->second == 0) {
+        peerConnections_.erase(entry);
+    }
+}
+
+void HttpServerIO::serveClient(std::shared_ptr<Socket> client, const std::string& address) {
     if (operating()) {
         client->setTimeout(idleTimeout());
         {
             std::lock_guard lock(queue_);
             sockets_.insert(client);
         }
-        handleConnection(client);
+        handleConnection(client, address);
         std::lock_guard lock(queue_);
         sockets_.erase(client);
     }
     // Counted out before the peer sees the end, so that a client that
     // reconnects at once finds its place free.
+    release(address);
     --connectionCount_;
     client->close();
 }
@@ -235,15 +263,9 @@ std::pair<RouteParams, HttpRequestHandler> HttpServerIO::dispatch(const HttpRequ
     return {RouteParams(), [](const HttpRequestPtr&) { return HttpResponse::notFound(); }};
 }
 
-void HttpServerIO::handleConnection(const std::shared_ptr<Socket>& socket) {
-    HttpParser parser;
-    // The peer stays the same for every request of the connection.
-    std::optional<std::string> address;
-    try {
-        address = socket->peername();
-    } catch (const SocketError&) {
-        // Left absent: the requests carry no address then.
-    }
+void HttpServerIO::handleConnection(const std::shared_ptr<Socket>& socket,
+                                    const std::string& address) {
+    HttpParser parser(maxBodyLength());
     while (operating()) {
         HttpRequestPtr request;
         try {

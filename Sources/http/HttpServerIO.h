@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -56,6 +57,8 @@ public:
 
     static constexpr std::chrono::milliseconds defaultIdleTimeout{60'000};
     static constexpr size_t defaultMaxConnections = 256;
+    // Enough for forms and small uploads; each connection may hold this much.
+    static constexpr int64_t defaultMaxBodyLength = int64_t(1) << 20;
 
     // How long a connection may keep the server waiting for its next
     // request, for the rest of a request, or for taking a response, before
@@ -68,6 +71,18 @@ public:
     // descriptor limit. Any thread; applies from the next accept.
     void setMaxConnections(size_t count) { maxConnections_ = count; }
     size_t maxConnections() const { return maxConnections_; }
+    // Connections served at once from one peer address; one more from it is
+    // refused like one beyond maxConnections, so that a single peer cannot
+    // take every place. Zero (the default) leaves only maxConnections. Any
+    // thread; applies from the next accept.
+    void setMaxConnectionsPerPeer(size_t count) { maxConnectionsPerPeer_ = count; }
+    size_t maxConnectionsPerPeer() const { return maxConnectionsPerPeer_; }
+    // The longest request body read, at most Socket::maxReadLength: a
+    // request announcing a longer one is answered 413 and its connection
+    // closed before any of the body is read. Any thread; applies to
+    // connections accepted afterwards.
+    void setMaxBodyLength(int64_t length) { maxBodyLength_ = length; }
+    int64_t maxBodyLength() const { return maxBodyLength_; }
 
     HttpServerIOState state() const { return HttpServerIOState(stateValue_.load()); }
     // Sets the state, whatever it was. Any thread.
@@ -98,16 +113,26 @@ private:
     void refuseBusy(Socket& client);
     // Answers a request that the parser refused and ends its connection.
     void refuseRequest(Socket& socket, const HttpParserError& error);
-    void serveClient(std::shared_ptr<Socket> client);
-    void handleConnection(const std::shared_ptr<Socket>& socket);
+    // Counts a new client in, false when its address holds its share
+    // already; `address` is its peer address.
+    bool admit(const std::string& address);
+    // Counts a client admitted from `address` out again.
+    void release(const std::string& address);
+    void serveClient(std::shared_ptr<Socket> client, const std::string& address);
+    void handleConnection(const std::shared_ptr<Socket>& socket, const std::string& address);
     bool respond(Socket& socket, const HttpResponse& response, bool keepAlive);
     std::shared_ptr<Socket> listeningSocket();
 
     std::atomic<int32_t> stateValue_{int32_t(HttpServerIOState::stopped)};
     std::atomic<std::chrono::milliseconds> idleTimeout_{defaultIdleTimeout};
     std::atomic<size_t> maxConnections_{defaultMaxConnections};
+    std::atomic<size_t> maxConnectionsPerPeer_{0};
+    std::atomic<int64_t> maxBodyLength_{defaultMaxBodyLength};
     // Connections accepted and not yet finished.
     std::atomic<size_t> connectionCount_{0};
+    // The same, per peer address; addresses with none are left out.
+    std::mutex peersLock_;
+    std::map<std::string, size_t> peerConnections_;
     std::mutex socketLock_;
     std::shared_ptr<Socket> socket_;
     // Open client connections, by object (a closed connection's descriptor

@@ -58,14 +58,100 @@ async def expect_state(phones, command, what, **fields):
                       f"{what}: every phone gets the state {fields}")
 
 
-def unsent_bytes(server_port, phone_port):
-    """What the server's end of a loopback connection holds unsent."""
+def tcp_queues(server_port, phone_port):
+    """What the server's end of a loopback connection holds unsent and unread;
+    for the listening socket (phone port 0), unread is the connections that
+    wait to be accepted."""
     with open("/proc/net/tcp") as table:
         for line in table.readlines()[1:]:
             local, remote, _, queues = line.split()[1:5]
             if (int(local.split(":")[1], 16), int(remote.split(":")[1], 16)) == (server_port, phone_port):
-                return int(queues.split(":")[0], 16)
-    return None
+                return [int(queue, 16) for queue in queues.split(":")]
+    return [None, None]
+
+
+def wait_until(condition, timeout=30):
+    deadline = time.monotonic() + timeout
+    while not condition() and time.monotonic() < deadline:
+        time.sleep(0.05)
+    return condition()
+
+
+def answer_to(connection):
+    """What the server sends before it closes the connection; None when it
+    keeps it open for 10 s."""
+    connection.settimeout(10)
+    answer = b""
+    try:
+        while chunk := connection.recv(65536):
+            answer += chunk
+    except TimeoutError:
+        return None
+    except OSError:
+        pass
+    return answer
+
+
+def bodies_scenario(host, page_url):
+    """A body of the bound is served, one byte more is refused unread, and
+    100 connections sending bodies of 4 MiB leave the memory as it was."""
+    def post(length, sent):
+        connection = socket.create_connection(("127.0.0.1", int(page_url.split(":")[2].split("/")[0])))
+        connection.settimeout(10)
+        head = f"POST /{page_url.split('/', 3)[3]} HTTP/1.1\r\nContent-Length: {length}\r\n\r\n"
+        try:
+            connection.sendall(head.encode() + b"x" * sent)
+        except OSError:
+            pass  # refused and closed before all of it was sent
+        return connection
+
+    served = answer_to(post(64 << 10, 64 << 10))
+    checks.expect(served and served.startswith(b"HTTP/1.1 200 "), "a body of 64 KiB is served")
+    refused = answer_to(post((64 << 10) + 1, 0))
+    checks.expect(refused and refused.startswith(b"HTTP/1.1 413 "), f"one byte more: {refused!r}")
+    status = f"/proc/{host.process.pid}/status"
+
+    def kib(field):
+        with open(status) as lines:
+            return next(int(line.split()[1]) for line in lines if line.startswith(field))
+    before = kib("VmRSS")
+    with open(f"/proc/{host.process.pid}/clear_refs", "w") as refs:
+        refs.write("5")  # the peak resident size counts from here
+    connections = [post(32 << 20, 4 << 20) for _ in range(100)]
+    checks.expect(kib("VmHWM") - before < 48 << 10, f"{kib('VmHWM') - before} KiB more at the peak")
+    for connection in connections:
+        connection.close()
+    checks.expect(wait_until(lambda: kib("VmRSS") - before < 16 << 10), "the memory given back")
+
+
+async def crowding_peer_scenario(page_url):
+    """300 idle connections from one address, then a phone from another one:
+    it connects and streams."""
+    port = int(page_url.split(":")[2].split("/")[0])
+
+    def from_address(address):
+        connection = socket.socket()
+        connection.bind((address, 0))
+        connection.connect(("127.0.0.1", port))
+        return connection
+
+    idle = []
+    for _ in range(6):
+        idle += [from_address("127.0.0.2") for _ in range(50)]
+        # Each batch is taken in before the next, so that none is left for after the phone.
+        checks.expect(wait_until(lambda: tcp_queues(port, 0)[1] == 0), "the idle ones taken in")
+    checks.expect((answer_to(idle[-1]) or b"").startswith(b"HTTP/1.1 503 "), "one too many refused")
+    try:
+        phone = await Phone.connect(page_url, sock=from_address("127.0.0.3"))
+        deadline = time.monotonic() + 30
+        while len(phone.frames) < 3 and time.monotonic() < deadline:
+            await asyncio.sleep(0.05)
+        checks.expect(len(phone.frames) >= 3, "the phone from another address gets audio")
+        await phone.close()
+    except Exception as error:  # noqa: B902 - a refused handshake raises
+        checks.expect(False, f"the phone from another address connects: {error!r}")
+    for connection in idle:
+        connection.close()
 
 
 async def stalled_phone_scenario(page_url):
@@ -88,7 +174,7 @@ async def stalled_phone_scenario(page_url):
     queued = [None]
     for _ in range(100):
         await asyncio.sleep(0.25)
-        queued.append(unsent_bytes(server_port, phone_port))
+        queued.append(tcp_queues(server_port, phone_port)[0])
         if queued[-1] and queued[-1] == queued[-2]:
             break
     checks.expect(queued[-1] and queued[-1] == queued[-2], f"the server stopped writing: {queued}")
@@ -107,6 +193,7 @@ async def stalled_phone_scenario(page_url):
 async def scenario(host):
     page_url = host.start()
     check_routes(page_url)
+    bodies_scenario(host, page_url)
     checks.expect(host.wait_for("status Handoff is on. Scan the QR code with your phone.")
                   is not None, "status after start")
     checks.expect(host.wait_for("status Cloudflare tunnel not installed. Use local Wi-Fi.")
@@ -192,6 +279,7 @@ async def scenario(host):
     checks.expect(host.wait_for("handoffActive false") is not None, "the last phone unmutes")
 
     await stalled_phone_scenario(page_url)
+    await crowding_peer_scenario(page_url)
     third = await Phone.connect(page_url)
     checks.expect(await third.next_text(of_type("state")) is not None, "a phone of the run")
     host.send("stop")

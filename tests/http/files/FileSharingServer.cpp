@@ -38,6 +38,8 @@ int main(int argc, char** argv) {
     std::string sharedFile = argv[2];
     auto server = std::make_shared<HttpServer>();
     server->listenAddressIPv4 = "127.0.0.1";
+    // No route takes a body.
+    server->setMaxBodyLength(int64_t(64) << 10);
     auto shared = shareFilesFromDirectory(directory, {"index.html", "default.html"});
     (*server)["/public/:path"] = shared;
     (*server)["/defaults"] = withEmptyParameter(shared);
