@@ -13,8 +13,10 @@ let inputRate = 48000;
 let outputRate = 48000;
 const targetPackets = 5;
 // A phone that falls behind drops its oldest audio instead of growing its delay: at most
-// 2 s (40 packets of 50 ms) wait to be played.
-const maxQueuedPackets = 40;
+// half a second (10 packets of 50 ms) waits to be played. A phone that wakes up gets all
+// that its connection held at once, many seconds of it; played in order, that would keep it
+// seconds late for good. In steady playing the queue stays near targetPackets, well below.
+const maxQueuedPackets = 10;
 let resumeTimer = null;
 let macIsPlaying = false;
 let trackDuration = 0;

@@ -7,7 +7,8 @@ import { launchChromium } from "../../support/browser/chromium.mjs";
 import { recordStatuses, startHost, startPlayer } from "./support.mjs";
 
 // The page script's own top-level names, which the callbacks of page.evaluate read in the page.
-/* global audioCtx, iconPause, iconPlay, onAudioFrame, outputRate, playing, proc, queue, ws */
+/* global audioCtx, current, currentIdx, iconPause, iconPlay, onAudioFrame, outputRate, playing, proc,
+   queue, ws */
 
 const hour = 3600;
 let host;
@@ -29,8 +30,8 @@ after(async () => {
   await player?.stop();
 });
 
-async function until(condition, what) {
-  for (let i = 0; i < 200 && !condition(); i++) {
+async function until(condition, what, timeout = 5000) {
+  for (let i = 0; i < timeout / 25 && !condition(); i++) {
     await sleep(25);
   }
   assert.ok(condition(), what);
@@ -40,10 +41,10 @@ const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
 
 // A page on the Handoff. The messages its first socket sends are recorded in `sent`; with
 // `inject`, the test hands the page messages of its own (text, or binary as a Buffer), with
-// holdAudio the server's audio frames are held back, and after `hold(type)` the server's text
-// messages of that type (so that one the test injected stays on the page); everything else
-// passes through.
-async function openPage({ holdAudio = false } = {}) {
+// holdAudio the server's audio frames are held back, with relayAudio each is handed to it with
+// a function that sends to the page, and after `hold(type)` the server's text messages of that
+// type (so that one the test injected stays on the page); everything else passes through.
+async function openPage({ holdAudio = false, relayAudio = null } = {}) {
   const page = await browser.newPage();
   const errors = [];
   page.on("pageerror", (error) => errors.push(error));
@@ -71,6 +72,9 @@ async function openPage({ holdAudio = false } = {}) {
           return;
         }
       } else if (holdAudio) {
+        return;
+      } else if (relayAudio) {
+        relayAudio((bytes) => socket.send(bytes));
         return;
       }
       socket.send(message);
@@ -325,14 +329,14 @@ describe("phone page", () => {
     view.inject(JSON.stringify({ type: "config" }));
     await view.waitText("status", "Streaming");
 
-    // A phone that falls behind keeps the newest 2 s (40 packets) only.
+    // A phone that falls behind keeps the newest half second (10 packets) only.
     const queued = await page.evaluate(() => {
       for (let i = 0; i < 50; i++) {
         onAudioFrame(new Int16Array(2400).buffer);
       }
       return queue.length;
     });
-    assert.equal(queued, 40);
+    assert.equal(queued, 10);
     await page.click("#connectBtn");
     await view.waitText("status", "Disconnected. Tap Connect.");
     await page.close();
@@ -363,6 +367,44 @@ describe("phone page", () => {
     }
     await page.waitForFunction(() => playing && proc !== null);
     assert.equal(await view.text("status"), "Buffering…");
+    await page.click("#connectBtn");
+    await view.waitText("status", "Disconnected. Tap Connect.");
+    await page.close();
+  });
+
+  test("after a stall of 10 s the page drops the old sound and plays live sound", async () => {
+    // The server's packets, numbered (every sample of packet n is n), are held while the
+    // connection stalls and then handed over at once, as a phone's receive buffer does.
+    let count = 0;
+    const held = [];
+    let stalled = false;
+    const view = await openPage({
+      relayAudio: (send) => {
+        held.push(Buffer.from(new Int16Array(2400).fill(++count).buffer));
+        while (!stalled && held.length) {
+          send(held.shift());
+        }
+      },
+    });
+    const { page } = view;
+    await connect(view);
+    await page.waitForFunction(() => playing && proc !== null);
+    stalled = true;
+    await until(() => held.length >= 200, "10 s of packets held", 60000);
+    const newestHeld = count;
+    stalled = false;
+    const numbers = (playingAfter) => page.waitForFunction((n) => {
+      const number = (packet) => Math.round(packet[0] * 32768);
+      const queued = queue.map(number);
+      const now = current && currentIdx < current.length ? number(current) : 0;
+      return Math.max(now, ...queued) >= n[0] && now >= n[1] && { queued, now };
+    }, [newestHeld, playingAfter], { timeout: 30000 }).then((handle) => handle.jsonValue());
+    const burst = await numbers(0);
+    assert.ok(burst.queued.length <= 10, `half a second at most is queued: ${burst.queued}`);
+    // A packet that came after the stall plays, with at most half a second queued behind it.
+    const live = await numbers(newestHeld + 1);
+    assert.ok(Math.max(...live.queued) - live.now <= 10, `playing ${live.now}, queued ${live.queued}`);
+    assert.deepEqual(view.errors, []);
     await page.click("#connectBtn");
     await view.waitText("status", "Disconnected. Tap Connect.");
     await page.close();
