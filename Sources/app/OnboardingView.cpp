@@ -38,9 +38,9 @@ OnboardingView::OnboardingView(PermissionServices services, std::function<void()
     : QWidget(parent), services_(std::move(services)), completion_(std::move(completion)),
       quitAction_(std::move(quit)),
       audioRow_(new PermissionRow(QStringLiteral("waveform"), QStringLiteral("System Audio"),
-                                  QStringLiteral("Capture your Mac's audio output so Zivra can "
-                                                 "shift pitch, remove vocals, and stream to "
-                                                 "your phone."),
+                                  QStringLiteral("Capture this computer's audio output so "
+                                                 "Zivra can shift pitch, remove vocals, and "
+                                                 "stream to your phone."),
                                   [this] { requestAudio(); })),
       accessibilityRow_(new PermissionRow(
           QStringLiteral("keyboard"), QStringLiteral("Accessibility"),

@@ -252,6 +252,16 @@ TEST_F(OnboardingTest, RowStatesReadAsTheyShould) {
     EXPECT_EQ(rowState(Status::denied), PermissionRowState::denied);
 }
 
+TEST_F(OnboardingTest, TheAudioRowSpeaksOfThisComputer) {
+    QStringList texts;
+    for (const QLabel* label : view().audioRow()->findChildren<QLabel*>()) {
+        texts << label->text();
+    }
+    EXPECT_TRUE(texts.contains("Capture this computer's audio output so Zivra can shift pitch, "
+                               "remove vocals, and stream to your phone."))
+        << texts.join(" | ").toStdString();
+}
+
 TEST_F(OnboardingTest, WindowIsBorderlessFloatingAndOfItsSize) {
     OnboardingWindow window(new OnboardingView(
         desktop.services(), [] {}, [] {}));
