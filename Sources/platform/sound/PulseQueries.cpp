@@ -71,6 +71,13 @@ SinkInputRecord toRecord(const pa_sink_input_info& input) {
     if (const char* target = pa_proplist_gets(input.proplist, "target.object")) {
         record.target = target;
     }
+    // A program's stream has a client (on PulseAudio also an owner module: the
+    // protocol's). The streams of the server's modules have an owner module and
+    // no client; PipeWire's own filters and loopbacks, echo cancelling among
+    // them, name neither, but link their two ends in a group.
+    record.ofTheServer =
+        (input.owner_module != PA_INVALID_INDEX && input.client == PA_INVALID_INDEX) ||
+        pa_proplist_contains(input.proplist, "node.link-group") == 1;
     return record;
 }
 

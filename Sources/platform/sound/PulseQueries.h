@@ -30,6 +30,9 @@ struct SinkInputRecord {
     std::uint32_t sink = 0; // PA_INVALID_INDEX while PipeWire has not placed a new stream yet
     std::optional<long> processId; // application.process.id, when the stream tells
     std::string target;            // target.object: the sink PipeWire places it on, when asked for
+    // Played by the server itself for one of its virtual devices (a remap or
+    // combine sink, a loopback, an echo canceller), not by a program.
+    bool ofTheServer = false;
 };
 
 struct ModuleRecord {

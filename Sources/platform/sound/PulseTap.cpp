@@ -163,7 +163,11 @@ void PulseTap::onServerInfo(pa_context*, const pa_server_info* info, void* self)
 }
 
 void PulseTap::capture(const pulse::SinkInputRecord& input) {
-    if (input.sink == sink_ || (input.processId && input.processId == excludedProcessId_)) {
+    // A virtual device's stream stays on the sink it feeds: on the tap, what
+    // plays on that device would be lost to its sink, and Zivra playing on it
+    // would play into its own tap.
+    if (input.sink == sink_ || input.ofTheServer ||
+        (input.processId && input.processId == excludedProcessId_)) {
         return;
     }
     // Streams that refuse to move (our own output among them) stay where they are.

@@ -14,15 +14,17 @@
 
 namespace zivra::platform::sound {
 
-// The tap as a null sink loaded through the server connection. Foreign
-// playback streams are moved onto it when it is created and whenever a new
-// one appears. The sink each came from is remembered unless it was the
-// default: when the tap goes, each stream is moved back there, and unloading
-// the sink sends the rest (following the default, or whose sink is gone) to
-// the default sink. Streams that followed the default are not moved back by
-// name, as the session manager would then keep them on that sink. A TapGuard does the same when
-// Zivra ends without doing so. Main thread; it shares the server connection
-// with the sound server; owned by its creator.
+// The tap as a null sink loaded through the server connection. Other
+// programs' playback streams are moved onto it when it is created and
+// whenever a new one appears; the streams of the server's own virtual devices
+// (a remap sink's, a loopback's) stay where the server put them. The sink
+// each came from is remembered unless it was the default: when the tap goes,
+// each stream is moved back there, and unloading the sink sends the rest
+// (following the default, or whose sink is gone) to the default sink.
+// Streams that followed the default are not moved back by name, as the
+// session manager would then keep them on that sink. A TapGuard does the same
+// when Zivra ends without doing so. Main thread; it shares the server
+// connection with the sound server; owned by its creator.
 class PulseTap : public Tap {
 public:
     // The sink's name, by which a tap left over by an earlier run is found.

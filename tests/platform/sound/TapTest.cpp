@@ -166,6 +166,31 @@ TEST_F(TapTest, LeavesTheExcludedProcessAlone) {
     EXPECT_TRUE(playsOn(excluded, sinkIndex("speakers")));
 }
 
+TEST_F(TapTest, LeavesTheStreamsOfTheServersOwnModulesWhereTheServerPutThem) {
+    const QString loopback =
+        pactl({"load-module", "module-loopback", "source=micfeed.monitor", "sink=headphones"})
+            .trimmed();
+    auto tap = server->createTap({"Zivra Tap", getpid()});
+    const QString remap =
+        pactl({"load-module", "module-remap-sink", "sink_name=remapped", "master=speakers"})
+            .trimmed();
+    ASSERT_FALSE(loopback.isEmpty() || remap.isEmpty());
+    const auto playsFor = [](const QString& module, std::optional<std::uint32_t> sink) {
+        return std::ranges::any_of(sinkInputs(), [&](const SinkInputState& input) {
+            return input.ownerModule == module.toUInt() && sink && input.sink == *sink;
+        });
+    };
+
+    // A program playing on the remap sink is captured like any other.
+    Player player(tone, "remapped");
+    EXPECT_TRUE(waitUntil([&] { return playsOn(player, tapSink()); }));
+    EXPECT_TRUE(waitUntil([&] { return playsFor(remap, sinkIndex("speakers")); }));
+    EXPECT_TRUE(waitUntil([&] { return playsFor(loopback, sinkIndex("headphones")); }));
+    tap.reset();
+    pactl({"unload-module", remap});
+    pactl({"unload-module", loopback});
+}
+
 TEST_F(TapTest, AKilledOrCrashedRunGivesTheStreamsBackWithinASecond) {
     Player player(tone);
     ASSERT_TRUE(waitUntil([&] { return player.sinkInput().has_value(); }));

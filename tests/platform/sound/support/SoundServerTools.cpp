@@ -50,6 +50,11 @@ std::vector<SinkInputState> sinkInputs() {
         state.sink = static_cast<std::uint32_t>(input["sink"].toInteger());
         state.processId =
             input["properties"].toObject()["application.process.id"].toString().toLong();
+        bool owned = false;
+        const std::uint32_t module = input["owner_module"].toString().toUInt(&owned);
+        if (owned) {
+            state.ownerModule = module;
+        }
         result.push_back(state);
     }
     return result;

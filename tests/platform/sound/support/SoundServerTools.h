@@ -26,6 +26,7 @@ struct SinkInputState {
     std::uint32_t index = 0;
     std::uint32_t sink = 0;
     long processId = 0;
+    std::optional<std::uint32_t> ownerModule; // the module that plays it, when one does
 };
 std::vector<SinkInputState> sinkInputs();
 std::optional<std::uint32_t> sinkIndex(const QString& name);
