@@ -101,7 +101,7 @@ def onboarding_window():
 def allow_media_player(onboarding):
     """Clicks the "Media Player Control" row's button."""
     left, top, _, _ = onboarding
-    click(left + 338, top + 387)
+    click(left + 338, top + 400)
 
 
 def press_continue(onboarding):
