@@ -2,6 +2,7 @@
 
 #include "platform/sound/CaptureDevice.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -80,17 +81,22 @@ const float* dropBacklog(const float* in, std::uint32_t drop, std::uint32_t fade
 // the raise the underruns earned.
 std::uint32_t endWindow(RingLevelWatch& watch, const RingLevel& level) {
     std::uint32_t drop = 0;
+    // A burst longer than a window is a backlog, not the server's rhythm.
+    const std::uint32_t burst = watch.largestBurst <= level.windowFrames ? watch.largestBurst : 0;
+    const std::uint32_t keep = std::max(level.keepFrames, burst);
+    const std::uint32_t limit = keep + (level.limitFrames - level.keepFrames);
+    watch.largestBurst = 0;
     if (watch.underran) {
         const std::uint32_t raised =
             std::min(watch.raiseFrames + level.keepFrames, level.maxRaiseFrames);
         watch.lastRaise = raised - watch.raiseFrames;
         watch.raiseFrames = raised;
     } else {
-        if (watch.lowestSurplus > level.limitFrames + watch.raiseFrames) {
+        if (watch.lowestSurplus > limit + watch.raiseFrames) {
             // A backlog right after underruns: the capture side had stalled
             // too, so they tell nothing of the jitter, and their raise goes.
             watch.raiseFrames -= watch.lastRaise;
-            drop = watch.lowestSurplus - level.keepFrames - watch.raiseFrames;
+            drop = watch.lowestSurplus - keep - watch.raiseFrames;
         }
         watch.raiseFrames -= std::min(watch.raiseFrames, level.keepFrames / raiseDecayWindows);
         watch.lastRaise = 0;
@@ -117,6 +123,10 @@ void renderFromRing(MirrorBuffer& ring, const AudioParameters& parameters, bool&
     const std::uint32_t channelBytes = frameCount * 4;
     std::uint32_t stored = 0;
     const void* source = MirrorBufferGetReadPointer(&ring, &stored);
+    const std::uint32_t storedFrames = stored / frameBytes;
+    watch.largestBurst =
+        std::max(watch.largestBurst, storedFrames - std::min(storedFrames, watch.leftFrames));
+    watch.leftFrames = storedFrames;
     if (output.size() < 2 || !usable(output[0], channelBytes) || !usable(output[1], channelBytes) ||
         !source || stored / frameBytes < frameCount) {
         for (AudioBuffer& buffer : output) {
@@ -161,6 +171,7 @@ void renderFromRing(MirrorBuffer& ring, const AudioParameters& parameters, bool&
     }
 
     MirrorBufferConsume(&ring, (dropped + frameCount) * frameBytes);
+    watch.leftFrames = storedFrames - dropped - frameCount;
     isSilence = false;
 }
 

@@ -19,8 +19,11 @@ namespace zivra::audio {
 // otherwise keep the backlog, and the delay, for good. The render path
 // watches the surplus left after each request over a window: a surplus that
 // never went below limitFrames was never needed, and all of it but keepFrames
-// is dropped. A window with underruns raises both by keepFrames (up to
-// maxRaiseFrames), since the machine's jitter just outgrew them, unless a
+// is dropped. Where the server hands the captured sound over in bursts larger
+// than keepFrames (a quantum forced to 8192 frames), the render side may ask
+// before or after a burst comes from one cycle to the next: a surplus of the
+// largest burst of the window (up to windowFrames) is kept as well. A window with underruns raises
+// both by keepFrames (up to maxRaiseFrames), since the machine's jitter just outgrew them, unless a
 // backlog follows at once (a stall, not jitter); each window without one takes
 // a little of the raise back.
 struct RingLevel {
@@ -45,7 +48,9 @@ struct RingLevelWatch {
     std::uint32_t renderedFrames = 0;
     bool underran = false;
     std::uint32_t raiseFrames = 0;
-    std::uint32_t lastRaise = 0; // what the window before added to raiseFrames
+    std::uint32_t lastRaise = 0;    // what the window before added to raiseFrames
+    std::uint32_t leftFrames = 0;   // stored after the last request
+    std::uint32_t largestBurst = 0; // the most that came between two requests
 };
 
 // What the render path counts, for diagnostics and benchmarks. Written by the

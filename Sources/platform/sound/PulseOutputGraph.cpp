@@ -152,10 +152,16 @@ void PulseOutputGraph::onState(pa_stream* stream, void* self) {
 
 void PulseOutputGraph::onWrite(pa_stream* stream, std::size_t bytes, void* self) {
     auto& graph = static_cast<PulseOutputGraph*>(self)->graph_;
-    pulse::writeRequested(
-        stream, bytes, 2 * sizeof(float), [&graph](float* data, std::size_t frames) {
-            graph.renderPaced(data, static_cast<std::uint32_t>(frames), RenderPace::Clock::now());
-        });
+    constexpr std::size_t frameBytes = 2 * sizeof(float);
+    // The server sizes the buffer to its quantum, which it may force far
+    // beyond the latency asked for (8192 frames and more); read at every
+    // request, as the server changes it while the stream plays.
+    const pa_buffer_attr* attr = pa_stream_get_buffer_attr(stream);
+    const auto bufferFrames = static_cast<std::uint32_t>(attr ? attr->tlength / frameBytes : 0);
+    pulse::writeRequested(stream, bytes, frameBytes, [&](float* data, std::size_t frames) {
+        graph.renderPaced(data, static_cast<std::uint32_t>(frames), RenderPace::Clock::now(),
+                          bufferFrames);
+    });
 }
 
 } // namespace zivra::platform::sound

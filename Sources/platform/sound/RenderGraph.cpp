@@ -25,8 +25,8 @@ void RenderGraph::render(float* interleaved, std::uint32_t frames) {
 }
 
 void RenderGraph::renderPaced(float* interleaved, std::uint32_t frames,
-                              RenderPace::Clock::time_point now) {
-    const std::uint32_t rendered = pace_.grant(frames, now);
+                              RenderPace::Clock::time_point now, std::uint32_t bufferFrames) {
+    const std::uint32_t rendered = pace_.grant(frames, now, bufferFrames);
     render(interleaved, rendered);
     std::fill(interleaved + std::size_t{rendered} * 2, interleaved + std::size_t{frames} * 2, 0.0f);
 }

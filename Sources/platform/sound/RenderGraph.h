@@ -42,10 +42,12 @@ public:
     // Render thread: fills frames interleaved stereo frames.
     void render(float* interleaved, std::uint32_t frames);
 
-    // Render thread, for a stream asking at `now`: renders no faster than the
-    // clock (RenderPace) and fills what the request asks beyond that with
-    // silence, so that no request, however large, is worked on for long.
-    void renderPaced(float* interleaved, std::uint32_t frames, RenderPace::Clock::time_point now);
+    // Render thread, for a stream asking at `now` whose server-side buffer
+    // holds bufferFrames: renders no faster than the clock (RenderPace) and
+    // fills what the request asks beyond that with silence, so that no
+    // request, however large, is worked on for long.
+    void renderPaced(float* interleaved, std::uint32_t frames, RenderPace::Clock::time_point now,
+                     std::uint32_t bufferFrames);
 
 private:
     void pullSource(std::uint32_t frames);

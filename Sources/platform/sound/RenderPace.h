@@ -17,18 +17,28 @@ class RenderPace {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // Room for the first requests of a stream and for the jitter of a busy
-    // machine, a few times over; a request beyond it only follows a stall.
+    // Room, beyond the stream's own buffer, for the jitter of a busy machine,
+    // a few times over; a request beyond both only follows a stall.
     static constexpr double reserveSeconds = 0.1;
 
     explicit RenderPace(double sampleRate)
-        : rate_(sampleRate), reserve_(sampleRate * reserveSeconds), credit_(reserve_) {}
+        : rate_(sampleRate), margin_(sampleRate * reserveSeconds), credit_(margin_) {}
 
-    // How many of `frames` asked for at `now` may be rendered.
-    std::uint32_t grant(std::uint32_t frames, Clock::time_point now) {
+    // How many of `frames` asked for at `now` may be rendered, for a stream
+    // whose server-side buffer holds `bufferFrames`: in a steady state the
+    // server asks for up to that much at a time (a whole quantum of 8192
+    // frames, where it is forced to), which is always granted whole.
+    std::uint32_t grant(std::uint32_t frames, Clock::time_point now, std::uint32_t bufferFrames) {
         const std::chrono::duration<double> elapsed = now - last_;
-        credit_ = std::min(reserve_, credit_ + std::max(elapsed.count(), 0.0) * rate_);
+        const double reserve = margin_ + bufferFrames;
+        credit_ = std::min(reserve, credit_ + std::max(elapsed.count(), 0.0) * rate_);
         last_ = now;
+        // A buffer that grew since the last request (the server raised its
+        // quantum) is granted at once rather than cut while the credit builds.
+        if (bufferFrames > lastBuffer_) {
+            credit_ = std::min(reserve, credit_ + (bufferFrames - lastBuffer_));
+        }
+        lastBuffer_ = bufferFrames;
         const auto granted = static_cast<std::uint32_t>(std::min<double>(frames, credit_));
         credit_ -= granted;
         return granted;
@@ -36,8 +46,9 @@ public:
 
 private:
     double rate_;
-    double reserve_;
+    double margin_;
     double credit_; // frames that may be rendered now
+    std::uint32_t lastBuffer_ = 0;
     Clock::time_point last_{};
 };
 

@@ -153,7 +153,9 @@ TEST(RenderGraphTest, VolumeScalesTheOutputAndNotTheTap) {
 
 // After a stall the server asks for seconds at once: the graph renders what
 // the clock allows and answers the rest with silence, and a request at the
-// pace of playback is rendered whole, as render() renders it.
+// pace of playback is rendered whole, as render() renders it, also where the
+// server forces a quantum of 8192 frames and asks for all of it a little
+// early or late.
 TEST(RenderGraphTest, RendersNoFasterThanTheClockAllows) {
     using namespace std::chrono_literals;
     RenderGraph paced(rate), plain(rate);
@@ -165,17 +167,27 @@ TEST(RenderGraphTest, RendersNoFasterThanTheClockAllows) {
         graph->timePitch().setBypass(false);
     }
     auto now = RenderPace::Clock::now();
+    constexpr std::uint32_t buffer = 720; // 15 ms
     std::vector<float> out(480 * 2), expected(out.size());
     for (int request = 0; request < 400; ++request, now += 10ms) {
-        paced.renderPaced(out.data(), 480, now);
+        paced.renderPaced(out.data(), 480, now, buffer);
         plain.render(expected.data(), 480);
         ASSERT_EQ(out, expected) << request;
+    }
+    constexpr std::uint32_t quantum = 8192;
+    out.resize(quantum * 2);
+    expected.resize(out.size());
+    for (int request = 0; request < 60; ++request) {
+        now += request % 2 ? 181ms : 160ms; // 170.7 ms on average
+        paced.renderPaced(out.data(), quantum, now, quantum + 512);
+        plain.render(expected.data(), quantum);
+        ASSERT_EQ(out, expected) << "quantum " << request;
     }
 
     const std::uint64_t before = source.frame;
     std::vector<float> stalled(static_cast<std::size_t>(5 * rate) * 2, 1.0f);
-    paced.renderPaced(stalled.data(), static_cast<std::uint32_t>(5 * rate), now + 5s);
-    const auto reserve = static_cast<std::size_t>(rate * RenderPace::reserveSeconds);
+    paced.renderPaced(stalled.data(), static_cast<std::uint32_t>(5 * rate), now + 5s, buffer);
+    const auto reserve = static_cast<std::size_t>(rate * RenderPace::reserveSeconds) + buffer;
     EXPECT_LE(source.frame - before, reserve + TimePitchStage::fifoFrames);
     const std::vector<float> rendered(stalled.begin(), stalled.begin() + reserve * 2);
     EXPECT_GT(levelDb(channel(rendered, 1), rate, 440 * std::exp2(0.25)), -20);
