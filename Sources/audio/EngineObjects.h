@@ -98,6 +98,9 @@ struct EngineObjects {
     // The sound server went away and has not answered since: a start cannot
     // but fail, and a needed engine holds nothing until it answers.
     bool serverAway = false;
+    // The chosen output could not be made the default; made once the server
+    // answers again after it went away.
+    bool outputToApply = false;
 
     StartRetry retry;
     std::uint64_t nextRetryTimer = 1;

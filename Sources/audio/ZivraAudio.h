@@ -295,6 +295,8 @@ private:
     void followSelectedDevice();
     bool tapGone();
     void applySelectedOutput();
+    // Makes the chosen output the server's default; 0 or the server's code.
+    int makeSelectedOutputDefault();
     void startListeningForDeviceChanges();
     void stopListeningForDeviceChanges();
 

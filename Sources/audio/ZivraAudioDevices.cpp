@@ -188,14 +188,21 @@ void ZivraAudio::applySelectedOutput() {
     if (!selectedOutputID_) {
         return;
     }
-    const int status = objects_->environment.sound->setDefaultSink(*selectedOutputID_);
-    if (status != 0) {
-        qCWarning(engineLog) << "Output device" << *selectedOutputID_
-                             << "could not be made the default:" << status;
+    if (const int status = makeSelectedOutputDefault()) {
         setStatusText(QStringLiteral("Could not set output (%1)").arg(status));
         return;
     }
     restartIfRunning();
+}
+
+int ZivraAudio::makeSelectedOutputDefault() {
+    const int status = objects_->environment.sound->setDefaultSink(*selectedOutputID_);
+    objects_->outputToApply = status != 0;
+    if (status != 0) {
+        qCWarning(engineLog) << "Output device" << *selectedOutputID_
+                             << "could not be made the default:" << status;
+    }
+    return status;
 }
 
 // Registered from construction to destruction; a registration that failed

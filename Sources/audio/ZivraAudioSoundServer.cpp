@@ -4,6 +4,8 @@
 
 #include <QPointer>
 
+#include <utility>
+
 namespace zivra::audio {
 
 namespace {
@@ -44,6 +46,11 @@ void ZivraAudio::soundServerAnswers() {
     objects_->serverAway = false;
     // A list read while the server was away is empty.
     refreshOutputDevices();
+    // An output chosen while the server did not answer is made the default
+    // now, and the engine started or moved there below.
+    if (std::exchange(objects_->outputToApply, false) && selectedOutputID_) {
+        makeSelectedOutputDefault();
+    }
     if (!engineWanted()) {
         if (statusText_ == waitingForServerText()) {
             setStatusText(QString());

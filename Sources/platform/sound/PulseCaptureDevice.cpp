@@ -94,7 +94,7 @@ void PulseCaptureDevice::destroyIOProc() {
 
 void PulseCaptureDevice::start() {
     PulseLoop::Lock lock(loop_);
-    if (const int status = setCorked(false)) {
+    if (const int status = uncork()) {
         throw SoundError(status, loop_.describe(status));
     }
     running_ = true;
@@ -105,10 +105,16 @@ void PulseCaptureDevice::stop() {
     // no block is running, and none starts afterwards.
     PulseLoop::Lock lock(loop_);
     running_ = false;
-    setCorked(true);
+    // Not waited for: nothing depends on the answer, and a server that has
+    // dropped the stream may never give one.
+    if (pa_stream_get_state(stream_) == PA_STREAM_READY) {
+        if (pa_operation* op = pa_stream_cork(stream_, 1, nullptr, nullptr)) {
+            pa_operation_unref(op);
+        }
+    }
 }
 
-int PulseCaptureDevice::setCorked(bool corked) {
+int PulseCaptureDevice::uncork() {
     if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
         return PA_ERR_BADSTATE;
     }
@@ -121,12 +127,11 @@ int PulseCaptureDevice::setCorked(bool corked) {
         request->status = success ? 0 : pa_context_errno(pa_stream_get_context(stream));
         request->loop->signal();
     };
-    pa_operation* op = pa_stream_cork(stream_, corked ? 1 : 0, onDone, &request);
+    pa_operation* op = pa_stream_cork(stream_, 0, onDone, &request);
     if (!op) {
         return loop_.lastError();
     }
-    loop_.await(op);
-    return request.status;
+    return loop_.await(op) ? request.status : PA_ERR_TIMEOUT;
 }
 
 void PulseCaptureDevice::onRead(pa_stream* stream, std::size_t, void* self) {

@@ -33,7 +33,8 @@ public:
 private:
     static void onRead(pa_stream* stream, std::size_t bytes, void* self);
     static void onStateChanged(pa_stream* stream, void* self);
-    int setCorked(bool corked);
+    // Starts the stream and waits for the answer: 0 or the server's error code.
+    int uncork();
 
     PulseLoop loop_;
     pa_stream* stream_ = nullptr;

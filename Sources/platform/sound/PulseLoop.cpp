@@ -4,12 +4,27 @@
 
 #include <pulse/error.h>
 #include <pulse/proplist.h>
+#include <pulse/rtclock.h>
 
 #include <unistd.h>
 
 namespace zivra::platform::sound {
+namespace {
 
-PulseLoop::PulseLoop(const std::string& threadName) {
+// Set when a wait went unanswered; cleared when a connection that waits as
+// long as it takes has been made.
+std::atomic<bool> unansweredServer{false};
+
+} // namespace
+
+bool PulseLoop::serverUnanswered() {
+    return unansweredServer.load();
+}
+
+PulseLoop::PulseLoop(const std::string& threadName, Patience patience) : patience_(patience) {
+    if (patience_ == Patience::answerTime && serverUnanswered()) {
+        throw SoundError(PA_ERR_TIMEOUT, pa_strerror(PA_ERR_TIMEOUT));
+    }
     mainloop_ = pa_threaded_mainloop_new();
     if (!mainloop_) {
         throw SoundError(PA_ERR_INTERNAL, pa_strerror(PA_ERR_INTERNAL));
@@ -34,16 +49,20 @@ PulseLoop::PulseLoop(const std::string& threadName) {
         error = pa_context_errno(context_);
     } else {
         Lock lock(*this);
+        const Clock::time_point start = Clock::now();
         for (;;) {
             const pa_context_state_t state = pa_context_get_state(context_);
             if (state == PA_CONTEXT_READY) {
                 break;
             }
             if (!PA_CONTEXT_IS_GOOD(state)) {
-                error = pa_context_errno(context_);
+                error = unanswered_ ? PA_ERR_TIMEOUT : pa_context_errno(context_);
                 break;
             }
-            pa_threaded_mainloop_wait(mainloop_);
+            if (!waitSince(start)) {
+                error = PA_ERR_TIMEOUT;
+                break;
+            }
         }
     }
     if (error) {
@@ -65,6 +84,9 @@ PulseLoop::PulseLoop(const std::string& threadName) {
             this);
     }
     threadId_.wait(0);
+    if (patience_ == Patience::untilAnswered) {
+        unansweredServer = false;
+    }
 }
 
 PulseLoop::~PulseLoop() {
@@ -91,14 +113,54 @@ std::string PulseLoop::describe(int error) const {
     return pa_strerror(error);
 }
 
-void PulseLoop::await(pa_operation* op) {
+bool PulseLoop::await(pa_operation* op) {
     if (!op) {
-        return;
+        return true;
     }
-    while (pa_operation_get_state(op) == PA_OPERATION_RUNNING) {
-        pa_threaded_mainloop_wait(mainloop_);
+    const Clock::time_point start = Clock::now();
+    bool answered = true;
+    while (answered && pa_operation_get_state(op) == PA_OPERATION_RUNNING) {
+        answered = waitSince(start);
+    }
+    if (!answered) {
+        pa_operation_cancel(op);
     }
     pa_operation_unref(op);
+    return answered;
+}
+
+bool PulseLoop::waitSince(Clock::time_point start) {
+    if (patience_ == Patience::untilAnswered) {
+        pa_threaded_mainloop_wait(mainloop_);
+        return true;
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::microseconds>(start + answerTime - Clock::now());
+    if (unanswered_ || serverUnanswered() || left.count() <= 0) {
+        return giveUp();
+    }
+    // Wakes this wait when the time is over, should nothing else.
+    auto wake = [](pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
+        static_cast<PulseLoop*>(self)->signal();
+    };
+    pa_time_event* timer = pa_context_rttime_new(
+        context_, pa_rtclock_now() + static_cast<pa_usec_t>(left.count()), wake, this);
+    pa_threaded_mainloop_wait(mainloop_);
+    if (timer) {
+        pa_threaded_mainloop_get_api(mainloop_)->time_free(timer);
+    }
+    return true;
+}
+
+bool PulseLoop::giveUp() {
+    unansweredServer = true;
+    if (!unanswered_) {
+        unanswered_ = true;
+        // Every request still under way fails with it, and the owner of the
+        // connection hears that it was lost.
+        pa_context_disconnect(context_);
+    }
+    return false;
 }
 
 void PulseLoop::subscribeToDeviceEvents() {

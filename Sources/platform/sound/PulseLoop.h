@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -21,11 +22,23 @@ namespace zivra::platform::sound {
 // value by each stream object and shared by the sound server with its tap;
 // context() and mainloop() are borrowed for the loop's lifetime. Only the
 // constructor throws; the rest throws nothing but std::bad_alloc.
+//
+// Zivra's own connections wait for an answer at most answerTime: a server
+// that takes longer (stopped, hung, or never answering a request about a
+// stream it dropped) is taken as gone away, so that no click waits on it.
+// The connection is then dropped, and until a connection of patience
+// `untilAnswered` has been made again (a look whether the server answers, made
+// off the main thread) no wait of any bounded connection of the process
+// waits: each ends at once as unanswered, and no new one is tried.
 class PulseLoop {
 public:
+    static constexpr std::chrono::milliseconds answerTime{1500};
+    enum class Patience { answerTime, untilAnswered };
+
     // Names the event thread threadName and connects; throws SoundError with
-    // the server's code and description when the server cannot be reached.
-    explicit PulseLoop(const std::string& threadName);
+    // the server's code and description when the server cannot be reached,
+    // PA_ERR_TIMEOUT when it does not answer in time.
+    explicit PulseLoop(const std::string& threadName, Patience patience = Patience::answerTime);
     ~PulseLoop();
     PulseLoop(const PulseLoop&) = delete;
     PulseLoop& operator=(const PulseLoop&) = delete;
@@ -44,9 +57,24 @@ public:
     std::string describe(int error) const;
 
     // Waits, with the loop locked, until op has finished; releases op.
-    // Callbacks of operations wake the waiter with signal().
-    void await(pa_operation* op);
+    // Callbacks of operations wake the waiter with signal(). False when the
+    // server did not answer in time: op is then cancelled (its callback is
+    // never called) and the connection dropped.
+    bool await(pa_operation* op);
     void signal();
+
+    // One wait, with the loop locked, for a signal() or the end of the time
+    // the server has to answer since `start`; the caller checks what it waits
+    // for and waits again. False, at once, when that time is over (the
+    // connection is then dropped) or when the server left a wait unanswered.
+    using Clock = std::chrono::steady_clock;
+    bool waitSince(Clock::time_point start);
+
+    // Whether a wait on this connection went unanswered (it is then dropped).
+    bool leftUnanswered() const { return unanswered_; }
+    // Whether, since it last answered a new connection, the server left a
+    // wait of this process unanswered. Any thread.
+    static bool serverUnanswered();
 
     // Asks the server for sink, sink-input and server events (loop locked).
     // They are passed to every subscriber on the event thread. Change the
@@ -80,8 +108,13 @@ private:
     static void onSubscription(pa_context* context, pa_subscription_event_type_t type,
                                std::uint32_t index, void* self);
 
+    // Marks the server as not answering and drops the connection.
+    bool giveUp();
+
     pa_threaded_mainloop* mainloop_ = nullptr;
     pa_context* context_ = nullptr;
+    Patience patience_;
+    bool unanswered_ = false;
     std::atomic<pid_t> threadId_{0}; // set once by the event thread
     std::map<std::uint64_t, Subscriber> subscribers_;
     std::function<void()> lostHandler_;

@@ -2,6 +2,7 @@
 
 #include "platform/sound/PulseProperties.h"
 
+#include <pulse/error.h>
 #include <pulse/introspect.h>
 #include <pulse/proplist.h>
 
@@ -57,8 +58,7 @@ int awaitSuccess(PulseLoop& loop, Request<int>& request, pa_operation* op) {
     if (!op) {
         return loop.lastError();
     }
-    loop.await(op);
-    return request.result;
+    return loop.await(op) ? request.result : PA_ERR_TIMEOUT;
 }
 
 } // namespace
@@ -85,11 +85,7 @@ std::optional<std::vector<SinkRecord>> listSinks(PulseLoop& loop) {
     Request<std::vector<SinkRecord>> request{&loop};
     pa_operation* op =
         pa_context_get_sink_info_list(loop.context(), &onSink<std::vector<SinkRecord>>, &request);
-    if (!op) {
-        return std::nullopt;
-    }
-    loop.await(op);
-    if (request.failed) {
+    if (!op || !loop.await(op) || request.failed) {
         return std::nullopt;
     }
     return request.result;
@@ -173,7 +169,9 @@ int loadModule(PulseLoop& loop, const std::string& name, const std::string& argu
     if (!op) {
         return loop.lastError();
     }
-    loop.await(op);
+    if (!loop.await(op)) {
+        return PA_ERR_TIMEOUT;
+    }
     if (request.result == PA_INVALID_INDEX) {
         return loop.lastError() ? loop.lastError() : PA_ERR_MODINITFAILED;
     }

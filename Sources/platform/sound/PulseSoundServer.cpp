@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
+#include <pulse/error.h>
 #include <pulse/introspect.h>
 #include <pulse/rtclock.h>
 
@@ -98,6 +99,12 @@ std::shared_ptr<PulseLoop> PulseSoundServer::connectOrThrow() {
         return loop_;
     }
     disconnect();
+    if (PulseLoop::serverUnanswered()) {
+        // Not tried here: a connection to a stopped server would wait.
+        lookWhetherServerAnswers();
+        watch_.away();
+        throw SoundError(PA_ERR_TIMEOUT, pa_strerror(PA_ERR_TIMEOUT));
+    }
     std::shared_ptr<PulseLoop> loop;
     try {
         loop = std::make_shared<PulseLoop>("zivra.sound");
@@ -132,10 +139,48 @@ void PulseSoundServer::onLost(const std::weak_ptr<PulseLoop>& lost) {
     if (!loop_ || lost.lock() != loop_) {
         return;
     }
-    qCWarning(soundLog) << "The sound server went away:"
-                        << loop_->describe(loop_->lastError()).c_str();
+    if (loop_->leftUnanswered()) {
+        qCWarning(soundLog) << "The sound server did not answer within"
+                            << PulseLoop::answerTime.count() << "ms; it is taken as gone away";
+    } else {
+        qCWarning(soundLog) << "The sound server went away:"
+                            << loop_->describe(loop_->lastError()).c_str();
+    }
     disconnect();
     watch_.away();
+}
+
+void PulseSoundServer::lookWhetherServerAnswers() {
+    if (looking_) {
+        return;
+    }
+    looking_ = true;
+    // A thread of its own waits for the server as long as it takes; the
+    // watch's next try after an answer then connects at once.
+    std::weak_ptr<PulseSoundServer> self = weak_from_this();
+    std::thread([self] {
+        bool answers = true;
+        try {
+            const PulseLoop look("zivra.look", PulseLoop::Patience::untilAnswered);
+        } catch (const SoundError&) {
+            answers = false;
+        }
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app) {
+            return;
+        }
+        QMetaObject::invokeMethod(
+            app,
+            [self, answers] {
+                if (auto server = self.lock()) {
+                    server->looking_ = false;
+                    if (answers) {
+                        server->connection();
+                    }
+                }
+            },
+            Qt::QueuedConnection);
+    }).detach();
 }
 
 void PulseSoundServer::onEvent(PulseLoop& loop, pa_subscription_event_type_t type) {

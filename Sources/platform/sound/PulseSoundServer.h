@@ -46,6 +46,9 @@ private:
     void disconnect();
     // Main thread: the connection that the event thread found lost.
     void onLost(const std::weak_ptr<PulseLoop>& lost);
+    // Main thread: after the server left a wait unanswered, starts (once at
+    // a time) a look off the main thread whether it answers a new connection.
+    void lookWhetherServerAnswers();
     void onEvent(PulseLoop& loop, pa_subscription_event_type_t type);
     void checkDefaultSink(pa_context* context);
     static void onServerInfo(pa_context* context, const pa_server_info* info, void* self);
@@ -66,6 +69,7 @@ private:
     pa_time_event* settleTimer_ = nullptr;
     std::map<ListenerId, Listener> listeners_;
     ListenerId nextListener_ = 1;
+    bool looking_ = false;
     // Declared last: destroyed first, it drops the news still on its way.
     ServerWatch watch_{[this] { connection(); }};
 };

@@ -5,17 +5,17 @@
 namespace zivra::platform::sound::pulse {
 
 void awaitReady(PulseLoop& loop, pa_stream*& stream) {
+    const PulseLoop::Clock::time_point start = PulseLoop::Clock::now();
     for (;;) {
         const pa_stream_state_t state = pa_stream_get_state(stream);
         if (state == PA_STREAM_READY) {
             return;
         }
-        if (!PA_STREAM_IS_GOOD(state)) {
-            const int error = loop.lastError();
+        if (!PA_STREAM_IS_GOOD(state) || !loop.waitSince(start)) {
+            const int error = loop.leftUnanswered() ? PA_ERR_TIMEOUT : loop.lastError();
             release(stream);
             throw SoundError(error, loop.describe(error));
         }
-        pa_threaded_mainloop_wait(loop.mainloop());
     }
 }
 

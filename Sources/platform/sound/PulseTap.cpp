@@ -49,8 +49,10 @@ PulseTap::PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& descri
     PulseLoop::Lock lock(*loop_);
     // A run that ended without removing its tap, and whose guard could not
     // either, left the user's streams on it. A tap in use is another Zivra's:
-    // a second one beside it would take its streams (or its name).
-    const auto cleanUp = pulse::removeTapModules(*loop_);
+    // a second one beside it would take its streams (or its name). One of
+    // this process's own is left from a tap it could not remove while the
+    // server did not answer, which its guard may not have removed yet.
+    const auto cleanUp = pulse::removeTapModules(*loop_, pulse::TapOwner::self());
     if (cleanUp.removed > 0) {
         qCInfo(soundLog) << "Removed the tap sink an earlier run left behind";
     }
@@ -108,8 +110,13 @@ PulseTap::~PulseTap() {
         pa_operation_unref(query);
     }
     queries_.clear();
-    pulse::returnStreams(*loop_, routes_, pulse::TapOwner::self());
-    pulse::unloadModule(*loop_, module_);
+    pulse::returnStreams(*loop_, routes_, pulse::TapOwner::self(), module_);
+    if (pulse::unloadModule(*loop_, module_) != 0 && loop_->leftUnanswered()) {
+        guard_.handOver();
+        qCWarning(soundLog) << "The sound server does not answer; the tap guard gives the streams "
+                               "back and removes the tap sink once it does";
+        return;
+    }
     qCInfo(soundLog) << "Tap sink removed";
 }
 

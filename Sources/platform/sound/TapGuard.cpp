@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 extern char** environ;
 
@@ -35,6 +36,11 @@ std::string guardProgram() {
         }
     }
     return ZIVRA_TAP_GUARD_BUILD_PATH;
+}
+
+void awaitEnd(pid_t process) {
+    while (::waitpid(process, nullptr, 0) < 0 && errno == EINTR) {
+    }
 }
 
 [[noreturn]] void failToStart(int error) {
@@ -79,10 +85,22 @@ TapGuard::TapGuard() {
 }
 
 TapGuard::~TapGuard() {
+    if (handedOver_) {
+        return;
+    }
     send(releaseOrder);
     ::close(socket_);
-    while (::waitpid(process_, nullptr, 0) < 0 && errno == EINTR) {
+    awaitEnd(process_);
+}
+
+void TapGuard::handOver() {
+    if (handedOver_) {
+        return;
     }
+    handedOver_ = true;
+    // The guard takes the closed socket for Zivra's end.
+    ::close(socket_);
+    std::thread(awaitEnd, process_).detach();
 }
 
 void TapGuard::hold(std::uint32_t module) {

@@ -27,7 +27,8 @@ public:
     // nobody would remove after a crash is not made.
     TapGuard();
     // Tells the guard that nothing is held any more (the owner has unloaded
-    // the module, or never loaded it) and waits for its end.
+    // the module, or never loaded it) and waits for its end; after handOver()
+    // it neither tells nor waits.
     ~TapGuard();
     TapGuard(const TapGuard&) = delete;
     TapGuard& operator=(const TapGuard&) = delete;
@@ -41,11 +42,18 @@ public:
     void route(std::uint32_t input, const std::string& sink);
     void forget(std::uint32_t input);
 
+    // The owner could not remove the tap (the server did not answer): the
+    // guard gives the streams back and removes the module once the server
+    // answers, as it does when Zivra ends, while Zivra goes on. Returns at
+    // once; the guard's end is awaited by a thread of its own.
+    void handOver();
+
 private:
     bool send(std::string_view order);
 
     int socket_ = -1;
     pid_t process_ = -1;
+    bool handedOver_ = false;
 };
 
 } // namespace zivra::platform::sound

@@ -8,6 +8,7 @@
 #include "platform/sound/PulseLoop.h"
 #include "platform/sound/SoundError.h"
 #include "platform/sound/TapGuardOrders.h"
+#include "platform/sound/TapLock.h"
 #include "platform/sound/TapModules.h"
 #include "platform/sound/TapOwner.h"
 #include "platform/sound/TapRoutesFile.h"
@@ -91,13 +92,18 @@ int main() {
         return 0;
     }
     try {
-        zivra::platform::sound::PulseLoop loop("zivra-tapguard");
-        zivra::platform::sound::PulseLoop::Lock lock(loop);
-        zivra::platform::sound::pulse::returnStreams(loop, orders.routes(), owner);
+        // However long the server takes to answer: Zivra hands its tap over
+        // when the server does not answer it, and goes on.
+        PulseLoop loop("zivra-tapguard", PulseLoop::Patience::untilAnswered);
+        PulseLoop::Lock lock(loop);
+        // One step: a tap Zivra makes meanwhile keeps its streams.
+        const TapLock oneAtATime;
         if (orders.undo() == TapGuardOrders::Undo::module) {
-            zivra::platform::sound::pulse::removeTapModule(loop, orders.module(), owner);
+            pulse::returnStreams(loop, orders.routes(), owner, orders.module());
+            pulse::removeTapModule(loop, orders.module(), owner);
         } else {
-            zivra::platform::sound::pulse::removeTapModules(loop, owner);
+            pulse::returnStreams(loop, orders.routes(), owner);
+            pulse::removeTapModules(loop, owner);
         }
         if (owner) {
             forgetRoutes(*owner);

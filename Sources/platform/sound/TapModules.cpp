@@ -62,10 +62,10 @@ bool isTapModule(const ModuleRecord& module) {
     return false;
 }
 
-void returnStreams(PulseLoop& loop, const StreamRoutes& routes,
-                   const std::optional<TapOwner>& also) {
+void returnStreams(PulseLoop& loop, const StreamRoutes& routes, const std::optional<TapOwner>& also,
+                   std::optional<std::uint32_t> module) {
     const auto tap = sinkByName(loop, tapSinkName);
-    if (tap && mayRemove(tap->tapOwner, also)) {
+    if (tap && mayRemove(tap->tapOwner, also) && (!module || tap->ownerModule == *module)) {
         moveBack(loop, tap->info.index, routes);
     }
 }

@@ -21,10 +21,13 @@ namespace zivra::platform::sound::pulse {
 inline constexpr const char* tapSinkName = "zivra_tap";
 
 // Moves every stream still on the tap whose route is known back to that sink,
-// when the sink still exists and the tap may go (as for removeTapModules).
-// The others go to the default sink when the tap is unloaded.
+// when the sink still exists and the tap may go (as for removeTapModules),
+// and, given a module, only from the tap of that module: a tap made since by
+// another module keeps its streams. The others go to the default sink when
+// the tap is unloaded.
 void returnStreams(PulseLoop& loop, const StreamRoutes& routes,
-                   const std::optional<TapOwner>& also = std::nullopt);
+                   const std::optional<TapOwner>& also = std::nullopt,
+                   std::optional<std::uint32_t> module = std::nullopt);
 
 // Whether the module is a null sink named tapSinkName. Any thread; no lock needed.
 bool isTapModule(const ModuleRecord& module);

@@ -271,14 +271,30 @@ TEST_F(TapTest, OnlyATapWhoseOwnerHasEndedIsRemoved) {
         EXPECT_TRUE(waitUntil([&] { return playsOn(player, sinkIndex("speakers")); }));
     }
 
-    // The tap of a Zivra that runs is in use: neither a start nor a new tap takes it.
-    ASSERT_TRUE(leaveATapWith(player, self.sinkProperties()));
+    // The tap of another Zivra that runs is in use: neither a start nor a new tap takes it.
+    const pid_t other = ::fork();
+    if (other == 0) {
+        ::sleep(120); // ends by itself should the test fail before it ends it
+        ::_exit(0);
+    }
+    const auto running = pulse::TapOwner::ofProcess(other);
+    ASSERT_TRUE(running.has_value());
+    ASSERT_TRUE(leaveATapWith(player, running->sinkProperties()));
     removeLeftoverTap();
     EXPECT_THROW(server->createTap({"Zivra Tap", getpid()}), SoundError);
     const auto taps = modulesWith("zivra_tap");
     ASSERT_EQ(taps.size(), 1u);
     EXPECT_TRUE(playsOn(player, tapSink()));
     pactl({"unload-module", QString::number(taps.front())});
+    ::kill(other, SIGKILL);
+    ::waitpid(other, nullptr, 0);
+
+    // One of this process's own, which it could not remove while the server
+    // did not answer, gives way to its next tap.
+    ASSERT_TRUE(leaveATapWith(player, self.sinkProperties()));
+    auto tap = server->createTap({"Zivra Tap", getpid()});
+    EXPECT_EQ(modulesWith("zivra_tap").size(), 1u);
+    EXPECT_TRUE(waitUntil([&] { return playsOn(player, tapSink()); }));
 }
 
 TEST_F(TapTest, ATapWhoseSinkIsNotListedYetIsItsModulesOwners) {
