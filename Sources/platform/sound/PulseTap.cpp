@@ -44,7 +44,7 @@ PulseTap::PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& descri
     const TapLock oneAtATime(TapLock::Wait::never);
     if (!oneAtATime.taken()) {
         qCInfo(soundLog) << "Another Zivra or tap guard is making or removing a tap";
-        throw SoundError(PA_ERR_BUSY, "Another Zivra or its tap guard holds the tap lock");
+        throw TapLockHeld(PA_ERR_BUSY, "Another Zivra or its tap guard holds the tap lock");
     }
     PulseLoop::Lock lock(*loop_);
     // A run that ended without removing its tap, and whose guard could not
@@ -170,9 +170,9 @@ void PulseTap::onServerInfo(pa_context*, const pa_server_info* info, void* self)
 }
 
 void PulseTap::capture(const pulse::SinkInputRecord& input) {
-    // A virtual device's stream stays on the sink it feeds: on the tap, what
-    // plays on that device would be lost to its sink, and Zivra playing on it
-    // would play into its own tap.
+    // A virtual device's stream stays on the sink it feeds (a remap sink's on
+    // its master): on the tap, the device would no longer reach that sink,
+    // and Zivra playing on the device would play into its own tap.
     if (input.sink == sink_ || input.ofTheServer ||
         (input.processId && input.processId == excludedProcessId_)) {
         return;
