@@ -403,7 +403,7 @@ describe("phone page", () => {
     assert.ok(burst.queued.length <= 10, `half a second at most is queued: ${burst.queued}`);
     // A packet that came after the stall plays, with at most half a second queued behind it.
     const live = await numbers(newestHeld + 1);
-    assert.ok(Math.max(...live.queued) - live.now <= 10, `playing ${live.now}, queued ${live.queued}`);
+    assert.ok(live.queued.length <= 10, `playing ${live.now}, queued ${live.queued}`);
     assert.deepEqual(view.errors, []);
     await page.click("#connectBtn");
     await view.waitText("status", "Disconnected. Tap Connect.");
