@@ -51,6 +51,7 @@ struct StartRetry {
     int unchangedFailures = 0; // in a row on the same devices: when to stop trying
     DeviceSnapshot devices;    // as the last failure met them
     std::uint64_t timer = 0;   // the waiting retry's token; 0 when none waits
+    bool waitsForLock = false; // the last failures met the tap lock held
 };
 
 // Everything the engine holds of the platform: its services, the objects of
@@ -101,6 +102,8 @@ struct EngineObjects {
     // The chosen output could not be made the default; made once the server
     // answers again after it went away.
     bool outputToApply = false;
+    // The start that failed last met the tap lock held by another process.
+    bool startMetHeldLock = false;
 
     StartRetry retry;
     std::uint64_t nextRetryTimer = 1;

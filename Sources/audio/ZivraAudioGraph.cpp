@@ -5,6 +5,7 @@
 #include "audio/RenderBlock.h"
 #include "audio/TapBlock.h"
 #include "audio/ZivraAudio.h"
+#include "platform/sound/SoundError.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -86,41 +87,46 @@ platform::sound::CaptureBlock countingCaptures(std::shared_ptr<StreamActivity> a
 // trickle of it, after the server was stopped for a while and went on, while
 // the capture stream delivers again; no state change tells of it. Such an
 // output is told as ended, once, so that it is built anew. Looks while the
-// capture delivers nothing (the server stopped) count for nothing either
-// way. Main thread; the timer returned runs there until the activity is gone.
+// capture delivers nothing (the server stopped), or while the server holds
+// the output (`held`: a suspended sink asks for nothing until it resumes),
+// count for nothing either way. Main thread; the timer returned runs there
+// until the activity is gone.
 std::unique_ptr<QTimer> watchOutput(std::weak_ptr<const StreamActivity> watched,
-                                    std::function<void()> ended) {
+                                    std::function<bool()> held, std::function<void()> ended) {
     auto timer = std::make_unique<QTimer>();
     timer->setInterval(outputWatchInterval);
-    QObject::connect(
-        timer.get(), &QTimer::timeout, timer.get(),
-        [timer = timer.get(), watched = std::move(watched), ended = std::move(ended),
-         rendered = std::uint64_t{0}, captured = std::uint64_t{0}, stalled = 0]() mutable {
-            const std::shared_ptr<const StreamActivity> activity = watched.lock();
-            if (!activity) {
-                timer->stop();
-                return;
-            }
-            const std::uint64_t renderedNow =
-                activity->renderedFrames.load(std::memory_order_relaxed);
-            const std::uint64_t capturedNow =
-                activity->capturedFrames.load(std::memory_order_relaxed);
-            const std::uint64_t renders = renderedNow - rendered;
-            const std::uint64_t captures = capturedNow - captured;
-            rendered = renderedNow;
-            captured = capturedNow;
-            if (captures > 0) {
-                // A backlog handed over at once after a stall outweighs one
-                // look's rendering, never several in a row.
-                stalled = renders * 2 < captures ? stalled + 1 : 0;
-            }
-            if (stalled == stalledOutputLooks) {
-                qCWarning(engineLog) << "The output stream asks for less sound than the capture "
-                                        "stream delivers";
-                timer->stop();
-                ended();
-            }
-        });
+    QObject::connect(timer.get(), &QTimer::timeout, timer.get(),
+                     [timer = timer.get(), watched = std::move(watched), held = std::move(held),
+                      ended = std::move(ended), rendered = std::uint64_t{0},
+                      captured = std::uint64_t{0}, stalled = 0]() mutable {
+                         const std::shared_ptr<const StreamActivity> activity = watched.lock();
+                         if (!activity) {
+                             timer->stop();
+                             return;
+                         }
+                         const std::uint64_t renderedNow =
+                             activity->renderedFrames.load(std::memory_order_relaxed);
+                         const std::uint64_t capturedNow =
+                             activity->capturedFrames.load(std::memory_order_relaxed);
+                         const std::uint64_t renders = renderedNow - rendered;
+                         const std::uint64_t captures = capturedNow - captured;
+                         rendered = renderedNow;
+                         captured = capturedNow;
+                         if (held()) {
+                             stalled = 0;
+                         } else if (captures > 0) {
+                             // A backlog handed over at once after a stall outweighs one
+                             // look's rendering, never several in a row.
+                             stalled = renders * 2 < captures ? stalled + 1 : 0;
+                         }
+                         if (stalled == stalledOutputLooks) {
+                             qCWarning(engineLog)
+                                 << "The output stream asks for less sound than the capture "
+                                    "stream delivers";
+                             timer->stop();
+                             ended();
+                         }
+                     });
     timer->start();
     return timer;
 }
@@ -168,7 +174,12 @@ void ZivraAudio::setupCapture() {
     }
 
     platform::sound::TapDescription description{"Zivra Tap", static_cast<long>(getpid())};
-    o.tap = o.environment.sound->createTap(description);
+    try {
+        o.tap = o.environment.sound->createTap(description);
+    } catch (const platform::sound::TapLockHeld&) {
+        o.startMetHeldLock = true;
+        throw;
+    }
     const std::optional<platform::sound::StreamFormat> format = o.tap->format();
     if (!format || !(format->sampleRate > 0) || format->channels == 0) {
         throw EngineError("Could not read tap format");
@@ -255,8 +266,13 @@ void ZivraAudio::startStreams() {
     if (o.graph) {
         o.graph->start();
         o.graph->setVolume(handoffActive_ ? 0.0f : 1.0f);
+        const auto held = [anchor = std::weak_ptr(o.anchor)] {
+            const std::shared_ptr<EngineAnchor> alive = anchor.lock();
+            return alive && alive->engine && alive->engine->objects_->graph &&
+                   alive->engine->objects_->graph->isHeld();
+        };
         o.outputWatch =
-            watchOutput(o.activity, streamEndedNotice(o.anchor, o.generation, "output"));
+            watchOutput(o.activity, held, streamEndedNotice(o.anchor, o.generation, "output"));
     }
 }
 

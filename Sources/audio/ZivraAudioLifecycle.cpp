@@ -138,8 +138,11 @@ void ZivraAudio::failStart(const QString& error) {
         waitForOutput();
         return;
     }
-    qCWarning(engineLog) << "The engine did not start on output device" << objects_->outputDevice
-                         << ":" << error;
+    // Said once for as long as the lock stays held.
+    if (!objects_->startMetHeldLock || !objects_->retry.waitsForLock) {
+        qCWarning(engineLog) << "The engine did not start on output device"
+                             << objects_->outputDevice << ":" << error;
+    }
     stopWithError(error);
     // Devices that come and go fail a start now and then (a sink removed
     // between the look-up and the stream's connection); the engine is still

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 namespace zivra::audio {
 
@@ -20,6 +21,9 @@ constexpr std::chrono::milliseconds longestRetryWait = 1600ms;
 // devices makes the engine try again: about six seconds of waits, long enough
 // for another Zivra to make its tap (TapLock.h) or a device to settle.
 constexpr int unchangedFailuresToGiveUp = 8;
+// While another process holds the tap lock the start is tried this often, for
+// as long as it holds it: cheap, and soon after the lock is free.
+constexpr std::chrono::milliseconds lockRetryWait = 500ms;
 
 std::chrono::milliseconds retryWait(int failures) {
     std::chrono::milliseconds wait = firstRetryWait;
@@ -55,18 +59,24 @@ DeviceSnapshot ZivraAudio::deviceSnapshot() {
 
 bool ZivraAudio::retryStartLater() {
     StartRetry& retry = objects_->retry;
+    const bool lockHeld = std::exchange(objects_->startMetHeldLock, false);
     if (!engineWanted() || objects_->serverAway) {
         // Made again once the server answers, or never needed.
         forgetFailedStart();
         return true;
     }
     DeviceSnapshot devices = deviceSnapshot();
-    retry.unchangedFailures =
-        retry.active && devices == retry.devices ? retry.unchangedFailures + 1 : 1;
+    // A held lock is no failure of the devices: it does not count towards
+    // giving up on them.
+    retry.unchangedFailures = lockHeld ? 0
+                              : retry.active && devices == retry.devices
+                                  ? retry.unchangedFailures + 1
+                                  : 1;
     retry.failures = retry.active ? retry.failures + 1 : 1;
     retry.devices = std::move(devices);
     retry.active = true;
     retry.timer = 0;
+    const bool saidLockHeld = std::exchange(retry.waitsForLock, lockHeld);
     if (!outputLeft()) {
         qCInfo(engineLog) << "No output device is listed; the engine starts when one comes";
         return true;
@@ -76,8 +86,13 @@ bool ZivraAudio::retryStartLater() {
                              << "times on the same devices; it tries again when they change";
         return false;
     }
-    const std::chrono::milliseconds wait = retryWait(retry.failures);
-    qCInfo(engineLog) << "The engine tries to start again in" << wait.count() << "ms";
+    const std::chrono::milliseconds wait = lockHeld ? lockRetryWait : retryWait(retry.failures);
+    if (!lockHeld) {
+        qCInfo(engineLog) << "The engine tries to start again in" << wait.count() << "ms";
+    } else if (!saidLockHeld) {
+        qCInfo(engineLog) << "The engine tries to start again every" << wait.count()
+                          << "ms until the tap lock is free";
+    }
     const std::uint64_t timer = objects_->nextRetryTimer++;
     retry.timer = timer;
     objects_->environment.sleep(wait, [guard = QPointer(this), timer] {

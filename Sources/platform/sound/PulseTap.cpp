@@ -44,7 +44,7 @@ PulseTap::PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& descri
     const TapLock oneAtATime(TapLock::Wait::never);
     if (!oneAtATime.taken()) {
         qCInfo(soundLog) << "Another Zivra or tap guard is making or removing a tap";
-        throw SoundError(PA_ERR_BUSY, "Another Zivra or its tap guard holds the tap lock");
+        throw TapLockHeld(PA_ERR_BUSY, "Another Zivra or its tap guard holds the tap lock");
     }
     PulseLoop::Lock lock(*loop_);
     // A run that ended without removing its tap, and whose guard could not

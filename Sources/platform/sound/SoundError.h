@@ -18,4 +18,11 @@ private:
     int code_;
 };
 
+// The tap could not be made because another Zivra or its tap guard holds the
+// tap lock: a failure about time, not devices, over once the lock is free.
+class TapLockHeld : public SoundError {
+public:
+    using SoundError::SoundError;
+};
+
 } // namespace zivra::platform::sound

@@ -74,7 +74,8 @@ public:
 
     // Creates the system-audio tap. A tap left behind by an earlier run that
     // ended without removing it is removed first, so no stream stays trapped.
-    // Throws SoundError.
+    // Throws SoundError; TapLockHeld while another Zivra or tap guard makes
+    // or removes a tap.
     virtual std::unique_ptr<Tap> createTap(const TapDescription& description) = 0;
 
     // Creates the capture device that reads the tap, under the stream name
