@@ -74,6 +74,11 @@ public:
     // Stops pulling; when it returns no block of the graph runs any more.
     // Harmless when not started.
     virtual void stop() = 0;
+
+    // Whether the server holds the started stream: its sink is suspended or
+    // the stream corked. Such a stream asks for no sound, by design, and has
+    // not ended. Main thread; never waits on the server.
+    virtual bool isHeld() const { return false; }
 };
 
 } // namespace zivra::platform::sound

@@ -139,6 +139,12 @@ void PulseOutputGraph::stop() {
     pulse::release(stream_);
 }
 
+bool PulseOutputGraph::isHeld() const {
+    PulseLoop::Lock lock(loop_);
+    return stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY &&
+           (pa_stream_is_suspended(stream_) == 1 || pa_stream_is_corked(stream_) == 1);
+}
+
 void PulseOutputGraph::onState(pa_stream* stream, void* self) {
     auto& graph = *static_cast<PulseOutputGraph*>(self);
     graph.loop_.signal();

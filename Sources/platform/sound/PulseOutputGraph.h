@@ -37,6 +37,7 @@ public:
     float volume() const override;
     void start() override;
     void stop() override;
+    bool isHeld() const override;
 
 private:
     static void onWrite(pa_stream* stream, std::size_t bytes, void* self);
