@@ -57,8 +57,9 @@ public:
 
     static constexpr std::chrono::milliseconds defaultIdleTimeout{60'000};
     static constexpr size_t defaultMaxConnections = 256;
-    // Enough for forms and small uploads; each connection may hold this much.
-    static constexpr int64_t defaultMaxBodyLength = int64_t(1) << 20;
+    // As much as the socket layer reads, as before the bound could be set: a
+    // server whose routes take less (or no) body sets its own.
+    static constexpr int64_t defaultMaxBodyLength = Socket::maxReadLength;
 
     // How long a connection may keep the server waiting for its next
     // request, for the rest of a request, or for taking a response, before

@@ -12,8 +12,6 @@ namespace vuzozar {
 std::shared_ptr<HttpServer> demoServer(const std::string& publicDirectory) {
     printLine(publicDirectory);
     auto server = std::make_shared<HttpServer>();
-    // The upload form takes files of any size the socket layer reads.
-    server->setMaxBodyLength(Socket::maxReadLength);
     HttpServer& routes = *server;
     routes["/public/:path"] =
         shareFilesFromDirectory(publicDirectory, {"index.html", "default.html"});
