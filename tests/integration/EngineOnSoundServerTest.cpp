@@ -438,10 +438,12 @@ TEST_F(EngineOnSoundServerTest, PlaysOnTheChosenOutputAndFollowsTheDefault) {
     ASSERT_NO_FATAL_FAILURE(startOctaveUp());
 
     // Choosing "headphones" makes it the server's default and moves the graph.
+    // Heard at full level, as after the start: on a busy machine the first
+    // steady recording after a move can still hold the tone's way in.
     engine->setSelectedOutputID(deviceNamed("headphones"));
     EXPECT_EQ(defaultSinkName(), "headphones");
     EXPECT_TRUE(engine->statusText().isEmpty()) << engine->statusText().toStdString();
-    auto heard = hear("headphones.monitor", 880);
+    auto heard = hear("headphones.monitor", 880, -20);
     EXPECT_GT(levelDb(heard, testRate, 880), -20);
     EXPECT_TRUE(waitUntil([&] { return rmsDb(hearOnce("speakers.monitor")) < -90; }));
     EXPECT_TRUE(engine->isEngineRunning());
@@ -451,7 +453,7 @@ TEST_F(EngineOnSoundServerTest, PlaysOnTheChosenOutputAndFollowsTheDefault) {
     engine->setSelectedOutputID(std::nullopt);
     EXPECT_EQ(defaultSinkName(), "headphones");
     pactl({"set-default-sink", "speakers"});
-    heard = hear("speakers.monitor", 880);
+    heard = hear("speakers.monitor", 880, -20);
     EXPECT_GT(levelDb(heard, testRate, 880), -20);
     EXPECT_TRUE(waitUntil([&] { return rmsDb(hearOnce("headphones.monitor")) < -90; }));
     EXPECT_TRUE(waitUntil([&] { return engine->isEngineRunning(); }));
