@@ -9,7 +9,11 @@
 // them, at 48, 44.1 and 16 kHz: per kind and rate, the buffers from each note's attack to its
 // release, the share that names the note played, how many name another one, and the buffers of
 // the room's tail after it with those naming another note; last, the share of buffers of noise
-// alone (white, pink, low-passed) that name a note.
+// alone (white, pink, low-passed) that name a note. Then the notes below the searched range (E1
+// to A#1) and the buffers naming their octave or a neighbour of it; the instruments' attacks
+// (rising over 10 to 100 ms, with and without a burst of noise) and how many of their first
+// buffers read an octave low or lower, with the held and tail buffers after them; and
+// Karplus-Strong plucked strings from E2 to C6 left to ring.
 #include "tests/tuner/HarmonicTones.h"
 #include "tuner/NoteNames.h"
 #include "tuner/PitchDetection.h"
@@ -129,7 +133,7 @@ PlayedTally playedRow(const ToneKind& kind, double rate) {
     PlayedTally tally;
     for (int note = kind.lowestNote; note <= kind.highestNote; ++note) {
         const double frequency = 440 * std::exp2((note - 69) / 12.0);
-        const auto [sound, noteEnd] =
+        const auto [sound, noteEnd, noteStart] =
             playedNote(kind, frequency, rate, std::fmod(note * 0.37, 1.0));
         for (std::size_t start = 0; start + bufferFrames <= sound.size(); start += bufferFrames) {
             const std::optional<double> heard =
@@ -199,6 +203,146 @@ void noiseTable() {
     }
 }
 
+// How the buffers of one group of notes were named against the note played.
+struct Named {
+    int buffers = 0;
+    int right = 0;
+    int wrong = 0;
+    // Of the wrong ones: a note of the same pitch class (an octave or more off), one an octave
+    // low, one lower still, and one of another pitch class.
+    int octave = 0;
+    int octaveLow = 0;
+    int lower = 0;
+    int neighbour = 0;
+
+    void add(const std::optional<double>& heard, int note) {
+        ++buffers;
+        const auto reading = heard ? readingForFrequency(*heard) : std::nullopt;
+        if (!reading) {
+            return;
+        }
+        if (reading->note == noteName(note)) {
+            ++right;
+            return;
+        }
+        ++wrong;
+        const auto read = static_cast<int>(std::lround(12 * std::log2(*heard / 440) + 69));
+        octave += (read - note) % 12 == 0;
+        octaveLow += read == note - 12;
+        lower += read < note - 12;
+        neighbour += (read - note) % 12 != 0;
+    }
+
+    void add(const Named& other) {
+        buffers += other.buffers;
+        right += other.right;
+        wrong += other.wrong;
+        octave += other.octave;
+        octaveLow += other.octaveLow;
+        lower += other.lower;
+        neighbour += other.neighbour;
+    }
+};
+
+// The buffers of a sound from `first`, fed as the tuner is fed, each added to the group that
+// `group(start)` picks (or none).
+template <typename Group>
+void feed(const std::vector<float>& sound, std::size_t first, double rate, int note, Group group) {
+    for (std::size_t start = first; start + bufferFrames <= sound.size(); start += bufferFrames) {
+        if (Named* named = group(start)) {
+            named->add(detectFrequency(std::span(sound).subspan(start, bufferFrames), rate), note);
+        }
+    }
+}
+
+// The notes below the searched range, E1 to A#1, played as the tuner hears them from three
+// starting points in the first buffer: every buffer from the one with the attack to the end of
+// the room's tail; those naming the note's octave and those naming a neighbour of it.
+void belowRangeTable() {
+    std::printf("\n| below range | rate Hz | buffers | octave | neighbour |\n");
+    std::printf("|-------------|---------|---------|--------|-----------|\n");
+    for (const ToneKind& kind : belowRangeKinds) {
+        for (const double rate : {48000.0, 44100.0, 16000.0}) {
+            Named named;
+            for (int note = kind.lowestNote; note <= kind.highestNote; ++note) {
+                for (const double onset : {0.0, 0.4, 0.8}) {
+                    const PlayedNote played =
+                        playedNote(kind, 440 * std::exp2((note - 69) / 12.0), rate, onset);
+                    feed(played.samples, 0, rate, note, [&](std::size_t) { return &named; });
+                }
+            }
+            std::printf("| %-11s | %7.0f | %7d | %6d | %9d |\n", kind.name, rate, named.buffers,
+                        named.octave, named.neighbour);
+        }
+    }
+}
+
+// The instruments' notes started in nine ways (rising over 10, 30 or 100 ms, each without a noise
+// burst, with a 5 ms one as loud as the tone and with one three times as loud) at a point of the
+// first buffer that moves with the note: the buffers that start within 0.1 s of the note's start,
+// those held up to its release, and those of the room's tail after it.
+void attackTable() {
+    std::printf("\n| attack  | rate Hz | buffers | right   | wrong | octave low | lower | "
+                "held    | held right | held wrong | tail wrong |\n");
+    std::printf("|---------|---------|---------|---------|-------|------------|-------|"
+                "---------|------------|------------|------------|\n");
+    Named attacks;
+    Named held;
+    Named tail;
+    for (const ToneKind& kind : playedKinds) {
+        for (const double rate : {48000.0, 44100.0, 16000.0}) {
+            Named rowAttacks;
+            Named rowHeld;
+            Named rowTail;
+            for (int note = kind.lowestNote; note <= kind.highestNote; ++note) {
+                const double frequency = 440 * std::exp2((note - 69) / 12.0);
+                for (const double rise : {0.01, 0.03, 0.1}) {
+                    for (const double burst : {0.0, 1.0, 3.0}) {
+                        const double onset = std::fmod(note * 0.37 + rise * 7 + burst * 0.5, 1.0);
+                        const PlayedNote played =
+                            playedNote(kind, frequency, rate, onset, {rise, burst});
+                        const auto attackEnd = played.start + static_cast<std::size_t>(0.1 * rate);
+                        feed(played.samples, 0, rate, note, [&](std::size_t start) {
+                            return start < attackEnd    ? &rowAttacks
+                                   : start < played.end ? &rowHeld
+                                                        : &rowTail;
+                        });
+                    }
+                }
+            }
+            std::printf("| %-7s | %7.0f | %7d | %5.1f %% | %5d | %10d | %5d | %7d | %8.1f %% | "
+                        "%10d | %10d |\n",
+                        kind.name, rate, rowAttacks.buffers,
+                        100.0 * rowAttacks.right / rowAttacks.buffers, rowAttacks.wrong,
+                        rowAttacks.octaveLow, rowAttacks.lower, rowHeld.buffers,
+                        100.0 * rowHeld.right / rowHeld.buffers, rowHeld.wrong, rowTail.wrong);
+            attacks.add(rowAttacks);
+            held.add(rowHeld);
+            tail.add(rowTail);
+        }
+    }
+    std::printf("| all     |         | %7d | %5.1f %% | %5d | %10d | %5d | %7d | %8.1f %% | "
+                "%10d | %10d |\n",
+                attacks.buffers, 100.0 * attacks.right / attacks.buffers, attacks.wrong,
+                attacks.octaveLow, attacks.lower, held.buffers, 100.0 * held.right / held.buffers,
+                held.wrong, tail.wrong);
+}
+
+// Karplus-Strong strings plucked from E2 to C6 and left to ring for 4.8 seconds.
+void pluckTable() {
+    std::printf("\n| plucked | rate Hz | buffers | right   | wrong |\n");
+    std::printf("|---------|---------|---------|---------|-------|\n");
+    for (const double rate : {48000.0, 44100.0, 16000.0}) {
+        Named named;
+        for (int note = 40; note <= 84; ++note) {
+            feed(pluckedString(440 * std::exp2((note - 69) / 12.0), rate, 4.8), 0, rate, note,
+                 [&](std::size_t) { return &named; });
+        }
+        std::printf("| string  | %7.0f | %7d | %5.1f %% | %5d |\n", rate, named.buffers,
+                    100.0 * named.right / named.buffers, named.wrong);
+    }
+}
+
 } // namespace
 
 } // namespace zivra::tuner
@@ -209,5 +353,8 @@ int main() {
     accuracyTable();
     playedTable();
     noiseTable();
+    belowRangeTable();
+    attackTable();
+    pluckTable();
     return 0;
 }

@@ -189,6 +189,28 @@ inline constexpr ToneKind playedKinds[] = {
      .roomSeconds = 2},
 };
 
+// Notes below the searched range, E1 to A#1, with the partials they usually have: a piano's
+// weak fundamental under strong low partials in a room, a plucked bass's strong fundamental and
+// falling partials, and a synthesiser's bass whose fundamental is a tenth of the second partial.
+inline constexpr ToneKind belowRangeKinds[] = {
+    {.name = "piano",
+     .amplitude = [](int k, double) { return (k == 1 ? 0.3 : 1.0) / k; },
+     .lowestNote = 28,
+     .highestNote = 34,
+     .decayDb = 12,
+     .roomSeconds = 1},
+    {.name = "bass",
+     .amplitude = [](int k, double) { return std::pow(k, -1.5); },
+     .lowestNote = 28,
+     .highestNote = 34,
+     .decayDb = 8,
+     .roomSeconds = 0.5},
+    {.name = "weak h1",
+     .amplitude = [](int k, double) { return k == 1 ? 0.05 : 1.0 / k; },
+     .lowestNote = 28,
+     .highestNote = 34},
+};
+
 // Adds to `sound` its reverberation in a room whose echoes die away by 60 dB in `seconds`, at
 // the energy of the direct sound: four parallel comb filters, then two all-pass filters.
 inline void addRoom(std::vector<double>& sound, double rate, double seconds) {
@@ -221,19 +243,29 @@ inline void addRoom(std::vector<double>& sound, double rate, double seconds) {
     }
 }
 
-// One note of `kind` as the tuner hears it played, and the frame at which it stops sounding:
-// silence up to the onset, `onset` of a 4096-frame buffer in; a 20 ms attack; the tone held (or
-// dying away) for half a second; a 50 ms release; then a quarter second of the room's tail;
-// white noise 60 dB below the note throughout.
+// One note of `kind` as the tuner hears it played, and the frames at which it starts and stops
+// sounding: silence up to the onset, `onset` of a 4096-frame buffer in; the attack; the tone
+// held (or dying away) for half a second; a 50 ms release; then a quarter second of the room's
+// tail; white noise 60 dB below the note throughout.
 struct PlayedNote {
     std::vector<float> samples;
     std::size_t end = 0;
+    std::size_t start = 0;
 };
 
-inline PlayedNote playedNote(const ToneKind& kind, double frequency, double rate, double onset) {
+// How a note starts: its level rising evenly from nothing over `riseSeconds`, and a burst of
+// white noise (a hammer, a pick, a tongued start) dying away evenly over its first 5 ms,
+// `burstRatio` of the tone's RMS at its start.
+struct Attack {
+    double riseSeconds = 0.02;
+    double burstRatio = 0;
+};
+
+inline PlayedNote playedNote(const ToneKind& kind, double frequency, double rate, double onset,
+                             Attack attackShape = {}) {
     const auto frames = [rate](double seconds) { return static_cast<std::size_t>(seconds * rate); };
     const auto start = static_cast<std::size_t>(onset * 4096);
-    const std::size_t attack = frames(0.02);
+    const std::size_t attack = std::max<std::size_t>(1, frames(attackShape.riseSeconds));
     const std::size_t release = frames(0.55);
     const std::size_t end = frames(0.6);
     const std::vector<float> tone = harmonicTone(kind, frequency, rate, onset, end);
@@ -247,17 +279,43 @@ inline PlayedNote playedNote(const ToneKind& kind, double frequency, double rate
         sound[start + i] = tone[i] * gain;
         power += static_cast<double>(tone[i]) * tone[i];
     }
+    const double rms = std::sqrt(power / static_cast<double>(end));
+    const std::size_t burst = frames(0.005);
+    const std::vector<double> pick = whiteNoise(burst, static_cast<std::uint32_t>(frequency * 31));
+    for (std::size_t i = 0; i < burst; ++i) {
+        sound[start + i] += std::sqrt(3.0) * attackShape.burstRatio * rms * pick[i] *
+                            static_cast<double>(burst - i) / static_cast<double>(burst);
+    }
     if (kind.roomSeconds > 0) {
         addRoom(sound, rate, kind.roomSeconds);
     }
     const double floor = 1e-3 * std::sqrt(3 * power / static_cast<double>(end));
     const std::vector<double> noise =
         whiteNoise(sound.size(), static_cast<std::uint32_t>(frequency * 977 + onset * 7919));
-    PlayedNote note{std::vector<float>(sound.size()), start + end};
+    PlayedNote note{std::vector<float>(sound.size()), start + end, start};
     for (std::size_t i = 0; i < sound.size(); ++i) {
         note.samples[i] = static_cast<float>(sound[i] + floor * noise[i]);
     }
     return note;
+}
+
+// A string plucked at `frequency` Hz and left to ring for `seconds`, as the Karplus-Strong model
+// gives it: a delay line of whole samples filled with white noise, fed back through the average
+// of two neighbouring samples (a period half a sample longer than the line) with a loss of 0.4 %
+// a pass. Its highest partials die away first, the higher the note and the lower the rate the
+// faster; what the noise held as an offset dies away slowest.
+inline std::vector<float> pluckedString(double frequency, double rate, double seconds) {
+    const auto delay = static_cast<std::size_t>(std::lround(rate / frequency - 0.5));
+    std::vector<double> line = whiteNoise(delay, static_cast<std::uint32_t>(frequency * 131));
+    std::vector<float> samples(static_cast<std::size_t>(seconds * rate));
+    double previous = 0;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const double out = line[i % delay];
+        line[i % delay] = 0.996 * 0.5 * (out + previous);
+        previous = out;
+        samples[i] = static_cast<float>(0.5 * out);
+    }
+    return samples;
 }
 
 // What a microphone hears between notes: white noise, pink noise (falling by 3 dB an octave) or

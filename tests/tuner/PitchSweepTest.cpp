@@ -85,8 +85,8 @@ TEST(PitchSweepTest, PlayedNotesNameTheNotePlayed) {
     for (const ToneKind& kind : playedKinds) {
         for (const double rate : rates) {
             for (int note = kind.lowestNote; note <= kind.highestNote; note += 3) {
-                const auto [sound, end] = playedNote(kind, 440 * std::exp2((note - 69) / 12.0),
-                                                     rate, std::fmod(note * 0.37, 1.0));
+                const auto [sound, end, noteStart] = playedNote(
+                    kind, 440 * std::exp2((note - 69) / 12.0), rate, std::fmod(note * 0.37, 1.0));
                 for (std::size_t start = 0; start + 4096 <= end; start += 4096) {
                     const auto heard = detectFrequency(std::span(sound).subspan(start, 4096), rate);
                     const auto reading = heard ? readingForFrequency(*heard) : std::nullopt;
