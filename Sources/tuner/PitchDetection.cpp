@@ -112,6 +112,19 @@ double correlationAt(const std::vector<float>& x, const std::vector<float>& r, l
     return whole < x.size() ? dot(x.data(), x.data() + whole, x.size() - whole) : 0;
 }
 
+// The period and how clearly it repeats the signal.
+struct Period {
+    std::size_t lag = 0;
+    double clarity = 0;
+};
+
+// The pairs (x[i], x[i + lag]) that a clarity weighs: those whose first sample i runs from
+// `first` up to but not including `last`, as far as the buffer reaches; all of them by default.
+struct Pairs {
+    std::size_t first = 0;
+    std::size_t last = std::numeric_limits<std::size_t>::max();
+};
+
 // The normalised samples, their correlation at each lag and what it is measured against.
 struct Correlation {
     std::vector<float> x;
@@ -119,12 +132,33 @@ struct Correlation {
     // energy[i] is the sum of the squares of x[0] to x[i - 1].
     std::vector<double> energy;
 
-    // The energy of the overlapping samples at a lag, counted on both sides: at most twice r.
-    double overlapEnergy(double lag) const {
+    // The end of the pairs at a whole lag.
+    std::size_t end(std::size_t lag, const Pairs& pairs) const {
+        return std::max(pairs.first, std::min(pairs.last, x.size() - std::min(lag, x.size())));
+    }
+
+    // The correlation over the pairs at a whole lag, mirrored below 0.
+    double correlation(long lag, const Pairs& pairs) const {
+        const auto whole = static_cast<std::size_t>(std::labs(lag));
+        if (pairs.first == 0 && pairs.last >= x.size()) {
+            return correlationAt(x, r, lag);
+        }
+        const std::size_t last = end(whole, pairs);
+        return last > pairs.first
+                   ? dot(x.data() + pairs.first, x.data() + pairs.first + whole, last - pairs.first)
+                   : 0;
+    }
+
+    // The energy of the overlapping samples of the pairs at a lag, counted on both sides: at most
+    // twice their correlation.
+    double overlapEnergy(double lag, const Pairs& pairs = {}) const {
         const auto whole = static_cast<std::size_t>(lag);
         const double fraction = lag - static_cast<double>(whole);
-        const auto at = [this](std::size_t k) {
-            return energy[x.size() - k] + energy[x.size()] - energy[k];
+        const auto at = [this, &pairs](std::size_t k) {
+            const std::size_t last = end(k, pairs);
+            return last > pairs.first ? energy[last] - energy[pairs.first] + energy[last + k] -
+                                            energy[pairs.first + k]
+                                      : 0;
         };
         return whole + 1 < x.size() ? (1 - fraction) * at(whole) + fraction * at(whole + 1)
                                     : at(whole);
@@ -136,16 +170,17 @@ struct Correlation {
     }
 };
 
-// How clearly the signal repeats after `lag` within one lag of it, at its best: twice the
-// correlation over the energy of the overlapping samples, 1 for a perfect repeat and close to it
-// for a note that swells or dies away slowly. Between whole lags the correlation is interpolated:
-// the correlation of a band-limited signal is band-limited too, so its whole lags hold a peak that
-// they miss when the period is a few samples long and the harmonics reach near half the rate.
-double clarity(const Correlation& c, std::size_t lag) {
+// How clearly the signal repeats after `lag` within one lag of it, at its best, over the pairs:
+// twice the correlation over the energy of the overlapping samples, 1 for a perfect repeat and
+// close to it for a note that swells or dies away slowly. Between whole lags the correlation is
+// interpolated: the correlation of a band-limited signal is band-limited too, so its whole lags
+// hold a peak that they miss when the period is a few samples long and the harmonics reach near
+// half the rate.
+double clarity(const Correlation& c, std::size_t lag, const Pairs& pairs = {}) {
     const auto centre = static_cast<long>(lag);
     std::array<double, 2 * sincTaps + 2> around{};
     for (std::size_t i = 0; i < around.size(); ++i) {
-        around[i] = correlationAt(c.x, c.r, centre - sincTaps + static_cast<long>(i));
+        around[i] = c.correlation(centre - sincTaps + static_cast<long>(i), pairs);
     }
     const SincWeights& weights = sincWeights();
     double highest = -std::numeric_limits<double>::infinity();
@@ -158,9 +193,17 @@ double clarity(const Correlation& c, std::size_t lag) {
             value += weights[fraction][j] * around[below + j];
         }
         const double at = static_cast<double>(lag) + static_cast<double>(step) / stepsPerLag;
-        highest = std::max(highest, 2 * value / c.overlapEnergy(at));
+        highest = std::max(highest, 2 * value / c.overlapEnergy(at, pairs));
     }
     return highest;
+}
+
+// Whether a longer lag repeats the signal clearly better than `shorter` does: what it leaves
+// unrepeated (1 - its clarity) a sixth smaller, beyond the interpolation's error.
+bool repeatsClearlyBetter(const Period& shorter, double longerClarity) {
+    const double error =
+        residualFloor + std::pow(shortPeriodError / static_cast<double>(shorter.lag), 2);
+    return 1 - shorter.clarity > residualRatio * std::max(0.0, 1 - longerClarity) + error;
 }
 
 // The first lag whose correlation is negative, or 0 when none up to `maxLag` is. Up to there a
@@ -174,21 +217,30 @@ std::size_t firstNegativeLag(const std::vector<float>& r, std::size_t maxLag) {
     return 0;
 }
 
-// The period and how clearly it repeats the signal.
-struct Period {
-    std::size_t lag = 0;
-    double clarity = 0;
-};
+// The first lag before `limit` at which the signal repeats less than half as clearly as at
+// `best`, or `limit` when none does. A shorter lag past it has been through a dip and repeats the
+// signal again, so it may be the period even though a slow drift (a decaying offset) keeps the
+// correlation above zero until far past it. Noise lowers the clarity at every lag alike, so it
+// makes no such dip.
+std::size_t firstDip(const Correlation& c, std::size_t best, std::size_t limit) {
+    const double dip = 0.5 * clarity(c, best);
+    for (std::size_t lag = 1; lag < limit; ++lag) {
+        if (c.clarityAt(lag) < dip) {
+            return lag;
+        }
+    }
+    return limit;
+}
 
 // The shortest lag that repeats the signal about as well as `best` does: a local maximum past
-// `firstNegative` near best / k (k = 2, 3, ...) that reaches keyMaximumShare of best's clarity,
+// `firstDip` near best / k (k = 2, 3, ...) that reaches keyMaximumShare of best's clarity,
 // or aboveRangeShare of it at or below `minLag`. `best` itself when no shorter lag qualifies.
 Period shortestPeriod(const Correlation& c, std::size_t best, std::size_t minLag,
-                      std::size_t firstNegative) {
+                      std::size_t firstDip) {
     const double bestClarity = clarity(c, best);
     for (std::size_t k = best / 2; k >= 2 && bestClarity > 0; --k) {
         const double centre = static_cast<double>(best) / static_cast<double>(k);
-        const auto from = std::max(firstNegative + 1, static_cast<std::size_t>(centre) - 1);
+        const auto from = std::max(firstDip + 1, static_cast<std::size_t>(centre) - 1);
         const auto to = std::min(best - 1, static_cast<std::size_t>(std::ceil(centre)) + 1);
         std::size_t lag = 0;
         for (std::size_t at = from; at <= to; ++at) {
@@ -207,10 +259,14 @@ Period shortestPeriod(const Correlation& c, std::size_t best, std::size_t minLag
     return {best, bestClarity};
 }
 
-// The multiple of `period` (twice or three times it) that leaves several times less of the
-// signal unrepeated, if one does: the whole lag at the correlation's highest beside m * period,
-// with its clarity. Multiples are looked at past the searched lags too, while they leave at
-// least one period of overlap.
+// The multiple of `period` (twice or three times it) that repeats the signal clearly better, if
+// one does: the whole lag at the correlation's highest beside m * period, with its clarity.
+// Multiples are looked at past the searched lags too, while they leave at least one period of
+// overlap. Near the buffer's edges the two lags weigh a sample unalike: one struck (a hammer, a
+// pick, a breath) within m periods of the start has a partner m periods on only, but one or two
+// a period off, so it counts against the period more often. So the period is also weighed over
+// its pairs at least m - 1 periods from either edge, where no sample counts against it more
+// often than against the multiple, and the multiple must repeat clearly better there too.
 std::optional<Period> clearerMultiple(const Correlation& c, const Period& period) {
     for (const std::size_t m : {2, 3}) {
         std::size_t lag = m * period.lag;
@@ -224,13 +280,24 @@ std::optional<Period> clearerMultiple(const Correlation& c, const Period& period
             }
         }
         const double longer = clarity(c, lag);
-        const double error =
-            residualFloor + std::pow(shortPeriodError / static_cast<double>(period.lag), 2);
-        if (1 - period.clarity > residualRatio * std::max(0.0, 1 - longer) + error) {
+        const Pairs inside{(m - 1) * period.lag, c.x.size() - lag};
+        if (repeatsClearlyBetter(period, longer) &&
+            repeatsClearlyBetter({period.lag, clarity(c, period.lag, inside)}, longer)) {
             return Period{lag, longer};
         }
     }
     return std::nullopt;
+}
+
+// Whether the fundamental lies below the searched range, of which `period` names only a partial:
+// a lag past the range, down to `longLag`, repeats the signal clearly better than the period.
+bool belowRange(const Correlation& c, const Period& period, std::size_t maxLag,
+                std::size_t longLag) {
+    double clearest = -1;
+    for (std::size_t lag = maxLag + 1; lag <= longLag; ++lag) {
+        clearest = std::max(clearest, c.clarityAt(lag));
+    }
+    return repeatsClearlyBetter(period, clearest);
 }
 
 } // namespace
@@ -259,8 +326,11 @@ std::optional<double> detectFrequency(std::span<const float> samples, double sam
     // The lags below the searched range serve only to find a period shorter than the best lag,
     // those a little past it to see a peak there as such rather than as one at the longest lag.
     const std::size_t pastLag = std::min(n - 1, maxLag + maxLag / pastLongestShare);
-    c.r.assign(pastLag + 2, -std::numeric_limits<float>::infinity());
-    for (std::size_t lag = 1; lag <= pastLag; ++lag) {
+    // Lags down to an octave below the range, while they overlap by half the buffer, tell a
+    // fundamental below the range from one inside it.
+    const std::size_t longLag = std::max(pastLag, std::min(2 * maxLag, n / 2));
+    c.r.assign(longLag + 2, -std::numeric_limits<float>::infinity());
+    for (std::size_t lag = 1; lag <= longLag; ++lag) {
         c.r[lag] = dot(c.x.data(), c.x.data() + lag, n - lag);
     }
     c.energy.resize(n + 1);
@@ -284,7 +354,7 @@ std::optional<double> detectFrequency(std::span<const float> samples, double sam
     }
     // A period at or below the shortest searched lag is a fundamental above the searched range,
     // which the best lag only names a multiple of.
-    Period period = shortestPeriod(c, best, minLag, firstNegative);
+    Period period = shortestPeriod(c, best, minLag, firstDip(c, best, firstNegative));
     if (period.lag <= minLag) {
         return std::nullopt;
     }
@@ -293,7 +363,8 @@ std::optional<double> detectFrequency(std::span<const float> samples, double sam
     while (const std::optional<Period> longer = clearerMultiple(c, period)) {
         period = *longer;
     }
-    if (period.lag >= maxLag || period.clarity < leastClarity) {
+    if (period.lag >= maxLag || period.clarity < leastClarity ||
+        belowRange(c, period, maxLag, longLag)) {
         return std::nullopt;
     }
     // The clarity peaks at the period where the correlation itself, summing fewer terms at longer

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <span>
@@ -100,6 +101,75 @@ TEST(PitchSweepTest, PlayedNotesNameTheNotePlayed) {
     std::printf("played notes: %d buffers, %d right, %d wrong\n", buffers, right, wrong);
     EXPECT_GE(right * 10, buffers * 9);
     EXPECT_LE(wrong * 15, buffers);
+}
+
+// How far a reading lies from the note played, in semitones; 0 when it names nothing.
+long semitonesOff(std::span<const float> buffer, double rate, int note) {
+    const auto heard = detectFrequency(buffer, rate);
+    return heard && readingForFrequency(*heard)
+               ? std::lround(12 * std::log2(*heard / 440) + 69) - note
+               : 0;
+}
+
+// Notes below the searched range, E1 to A#1: every buffer after the one with the attack, except
+// the one with the release, names nothing or the note's octave, never a neighbour of it.
+TEST(PitchSweepTest, NotesBelowTheRangeNameNothingOrTheirOctave) {
+    for (const ToneKind& kind : belowRangeKinds) {
+        for (const double rate : rates) {
+            for (int note = kind.lowestNote; note <= kind.highestNote; ++note) {
+                for (const double onset : {0.0, 0.2, 0.4, 0.6, 0.8}) {
+                    const PlayedNote played =
+                        playedNote(kind, 440 * std::exp2((note - 69) / 12.0), rate, onset);
+                    for (std::size_t start = 4096; start + 4096 <= played.samples.size();
+                         start += 4096) {
+                        if (start < played.end && start + 4096 > played.end) {
+                            continue;
+                        }
+                        const auto buffer = std::span(played.samples).subspan(start, 4096);
+                        EXPECT_EQ(semitonesOff(buffer, rate, note) % 12, 0)
+                            << kind.name << " " << noteName(note) << " at rate " << rate
+                            << ", onset " << onset << ", buffer " << start / 4096;
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Every third note of each instrument up to C6, rising over 10, 30 or 100 ms from four points of
+// the buffer behind a 5 ms burst of noise as loud as the tone: no buffer within 0.1 s of the
+// start reads an octave or more low.
+TEST(PitchSweepTest, AttacksNeverReadAnOctaveLow) {
+    for (const ToneKind& kind : playedKinds) {
+        for (int note = kind.lowestNote; note <= std::min(kind.highestNote, 84); note += 3) {
+            for (const double rise : {0.01, 0.03, 0.1}) {
+                for (const double onset : {0.03, 0.28, 0.53, 0.78}) {
+                    const PlayedNote played = playedNote(kind, 440 * std::exp2((note - 69) / 12.0),
+                                                         48000, onset, {rise, 1});
+                    for (std::size_t start = 0; start < played.start + 4800; start += 4096) {
+                        const auto buffer = std::span(played.samples).subspan(start, 4096);
+                        EXPECT_GT(semitonesOff(buffer, 48000, note), -12)
+                            << kind.name << " " << noteName(note) << " rising over " << rise
+                            << " s from " << onset << ", buffer " << start / 4096;
+                    }
+                }
+            }
+        }
+    }
+}
+
+// A plucked string from E2 to C6 left to ring: every buffer names the note or nothing.
+TEST(PitchSweepTest, PluckedStringsNameTheNoteOrNothingAsTheyDie) {
+    for (const double rate : rates) {
+        for (int note = 40; note <= 84; ++note) {
+            const std::vector<float> sound =
+                pluckedString(440 * std::exp2((note - 69) / 12.0), rate, 4.8);
+            for (std::size_t start = 0; start + 4096 <= sound.size(); start += 4096) {
+                EXPECT_EQ(semitonesOff(std::span(sound).subspan(start, 4096), rate, note), 0)
+                    << noteName(note) << " at rate " << rate << ", buffer " << start / 4096;
+            }
+        }
+    }
 }
 
 // Noise alone, as between notes, names a note in at most one buffer in fifty.
