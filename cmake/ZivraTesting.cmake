@@ -55,13 +55,14 @@ function(zivra_add_test)
 endfunction()
 
 # zivra_add_gtest(<target> <sources>... [LIBS <libs>...] [MAIN qt|widgets]
-#                 [SOUND] [X] [TRAY] [GUI] [LABELS ...] [TIMEOUT s])
-# Builds a GoogleTest executable and registers it with zivra_add_test. Its
+#                 [SOUND] [X] [TRAY] [GUI] [LABELS ...] [TIMEOUT s] [ARGS <args>...])
+# Builds a GoogleTest executable and registers it with zivra_add_test, run
+# with ARGS (a --gtest_filter that leaves a long test to an entry of its own). Its
 # main() is GoogleTest's own, or with MAIN one that first creates a Qt
 # application object: qt for a QCoreApplication (tests/support/QtTestMain.cpp),
 # widgets for a QApplication (tests/support/QtWidgetsTestMain.cpp).
 function(zivra_add_gtest target)
-  cmake_parse_arguments(ARG "SOUND;X;TRAY;GUI" "TIMEOUT;MAIN" "LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "SOUND;X;TRAY;GUI" "TIMEOUT;MAIN" "LIBS;LABELS;ARGS" ${ARGN})
   add_executable(${target} ${ARG_UNPARSED_ARGUMENTS})
   if(ARG_MAIN STREQUAL "qt")
     target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/QtTestMain.cpp)
@@ -87,7 +88,7 @@ function(zivra_add_gtest target)
   if(ARG_LABELS)
     list(APPEND pass LABELS ${ARG_LABELS})
   endif()
-  zivra_add_test(NAME ${target} COMMAND $<TARGET_FILE:${target}> ${pass})
+  zivra_add_test(NAME ${target} COMMAND $<TARGET_FILE:${target}> ${ARG_ARGS} ${pass})
 endfunction()
 
 find_package(GTest REQUIRED)

@@ -268,6 +268,9 @@ private:
     void soundServerAnswers();
     // The status of a start that failed with error.
     QString startFailureText(const QString& error) const;
+    // Whether the server is away or has left a wait unanswered: a failure
+    // meanwhile is tried again once it answers.
+    bool waitsForSoundServer() const;
 
     // Output devices: refreshOutputDevices() rebuilds outputDevices from the
     // sound server's list.
@@ -295,6 +298,8 @@ private:
     void followSelectedDevice();
     bool tapGone();
     void applySelectedOutput();
+    // The uid the output list gives the device of that id; empty when none.
+    QString listedUID(std::optional<std::uint32_t> id) const;
     // Makes the chosen output the server's default; 0 or the server's code.
     int makeSelectedOutputDefault();
     void startListeningForDeviceChanges();

@@ -177,11 +177,19 @@ void ZivraAudio::setSelectedOutputID(std::optional<std::uint32_t> value) {
     if (changed) {
         const std::optional<SinkInfo> sink =
             value ? objects_->environment.sound->sink(*value) : std::nullopt;
-        selectedOutputUID_ = sink ? QString::fromStdString(sink->name) : QString();
+        selectedOutputUID_ = sink ? QString::fromStdString(sink->name) : listedUID(value);
     }
     if (changed) {
         applySelectedOutput();
     }
+}
+
+// A server that does not answer now is no reason to forget which device was
+// chosen: the menu it was chosen from names it.
+QString ZivraAudio::listedUID(std::optional<std::uint32_t> id) const {
+    const auto device = std::ranges::find_if(
+        outputDevices_, [id](const OutputDevice& listed) { return listed.audioID == id; });
+    return id && device != outputDevices_.end() ? device->uid : QString();
 }
 
 void ZivraAudio::applySelectedOutput() {
@@ -189,14 +197,19 @@ void ZivraAudio::applySelectedOutput() {
         return;
     }
     if (const int status = makeSelectedOutputDefault()) {
-        setStatusText(QStringLiteral("Could not set output (%1)").arg(status));
+        // Carried out once the server answers.
+        if (!waitsForSoundServer()) {
+            setStatusText(QStringLiteral("Could not set output (%1)").arg(status));
+        }
         return;
     }
     restartIfRunning();
 }
 
 int ZivraAudio::makeSelectedOutputDefault() {
-    const int status = objects_->environment.sound->setDefaultSink(*selectedOutputID_);
+    // By name: the index it was chosen by may name another device by now.
+    const std::uint32_t device = selectedDevice().value_or(*selectedOutputID_);
+    const int status = objects_->environment.sound->setDefaultSink(device);
     objects_->outputToApply = status != 0;
     if (status != 0) {
         qCWarning(engineLog) << "Output device" << *selectedOutputID_

@@ -42,6 +42,9 @@ void ZivraAudio::waitForSoundServer() {
     setStatusText(waitingForServerText());
 }
 
+// Also after a wait that ran out (a slow or stopped server, not one gone
+// away): the engine then may still hold all it had, and only what the server
+// could not be asked meanwhile is done now.
 void ZivraAudio::soundServerAnswers() {
     objects_->serverAway = false;
     // A list read while the server was away is empty.
@@ -64,13 +67,19 @@ void ZivraAudio::soundServerAnswers() {
     // Listening first: a server that lists no output yet is waited on as
     // when the last one went, until one comes.
     startListeningForDeviceChanges();
-    restartIfRunning();
+    if (!objects_->tap || objects_->waitingForOutput || outputMoved() || tapGone()) {
+        restartIfRunning();
+    }
 }
 
-// A start while the server is away cannot but fail; it is made again once
-// the server answers.
+// A start while the server is away, or does not answer, cannot but fail; it
+// is made again once the server answers.
+bool ZivraAudio::waitsForSoundServer() const {
+    return objects_->serverAway || objects_->environment.sound->awaitsAnswer();
+}
+
 QString ZivraAudio::startFailureText(const QString& error) const {
-    return objects_->serverAway ? waitingForServerText() : QStringLiteral("Error: ") + error;
+    return waitsForSoundServer() ? waitingForServerText() : QStringLiteral("Error: ") + error;
 }
 
 } // namespace zivra::audio

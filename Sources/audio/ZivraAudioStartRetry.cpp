@@ -60,7 +60,7 @@ DeviceSnapshot ZivraAudio::deviceSnapshot() {
 bool ZivraAudio::retryStartLater() {
     StartRetry& retry = objects_->retry;
     const bool lockHeld = std::exchange(objects_->startMetHeldLock, false);
-    if (!engineWanted() || objects_->serverAway) {
+    if (!engineWanted() || waitsForSoundServer()) {
         // Made again once the server answers, or never needed.
         forgetFailedStart();
         return true;

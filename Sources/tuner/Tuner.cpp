@@ -1,5 +1,6 @@
 #include "tuner/Tuner.h"
 
+#include "platform/sound/SoundError.h"
 #include "tuner/Logging.h"
 #include "tuner/NoteNames.h"
 #include "tuner/PitchDetection.h"
@@ -9,6 +10,7 @@
 #include <QPointer>
 
 #include <exception>
+#include <utility>
 
 namespace zivra::tuner {
 namespace {
@@ -30,6 +32,9 @@ TunerEnvironment TunerEnvironment::system() {
             [] { return platform::sound::createMicrophone(); },
             [](std::span<const std::uint8_t> wave, float volume) {
                 return platform::sound::createTonePlayer(wave, volume);
+            },
+            [](std::function<void()> answered) {
+                platform::sound::whenServerAnswers(std::move(answered));
             }};
 }
 
@@ -96,17 +101,46 @@ void Tuner::continueDetecting(bool granted) {
             handleBuffer(buffer);
         });
         engine_ = std::move(microphone);
+    } catch (const platform::sound::ServerUnanswered& error) {
+        qCWarning(tunerLog) << "The sound server does not answer yet; the tuner listens once it "
+                               "does:"
+                            << error.what();
+        publish(detectedNote_, failed, &Tuner::detectedNoteChanged);
+        listenWhenServerAnswers();
+        return;
     } catch (const std::exception& error) {
         qCWarning(tunerLog) << "Cannot listen to the microphone:" << error.what();
         publish(detectedNote_, failed, &Tuner::detectedNoteChanged);
         return;
     }
+    listensWhenServerAnswers_ = false;
     qCInfo(tunerLog) << "Listening to the microphone";
     publish(isDetecting_, true, &Tuner::isDetectingChanged);
     publish(detectedNote_, listening, &Tuner::detectedNoteChanged);
 }
 
+// Asked once for each silence of the server; the wish is dropped when the user stops
+// listening or plays a tone meanwhile.
+void Tuner::listenWhenServerAnswers() {
+    if (std::exchange(listensWhenServerAnswers_, true) || !environment_.whenServerAnswers) {
+        return;
+    }
+    QPointer<Tuner> self(this);
+    environment_.whenServerAnswers([self] {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self] {
+                if (self && self->listensWhenServerAnswers_ && !self->isDetecting_) {
+                    self->listensWhenServerAnswers_ = false;
+                    self->continueDetecting(true);
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
 void Tuner::stopDetecting() {
+    listensWhenServerAnswers_ = false;
     if (engine_) {
         qCInfo(tunerLog) << "Stopped listening";
     }

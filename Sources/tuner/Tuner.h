@@ -78,6 +78,9 @@ signals:
 
 private:
     void continueDetecting(bool granted);
+    // The microphone could not be opened because the sound server did not answer: it is opened
+    // by itself once the server answers, unless listening was stopped meanwhile.
+    void listenWhenServerAnswers();
     void handleBuffer(const platform::sound::PcmBufferView& buffer);
     void analyze(const std::vector<float>& samples, double sampleRate);
     void updatePitch(double frequency);
@@ -89,6 +92,7 @@ private:
     TunerEnvironment environment_;
     bool isDetecting_ = false;
     bool isReferencePlaying_ = false;
+    bool listensWhenServerAnswers_ = false;
     QString detectedNote_;
     qint64 detectedCents_ = 0;
     double detectedFrequency_ = 0;

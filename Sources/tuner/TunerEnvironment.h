@@ -23,6 +23,10 @@ struct TunerEnvironment {
     std::function<std::unique_ptr<platform::sound::TonePlayer>(std::span<const std::uint8_t>,
                                                                float volume)>
         createPlayer;
+    // Calls the callback once, on any thread, the next time the sound server answers this
+    // process after it did not: how a tuner asked to listen while the server was silent
+    // listens by itself once it answers.
+    std::function<void(std::function<void()> answered)> whenServerAnswers;
 
     // The desktop's services: the microphone is always granted (Linux desktops ask no
     // permission for it), the default source and the default sink of the sound server. Any

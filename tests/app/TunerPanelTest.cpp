@@ -81,7 +81,8 @@ protected:
                         [this] { return std::make_unique<TestMicrophone>(devices); },
                         [this](std::span<const std::uint8_t>, float) {
                             return std::make_unique<TestPlayer>(devices);
-                        }}};
+                        },
+                        nullptr}};
     TunerPanel panel{tuner, [] {}};
 };
 

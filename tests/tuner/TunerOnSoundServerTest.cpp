@@ -8,6 +8,7 @@
 #include "tests/platform/sound/support/ToneAnalysis.h"
 #include "tuner/Tuner.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -19,6 +20,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 using namespace std::chrono_literals;
@@ -233,6 +235,34 @@ TEST_F(TunerOnSoundServerTest, AServerThatCannotBeReachedIsATunerError) {
     EXPECT_TRUE(reported);
     EXPECT_FALSE(tuner.isDetecting());
     EXPECT_FALSE(tuner.isReferencePlaying());
+}
+
+// Asked to listen while the sound server is stopped, the tuner cannot open the microphone
+// then; it listens by itself once the server goes on, and opens at once when asked again.
+TEST_F(TunerOnSoundServerTest, AskedToListenWhileTheServerIsStoppedItListensOnceItGoesOn) {
+    const auto player = playIntoMicrophone(
+        "a4", [](double t) { return 0.3f * static_cast<float>(std::sin(2 * M_PI * 440 * t)); });
+    ASSERT_TRUE(waitUntil([&] { return player->sinkInput().has_value(); }));
+    const auto servers = soundServerProcesses();
+    ASSERT_FALSE(servers.empty());
+    stopFor(servers, 5s);
+    tuner.startDetecting();
+    EXPECT_TRUE(waitUntil([&] { return tuner.detectedNote() == Tuner::failed; }));
+    ASSERT_TRUE(waitUntil([&] { return std::ranges::none_of(servers, stopped); }, 30s));
+    QElapsedTimer resumed;
+    resumed.start();
+    EXPECT_TRUE(hears("A4"));
+    std::printf("the tuner asked during the stop reads the tone %lld ms after the server went on\n",
+                static_cast<long long>(resumed.elapsed()));
+
+    tuner.stopDetecting();
+    QElapsedTimer asked;
+    asked.start();
+    tuner.startDetecting();
+    EXPECT_TRUE(waitUntil([&] { return tuner.isDetecting(); }));
+    std::printf("asked again, the tuner listens after %lld ms\n",
+                static_cast<long long>(asked.elapsed()));
+    EXPECT_TRUE(hears("A4"));
 }
 
 // The desktop's services with a microphone request that is counted and answered as given.

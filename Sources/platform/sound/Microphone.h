@@ -31,7 +31,13 @@ public:
 };
 
 // A microphone on a connection of its own to the sound server. Main thread; the caller owns
-// it. Throws SoundError when the server cannot be reached.
+// it. Throws SoundError when the server cannot be reached, ServerUnanswered when it does not
+// answer in time (a connection stays under way: whenServerAnswers tells when it answers).
 std::unique_ptr<Microphone> createMicrophone();
+
+// Calls `answered` once, the next time the sound server answers this process: a connection
+// is made (also one a caller stopped waiting for), or one that waited hears back. Any
+// thread; `answered` runs on whichever thread learns it and must only hand the news on.
+void whenServerAnswers(std::function<void()> answered);
 
 } // namespace zivra::platform::sound

@@ -3,101 +3,329 @@
 #include "platform/sound/SoundError.h"
 
 #include <pulse/error.h>
+#include <pulse/introspect.h>
 #include <pulse/proplist.h>
 #include <pulse/rtclock.h>
 
+#include <sys/prctl.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 namespace zivra::platform::sound {
 namespace {
 
-// Set when a wait went unanswered; cleared when a connection that waits as
-// long as it takes has been made.
-std::atomic<bool> unansweredServer{false};
+// A connection whose handshake its caller stopped waiting for, kept under
+// way until the next connection of the process takes it over. Should libpulse
+// give the handshake up while the server is silent, it starts again, so that
+// a server that answers after a long stop is still heard.
+struct Parked {
+    pa_threaded_mainloop* mainloop = nullptr;
+    pa_context* context = nullptr;
+    std::string server; // whom it connects to: taken over only for the same
+};
+
+// The server libpulse connects to when told none: PULSE_SERVER, or else its
+// own default (told as empty).
+std::string serverNamed() {
+    const char* server = std::getenv("PULSE_SERVER");
+    return server ? server : "";
+}
+
+// Once the server has been slower than a caller's patience, this many are
+// kept under way or made: a start of the engine takes two new connections at
+// once, which a server that takes seconds to answer a handshake then gives
+// without a wait. Each try while the server is silent takes one over rather
+// than add another.
+constexpr std::size_t mostParked = 2;
+
+std::mutex parkedMutex; // taken before any parked loop's lock, never after
+std::vector<std::unique_ptr<Parked>> parked;
+
+std::mutex answersMutex;
+std::vector<std::function<void()>> answerCallbacks;
+
+void serverAnswered() {
+    std::vector<std::function<void()>> callbacks;
+    {
+        const std::lock_guard lock(answersMutex);
+        callbacks.swap(answerCallbacks);
+    }
+    for (const auto& callback : callbacks) {
+        callback();
+    }
+}
+
+pa_context* newContext(pa_threaded_mainloop* mainloop) {
+    pa_proplist* props = pa_proplist_new();
+    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Zivra");
+    pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "velmora.zivra");
+    pa_context* context =
+        pa_context_new_with_proplist(pa_threaded_mainloop_get_api(mainloop), "Zivra", props);
+    pa_proplist_free(props);
+    return context;
+}
+
+// Ends a connection and its event thread; not on that thread.
+void release(pa_threaded_mainloop* mainloop, pa_context* context) {
+    pa_threaded_mainloop_lock(mainloop);
+    if (context) {
+        pa_context_set_state_callback(context, nullptr, nullptr);
+        pa_context_set_subscribe_callback(context, nullptr, nullptr);
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+    }
+    pa_threaded_mainloop_unlock(mainloop);
+    pa_threaded_mainloop_stop(mainloop);
+    pa_threaded_mainloop_free(mainloop);
+}
+
+void onParkedState(pa_context* context, void* data);
+
+// A new handshake in place of one libpulse gave up on (parked loop locked).
+void connectAgain(Parked& parkedLoop) {
+    pa_context_set_state_callback(parkedLoop.context, nullptr, nullptr);
+    pa_context_disconnect(parkedLoop.context);
+    pa_context_unref(parkedLoop.context);
+    parkedLoop.context = newContext(parkedLoop.mainloop);
+    if (parkedLoop.context) {
+        pa_context_set_state_callback(parkedLoop.context, &onParkedState, &parkedLoop);
+        pa_context_connect(parkedLoop.context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr);
+    }
+}
+
+void onParkedState(pa_context* context, void* data) {
+    const pa_context_state_t state = pa_context_get_state(context);
+    if (state == PA_CONTEXT_READY) {
+        serverAnswered();
+    } else if (state == PA_CONTEXT_FAILED && pa_context_errno(context) == PA_ERR_TIMEOUT) {
+        connectAgain(*static_cast<Parked*>(data));
+    }
+}
+
+// A connection started for later: the next caller takes it over made.
+std::unique_ptr<Parked> startSpare() {
+    auto spare = std::make_unique<Parked>();
+    spare->server = serverNamed();
+    spare->mainloop = pa_threaded_mainloop_new();
+    if (!spare->mainloop) {
+        return nullptr;
+    }
+    pa_threaded_mainloop_set_name(spare->mainloop, "zivra.spare");
+    spare->context = newContext(spare->mainloop);
+    if (spare->context) {
+        pa_context_set_state_callback(spare->context, &onParkedState, spare.get());
+        if (pa_context_connect(spare->context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) == 0 &&
+            pa_threaded_mainloop_start(spare->mainloop) == 0) {
+            return spare;
+        }
+        pa_context_unref(spare->context);
+    }
+    pa_threaded_mainloop_free(spare->mainloop);
+    return nullptr;
+}
+
+// Keeps mostParked connections under way or made.
+void topUpParked() {
+    for (;;) {
+        {
+            const std::lock_guard lock(parkedMutex);
+            if (parked.size() >= mostParked) {
+                return;
+            }
+        }
+        std::unique_ptr<Parked> spare = startSpare();
+        if (!spare) {
+            return;
+        }
+        const std::lock_guard lock(parkedMutex);
+        parked.push_back(std::move(spare));
+    }
+}
+
+pa_context_state_t stateOf(const Parked& parkedLoop) {
+    pa_threaded_mainloop_lock(parkedLoop.mainloop);
+    const pa_context_state_t state =
+        parkedLoop.context ? pa_context_get_state(parkedLoop.context) : PA_CONTEXT_FAILED;
+    pa_threaded_mainloop_unlock(parkedLoop.mainloop);
+    return state;
+}
+
+// What a new connection finds left under way: the one to take over (a made
+// one first), and whether one is still under way when none was taken.
+struct TakenOver {
+    std::unique_ptr<Parked> loop;
+    bool underWay = false;
+};
+
+TakenOver takeOverParked(bool onlyMade) {
+    TakenOver taken;
+    std::vector<std::unique_ptr<Parked>> failed;
+    const std::string server = serverNamed();
+    {
+        const std::lock_guard lock(parkedMutex);
+        std::vector<pa_context_state_t> states;
+        for (const auto& parkedLoop : parked) {
+            // One to another server counts as failed: it is of no use here.
+            states.push_back(parkedLoop->server == server ? stateOf(*parkedLoop)
+                                                          : PA_CONTEXT_FAILED);
+        }
+        auto pick = std::find(states.begin(), states.end(), PA_CONTEXT_READY);
+        if (pick == states.end() && !onlyMade) {
+            pick = std::find_if(states.begin(), states.end(),
+                                [](pa_context_state_t state) { return PA_CONTEXT_IS_GOOD(state); });
+        }
+        if (pick != states.end()) {
+            const auto at = parked.begin() + (pick - states.begin());
+            taken.loop = std::move(*at);
+            parked.erase(at);
+            states.erase(pick);
+        }
+        // Failed for good (refused, say): a new connection tells afresh. One
+        // whose handshake libpulse gave up on has already started again.
+        for (std::size_t n = parked.size(); n-- > 0;) {
+            if (!PA_CONTEXT_IS_GOOD(states[n])) {
+                failed.push_back(std::move(parked[n]));
+                parked.erase(parked.begin() + static_cast<std::ptrdiff_t>(n));
+            }
+        }
+        taken.underWay = !taken.loop && !parked.empty();
+    }
+    for (const auto& parkedLoop : failed) {
+        release(parkedLoop->mainloop, parkedLoop->context);
+    }
+    return taken;
+}
 
 } // namespace
 
-bool PulseLoop::serverUnanswered() {
-    return unansweredServer.load();
+void PulseLoop::whenServerAnswers(std::function<void()> callback) {
+    const std::lock_guard lock(answersMutex);
+    answerCallbacks.push_back(std::move(callback));
 }
 
 PulseLoop::PulseLoop(const std::string& threadName, Patience patience) : patience_(patience) {
-    if (patience_ == Patience::answerTime && serverUnanswered()) {
-        throw SoundError(PA_ERR_TIMEOUT, pa_strerror(PA_ERR_TIMEOUT));
+    TakenOver taken = takeOverParked(patience_ == Patience::noWait);
+    if (taken.loop) {
+        mainloop_ = taken.loop->mainloop;
+        {
+            // Its handshake may just have been started again on its thread.
+            const Lock lock(*this);
+            context_ = taken.loop->context;
+            pa_context_set_state_callback(context_, &PulseLoop::onStateChanged, this);
+            pa_context_set_subscribe_callback(context_, &PulseLoop::onSubscription, this);
+        }
+        topUpParked();
+    } else if (taken.underWay) {
+        throw ServerUnanswered(PA_ERR_TIMEOUT, pa_strerror(PA_ERR_TIMEOUT));
+    } else {
+        connect(threadName);
     }
+
+    const int error = awaitConnection();
+    if (error == PA_ERR_TIMEOUT && patience_ != Patience::untilAnswered) {
+        park();
+        throw ServerUnanswered(error, pa_strerror(error));
+    }
+    if (error) {
+        const std::string message = pa_strerror(error);
+        release(mainloop_, context_);
+        throw SoundError(error, message);
+    }
+    // Named from the thread itself: a loop taken over was started under
+    // another caller's name.
+    struct Naming {
+        PulseLoop* loop;
+        const char* name;
+    } naming{this, threadName.c_str()};
+    {
+        Lock lock(*this);
+        pa_threaded_mainloop_once_unlocked(
+            mainloop_,
+            [](pa_threaded_mainloop*, void* data) {
+                const auto* naming = static_cast<Naming*>(data);
+                prctl(PR_SET_NAME, naming->name);
+                auto& threadId = naming->loop->threadId_;
+                threadId.store(gettid());
+                threadId.notify_all();
+            },
+            &naming);
+    }
+    threadId_.wait(0);
+    serverAnswered();
+}
+
+void PulseLoop::connect(const std::string& threadName) {
     mainloop_ = pa_threaded_mainloop_new();
     if (!mainloop_) {
         throw SoundError(PA_ERR_INTERNAL, pa_strerror(PA_ERR_INTERNAL));
     }
     pa_threaded_mainloop_set_name(mainloop_, threadName.c_str());
-    pa_proplist* props = pa_proplist_new();
-    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Zivra");
-    pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "velmora.zivra");
-    context_ =
-        pa_context_new_with_proplist(pa_threaded_mainloop_get_api(mainloop_), "Zivra", props);
-    pa_proplist_free(props);
+    context_ = newContext(mainloop_);
     if (!context_) {
         pa_threaded_mainloop_free(mainloop_);
         throw SoundError(PA_ERR_INTERNAL, pa_strerror(PA_ERR_INTERNAL));
     }
     pa_context_set_state_callback(context_, &PulseLoop::onStateChanged, this);
     pa_context_set_subscribe_callback(context_, &PulseLoop::onSubscription, this);
-
-    int error = 0;
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
         pa_threaded_mainloop_start(mainloop_) < 0) {
-        error = pa_context_errno(context_);
-    } else {
-        Lock lock(*this);
-        const Clock::time_point start = Clock::now();
-        for (;;) {
-            const pa_context_state_t state = pa_context_get_state(context_);
-            if (state == PA_CONTEXT_READY) {
-                break;
-            }
-            if (!PA_CONTEXT_IS_GOOD(state)) {
-                error = unanswered_ ? PA_ERR_TIMEOUT : pa_context_errno(context_);
-                break;
-            }
-            if (!waitSince(start)) {
-                error = PA_ERR_TIMEOUT;
-                break;
-            }
-        }
-    }
-    if (error) {
-        const std::string message = pa_strerror(error);
-        pa_threaded_mainloop_stop(mainloop_);
+        const int error = pa_context_errno(context_);
         pa_context_unref(context_);
         pa_threaded_mainloop_free(mainloop_);
-        throw SoundError(error, message);
-    }
-    {
-        Lock lock(*this);
-        pa_threaded_mainloop_once_unlocked(
-            mainloop_,
-            [](pa_threaded_mainloop*, void* self) {
-                auto& threadId = static_cast<PulseLoop*>(self)->threadId_;
-                threadId.store(gettid());
-                threadId.notify_all();
-            },
-            this);
-    }
-    threadId_.wait(0);
-    if (patience_ == Patience::untilAnswered) {
-        unansweredServer = false;
+        throw SoundError(error, pa_strerror(error));
     }
 }
 
+int PulseLoop::awaitConnection() {
+    Lock lock(*this);
+    const Clock::time_point deadline = Clock::now() + answerTime;
+    for (;;) {
+        const pa_context_state_t state = pa_context_get_state(context_);
+        if (state == PA_CONTEXT_READY) {
+            return 0;
+        }
+        if (!PA_CONTEXT_IS_GOOD(state)) {
+            return pa_context_errno(context_);
+        }
+        if (patience_ == Patience::untilAnswered) {
+            pa_threaded_mainloop_wait(mainloop_);
+        } else if (patience_ == Patience::noWait || !waitUntil(deadline)) {
+            return PA_ERR_TIMEOUT;
+        }
+    }
+}
+
+void PulseLoop::park() {
+    auto parkedLoop = std::make_unique<Parked>(Parked{mainloop_, context_, serverNamed()});
+    {
+        Lock lock(*this);
+        pa_context_set_subscribe_callback(context_, nullptr, nullptr);
+        pa_context_set_state_callback(context_, &onParkedState, parkedLoop.get());
+    }
+    std::unique_ptr<Parked> dropped;
+    {
+        const std::lock_guard lock(parkedMutex);
+        parked.push_back(std::move(parkedLoop));
+        if (parked.size() > mostParked) {
+            dropped = std::move(parked.front());
+            parked.erase(parked.begin());
+        }
+    }
+    if (dropped) {
+        release(dropped->mainloop, dropped->context);
+    }
+    mainloop_ = nullptr;
+    context_ = nullptr;
+    topUpParked();
+}
+
 PulseLoop::~PulseLoop() {
-    pa_threaded_mainloop_lock(mainloop_);
-    pa_context_set_state_callback(context_, nullptr, nullptr);
-    pa_context_set_subscribe_callback(context_, nullptr, nullptr);
-    pa_context_disconnect(context_);
-    pa_context_unref(context_);
-    pa_threaded_mainloop_unlock(mainloop_);
-    pa_threaded_mainloop_stop(mainloop_);
-    pa_threaded_mainloop_free(mainloop_);
+    release(mainloop_, context_);
 }
 
 bool PulseLoop::isConnected() const {
@@ -134,10 +362,18 @@ bool PulseLoop::waitSince(Clock::time_point start) {
         pa_threaded_mainloop_wait(mainloop_);
         return true;
     }
+    if (awaitingAnswer_ || !waitUntil(start + answerTime)) {
+        awaitAnswer();
+        return false;
+    }
+    return true;
+}
+
+bool PulseLoop::waitUntil(Clock::time_point deadline) {
     const auto left =
-        std::chrono::duration_cast<std::chrono::microseconds>(start + answerTime - Clock::now());
-    if (unanswered_ || serverUnanswered() || left.count() <= 0) {
-        return giveUp();
+        std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+        return false;
     }
     // Wakes this wait when the time is over, should nothing else.
     auto wake = [](pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
@@ -152,15 +388,41 @@ bool PulseLoop::waitSince(Clock::time_point start) {
     return true;
 }
 
-bool PulseLoop::giveUp() {
-    unansweredServer = true;
-    if (!unanswered_) {
-        unanswered_ = true;
-        // Every request still under way fails with it, and the owner of the
-        // connection hears that it was lost.
-        pa_context_disconnect(context_);
+void PulseLoop::awaitAnswer() {
+    if (!awaitingAnswer_) {
+        awaitingAnswer_ = true;
+        look();
     }
-    return false;
+}
+
+// Answered only once the server has dealt with every request sent before it.
+void PulseLoop::look() {
+    if (pa_operation* op = pa_context_get_server_info(context_, &PulseLoop::onLook, this)) {
+        pa_operation_unref(op);
+    }
+}
+
+void PulseLoop::onLook(pa_context* context, const pa_server_info* info, void* self) {
+    auto* loop = static_cast<PulseLoop*>(self);
+    if (!info) {
+        // libpulse stopped waiting for this answer (after about 30 s); the
+        // server may still give the next one.
+        if (pa_context_get_state(context) == PA_CONTEXT_READY) {
+            loop->look();
+        }
+        return;
+    }
+    loop->awaitingAnswer_ = false;
+    loop->signal();
+    if (loop->answeredHandler_) {
+        const std::function<void()> answered = loop->answeredHandler_;
+        answered();
+    }
+    serverAnswered();
+}
+
+void PulseLoop::setAnsweredHandler(std::function<void()> handler) {
+    answeredHandler_ = std::move(handler);
 }
 
 void PulseLoop::subscribeToDeviceEvents() {

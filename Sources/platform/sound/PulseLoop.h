@@ -1,6 +1,7 @@
 #pragma once
 
 #include <pulse/context.h>
+#include <pulse/introspect.h>
 #include <pulse/operation.h>
 #include <pulse/subscribe.h>
 #include <pulse/thread-mainloop.h>
@@ -18,26 +19,38 @@ namespace zivra::platform::sound {
 
 // One connection to the sound server with its own event thread. Every libpulse
 // call on the connection is made either on that thread (in callbacks) or with
-// the loop locked (Lock). Connecting blocks until the server answers. Held by
-// value by each stream object and shared by the sound server with its tap;
-// context() and mainloop() are borrowed for the loop's lifetime. Only the
-// constructor throws; the rest throws nothing but std::bad_alloc.
+// the loop locked (Lock). Held by value by each stream object and shared by
+// the sound server with its tap; context() and mainloop() are borrowed for the
+// loop's lifetime. Only the constructor throws; the rest throws nothing but
+// std::bad_alloc.
 //
-// Zivra's own connections wait for an answer at most answerTime: a server
-// that takes longer (stopped, hung, or never answering a request about a
-// stream it dropped) is taken as gone away, so that no click waits on it.
-// The connection is then dropped, and until a connection of patience
-// `untilAnswered` has been made again (a look whether the server answers, made
-// off the main thread) no wait of any bounded connection of the process
-// waits: each ends at once as unanswered, and no new one is tried.
+// A server that answers late is not gone: only libpulse says that a
+// connection is lost (a closed socket, or a handshake it gave up on). What
+// Zivra bounds is how long a caller waits, so that no click waits on a
+// stopped or hung server:
+//  - A connection not made within the caller's patience stays under way,
+//    and the next connection of the process takes it over rather than start
+//    afresh, so a server slower than a click is still reached.
+//  - A wait for an answer that runs out (answerTime) leaves the connection
+//    awaiting the server: until the server answers a look sent then, every
+//    later wait on it ends at once as unanswered. The look is repeated for as
+//    long as the connection lasts; the answer is told (setAnsweredHandler,
+//    whenServerAnswers).
 class PulseLoop {
 public:
     static constexpr std::chrono::milliseconds answerTime{1500};
-    enum class Patience { answerTime, untilAnswered };
+    // How long the constructor and the waits wait for the server:
+    //  answerTime: at most answerTime each (a click's patience).
+    //  noWait: the constructor takes over a connection made meanwhile or
+    //    leaves one under way, without waiting; waits as answerTime.
+    //  untilAnswered: as long as the server and libpulse take (libpulse
+    //    gives a handshake up after about 30 s). Off the main thread only.
+    enum class Patience { answerTime, noWait, untilAnswered };
 
-    // Names the event thread threadName and connects; throws SoundError with
-    // the server's code and description when the server cannot be reached,
-    // PA_ERR_TIMEOUT when it does not answer in time.
+    // Names the event thread threadName and connects. Throws ServerUnanswered
+    // when the server has not answered within the patience (the connection
+    // stays under way for the next one), SoundError with the server's code
+    // and description when it cannot be reached or refuses.
     explicit PulseLoop(const std::string& threadName, Patience patience = Patience::answerTime);
     ~PulseLoop();
     PulseLoop(const PulseLoop&) = delete;
@@ -58,23 +71,36 @@ public:
 
     // Waits, with the loop locked, until op has finished; releases op.
     // Callbacks of operations wake the waiter with signal(). False when the
-    // server did not answer in time: op is then cancelled (its callback is
-    // never called) and the connection dropped.
+    // wait ran out or the connection awaits an answer: op is then cancelled
+    // (its callback is never called), though the server still carries out
+    // the request when it goes on.
     bool await(pa_operation* op);
     void signal();
 
     // One wait, with the loop locked, for a signal() or the end of the time
     // the server has to answer since `start`; the caller checks what it waits
-    // for and waits again. False, at once, when that time is over (the
-    // connection is then dropped) or when the server left a wait unanswered.
+    // for and waits again. False, at once, when that time is over or the
+    // connection awaits an answer.
     using Clock = std::chrono::steady_clock;
     bool waitSince(Clock::time_point start);
 
-    // Whether a wait on this connection went unanswered (it is then dropped).
-    bool leftUnanswered() const { return unanswered_; }
-    // Whether, since it last answered a new connection, the server left a
-    // wait of this process unanswered. Any thread.
-    static bool serverUnanswered();
+    // Whether a wait on this connection ran out and the server has not
+    // answered since (loop locked). A request that changes something is not
+    // sent meanwhile: its outcome could not be known.
+    bool awaitsAnswer() const { return awaitingAnswer_; }
+
+    // Called on the event thread, with the loop locked, each time the server
+    // answers the look sent after a wait ran out; set or clear it with the
+    // loop locked. It must only hand the news on.
+    void setAnsweredHandler(std::function<void()> handler);
+
+    // Calls `callback` once, the next time the server answers: a connection
+    // is made (also one left under way), or a look sent after a wait ran out
+    // is answered; on the thread that learns it, an event thread or the one
+    // that made the connection. For those who wait for the server without a
+    // connection of their own. Any thread; `callback` must only hand the
+    // news on.
+    static void whenServerAnswers(std::function<void()> callback);
 
     // Asks the server for sink, sink-input and server events (loop locked).
     // They are passed to every subscriber on the event thread. Change the
@@ -104,20 +130,31 @@ public:
     };
 
 private:
+    // Starts a connection of its own; throws SoundError.
+    void connect(const std::string& threadName);
+    // Waits for the handshake as the patience allows; 0 once the connection
+    // is made, otherwise the code to throw with.
+    int awaitConnection();
+    // Leaves the connection under way for the next one to take over.
+    void park();
+    // One wait for a signal() until the deadline; false once it has passed.
+    bool waitUntil(Clock::time_point deadline);
     static void onStateChanged(pa_context* context, void* self);
     static void onSubscription(pa_context* context, pa_subscription_event_type_t type,
                                std::uint32_t index, void* self);
-
-    // Marks the server as not answering and drops the connection.
-    bool giveUp();
+    // Marks the connection as awaiting an answer and sends the look.
+    void awaitAnswer();
+    void look();
+    static void onLook(pa_context* context, const pa_server_info* info, void* self);
 
     pa_threaded_mainloop* mainloop_ = nullptr;
     pa_context* context_ = nullptr;
     Patience patience_;
-    bool unanswered_ = false;
+    bool awaitingAnswer_ = false;
     std::atomic<pid_t> threadId_{0}; // set once by the event thread
     std::map<std::uint64_t, Subscriber> subscribers_;
     std::function<void()> lostHandler_;
+    std::function<void()> answeredHandler_;
     std::uint64_t nextSubscriber_ = 1;
 };
 

@@ -22,6 +22,10 @@ std::unique_ptr<Microphone> createMicrophone() {
     return std::make_unique<PulseMicrophone>();
 }
 
+void whenServerAnswers(std::function<void()> answered) {
+    PulseLoop::whenServerAnswers(std::move(answered));
+}
+
 PulseMicrophone::PulseMicrophone() : loop_(microphoneThreadName) {}
 
 PulseMicrophone::~PulseMicrophone() {

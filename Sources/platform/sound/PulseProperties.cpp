@@ -5,11 +5,7 @@
 
 namespace zivra::platform::sound::pulse {
 
-std::optional<long long> numberProperty(const pa_proplist* properties, const char* key) {
-    const char* text = pa_proplist_gets(properties, key);
-    if (!text) {
-        return std::nullopt;
-    }
+std::optional<long long> wholeNumber(const char* text) {
     long long number = 0;
     const char* end = text + std::strlen(text);
     const auto [last, error] = std::from_chars(text, end, number);
@@ -17,6 +13,11 @@ std::optional<long long> numberProperty(const pa_proplist* properties, const cha
         return std::nullopt;
     }
     return number;
+}
+
+std::optional<long long> numberProperty(const pa_proplist* properties, const char* key) {
+    const char* text = pa_proplist_gets(properties, key);
+    return text ? wholeNumber(text) : std::nullopt;
 }
 
 std::optional<long> processIdOf(const pa_proplist* properties) {

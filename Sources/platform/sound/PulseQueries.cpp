@@ -28,6 +28,7 @@ SinkRecord toRecord(const pa_sink_info& sink) {
     record.format.channels = sink.sample_spec.channels;
     record.ownerModule = sink.owner_module;
     record.tapOwner = TapOwner::ofSink(sink.proplist);
+    record.tapIdentity = TapIdentity::ofSink(sink.proplist);
     return record;
 }
 
@@ -52,6 +53,38 @@ void onSuccess(pa_context* context, int success, void* data) {
     auto* request = static_cast<Request<int>*>(data);
     request->result = success ? 0 : pa_context_errno(context);
     request->loop->signal();
+}
+
+// A list whose callback is called per item and once more at its end.
+template <typename Item, typename Info, Item (*convert)(const Info&)>
+void onListItem(pa_context*, const Info* info, int eol, void* data) {
+    auto* request = static_cast<Request<std::vector<Item>>*>(data);
+    if (eol < 0) {
+        request->failed = true;
+    }
+    if (info) {
+        request->result.push_back(convert(*info));
+    }
+    if (eol != 0) {
+        request->loop->signal();
+    }
+}
+
+ModuleRecord toModuleRecord(const pa_module_info& module) {
+    return {module.index, module.name ? module.name : "", module.argument ? module.argument : ""};
+}
+
+SinkInputRecord toInputRecord(const pa_sink_input_info& input) {
+    return pulse::toRecord(input);
+}
+
+template <typename Item>
+std::optional<std::vector<Item>> awaitList(PulseLoop& loop, Request<std::vector<Item>>& request,
+                                           pa_operation* op) {
+    if (!op || !loop.await(op) || request.failed) {
+        return std::nullopt;
+    }
+    return std::move(request.result);
 }
 
 int awaitSuccess(PulseLoop& loop, Request<int>& request, pa_operation* op) {
@@ -118,38 +151,27 @@ std::optional<std::string> defaultSinkName(PulseLoop& loop) {
     return request.result;
 }
 
-std::vector<SinkInputRecord> listSinkInputs(PulseLoop& loop) {
+std::optional<std::vector<SinkInputRecord>> listSinkInputs(PulseLoop& loop) {
     Request<std::vector<SinkInputRecord>> request{&loop};
-    auto onInput = [](pa_context*, const pa_sink_input_info* input, int eol, void* data) {
-        auto* request = static_cast<Request<std::vector<SinkInputRecord>>*>(data);
-        if (input) {
-            request->result.push_back(toRecord(*input));
-        }
-        if (eol != 0) {
-            request->loop->signal();
-        }
-    };
-    loop.await(pa_context_get_sink_input_info_list(loop.context(), onInput, &request));
-    return request.result;
+    return awaitList(loop, request,
+                     pa_context_get_sink_input_info_list(
+                         loop.context(),
+                         &onListItem<SinkInputRecord, pa_sink_input_info, &toInputRecord>,
+                         &request));
 }
 
-std::vector<ModuleRecord> listModules(PulseLoop& loop) {
+std::optional<std::vector<ModuleRecord>> listModules(PulseLoop& loop) {
     Request<std::vector<ModuleRecord>> request{&loop};
-    auto onModule = [](pa_context*, const pa_module_info* module, int eol, void* data) {
-        auto* request = static_cast<Request<std::vector<ModuleRecord>>*>(data);
-        if (module) {
-            request->result.push_back({module->index, module->name ? module->name : "",
-                                       module->argument ? module->argument : ""});
-        }
-        if (eol != 0) {
-            request->loop->signal();
-        }
-    };
-    loop.await(pa_context_get_module_info_list(loop.context(), onModule, &request));
-    return request.result;
+    return awaitList(
+        loop, request,
+        pa_context_get_module_info_list(
+            loop.context(), &onListItem<ModuleRecord, pa_module_info, &toModuleRecord>, &request));
 }
 
 int setDefaultSink(PulseLoop& loop, const std::string& name) {
+    if (loop.awaitsAnswer()) {
+        return PA_ERR_TIMEOUT;
+    }
     Request<int> request{&loop};
     return awaitSuccess(
         loop, request,
@@ -158,6 +180,9 @@ int setDefaultSink(PulseLoop& loop, const std::string& name) {
 
 int loadModule(PulseLoop& loop, const std::string& name, const std::string& argument,
                std::uint32_t& index) {
+    if (loop.awaitsAnswer()) {
+        return PA_ERR_TIMEOUT;
+    }
     Request<std::uint32_t> request{&loop, PA_INVALID_INDEX};
     auto onLoaded = [](pa_context*, std::uint32_t index, void* data) {
         auto* request = static_cast<Request<std::uint32_t>*>(data);
@@ -180,12 +205,18 @@ int loadModule(PulseLoop& loop, const std::string& name, const std::string& argu
 }
 
 int unloadModule(PulseLoop& loop, std::uint32_t index) {
+    if (loop.awaitsAnswer()) {
+        return PA_ERR_TIMEOUT;
+    }
     Request<int> request{&loop};
     return awaitSuccess(loop, request,
                         pa_context_unload_module(loop.context(), index, &onSuccess, &request));
 }
 
 int moveSinkInput(PulseLoop& loop, std::uint32_t input, const std::string& sink) {
+    if (loop.awaitsAnswer()) {
+        return PA_ERR_TIMEOUT;
+    }
     Request<int> request{&loop};
     return awaitSuccess(loop, request,
                         pa_context_move_sink_input_by_name(loop.context(), input, sink.c_str(),

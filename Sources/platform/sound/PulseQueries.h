@@ -13,16 +13,18 @@
 
 // Blocking requests on a PulseLoop. Every function expects the loop to be
 // locked by the caller (PulseLoop::Lock) and waits for the server's answer.
-// Functions that change something return 0 or the server's error code.
-// Lookups answer empty (or an empty list) when the request fails. Results are
-// copies; nothing throws but std::bad_alloc.
+// Functions that change something return 0 or the server's error code; while
+// the loop awaits an answer they send nothing and return PA_ERR_TIMEOUT.
+// Lookups answer empty when the request fails. Results are copies; nothing
+// throws but std::bad_alloc.
 namespace zivra::platform::sound::pulse {
 
 struct SinkRecord {
     SinkInfo info;
     StreamFormat format;
     std::uint32_t ownerModule = 0;
-    std::optional<TapOwner> tapOwner; // the process that made it, when it is a tap that says
+    std::optional<TapOwner> tapOwner;       // the process that made it, when it is a tap that says
+    std::optional<TapIdentity> tapIdentity; // which of its taps, when it says
 };
 
 struct SinkInputRecord {
@@ -45,8 +47,8 @@ std::optional<std::vector<SinkRecord>> listSinks(PulseLoop& loop);
 std::optional<SinkRecord> sinkByIndex(PulseLoop& loop, std::uint32_t index);
 std::optional<SinkRecord> sinkByName(PulseLoop& loop, const std::string& name);
 std::optional<std::string> defaultSinkName(PulseLoop& loop);
-std::vector<SinkInputRecord> listSinkInputs(PulseLoop& loop);
-std::vector<ModuleRecord> listModules(PulseLoop& loop);
+std::optional<std::vector<SinkInputRecord>> listSinkInputs(PulseLoop& loop);
+std::optional<std::vector<ModuleRecord>> listModules(PulseLoop& loop);
 
 int setDefaultSink(PulseLoop& loop, const std::string& name);
 int loadModule(PulseLoop& loop, const std::string& name, const std::string& argument,

@@ -72,6 +72,7 @@ void PulseSoundServer::disconnect() {
         PulseLoop::Lock lock(*loop_);
         loop_->removeSubscriber(subscriber_);
         loop_->setLostHandler(nullptr);
+        loop_->setAnsweredHandler(nullptr);
         if (defaultQuery_) {
             pa_operation_cancel(defaultQuery_);
             pa_operation_unref(defaultQuery_);
@@ -99,19 +100,23 @@ std::shared_ptr<PulseLoop> PulseSoundServer::connectOrThrow() {
         return loop_;
     }
     disconnect();
-    if (PulseLoop::serverUnanswered()) {
-        // Not tried here: a connection to a stopped server would wait.
-        lookWhetherServerAnswers();
-        watch_.away();
-        throw SoundError(PA_ERR_TIMEOUT, pa_strerror(PA_ERR_TIMEOUT));
-    }
     std::shared_ptr<PulseLoop> loop;
     try {
-        loop = std::make_shared<PulseLoop>("zivra.sound");
+        // While it is away the watch looks a few times a second; a look
+        // never waits, it takes over a connection the server answered since.
+        loop = std::make_shared<PulseLoop>("zivra.sound", watch_.isAway()
+                                                              ? PulseLoop::Patience::noWait
+                                                              : PulseLoop::Patience::answerTime);
     } catch (const SoundError& error) {
         // Said once, not again at every try while the server stays away.
         if (!watch_.isAway()) {
-            qCWarning(soundLog) << "Cannot connect to the sound server:" << error.what();
+            if (dynamic_cast<const ServerUnanswered*>(&error)) {
+                qCWarning(soundLog)
+                    << "The sound server has not answered within" << PulseLoop::answerTime.count()
+                    << "ms; Zivra connects once it does";
+            } else {
+                qCWarning(soundLog) << "Cannot connect to the sound server:" << error.what();
+            }
         }
         watch_.away();
         throw;
@@ -129,6 +134,10 @@ std::shared_ptr<PulseLoop> PulseSoundServer::connectOrThrow() {
         QMetaObject::invokeMethod(
             &watch_, [this, lost] { onLost(lost); }, Qt::QueuedConnection);
     });
+    loop->setAnsweredHandler([this, lost] {
+        QMetaObject::invokeMethod(
+            &watch_, [this, lost] { onAnswered(lost); }, Qt::QueuedConnection);
+    });
     loop_ = loop;
     watch_.answered();
     return loop_;
@@ -139,48 +148,16 @@ void PulseSoundServer::onLost(const std::weak_ptr<PulseLoop>& lost) {
     if (!loop_ || lost.lock() != loop_) {
         return;
     }
-    if (loop_->leftUnanswered()) {
-        qCWarning(soundLog) << "The sound server did not answer within"
-                            << PulseLoop::answerTime.count() << "ms; it is taken as gone away";
-    } else {
-        qCWarning(soundLog) << "The sound server went away:"
-                            << loop_->describe(loop_->lastError()).c_str();
-    }
+    qCWarning(soundLog) << "The sound server went away:"
+                        << loop_->describe(loop_->lastError()).c_str();
     disconnect();
     watch_.away();
 }
 
-void PulseSoundServer::lookWhetherServerAnswers() {
-    if (looking_) {
-        return;
+void PulseSoundServer::onAnswered(const std::weak_ptr<PulseLoop>& answered) {
+    if (loop_ && answered.lock() == loop_) {
+        watch_.caughtUp();
     }
-    looking_ = true;
-    // A thread of its own waits for the server as long as it takes; the
-    // watch's next try after an answer then connects at once.
-    std::weak_ptr<PulseSoundServer> self = weak_from_this();
-    std::thread([self] {
-        bool answers = true;
-        try {
-            const PulseLoop look("zivra.look", PulseLoop::Patience::untilAnswered);
-        } catch (const SoundError&) {
-            answers = false;
-        }
-        QCoreApplication* app = QCoreApplication::instance();
-        if (!app) {
-            return;
-        }
-        QMetaObject::invokeMethod(
-            app,
-            [self, answers] {
-                if (auto server = self.lock()) {
-                    server->looking_ = false;
-                    if (answers) {
-                        server->connection();
-                    }
-                }
-            },
-            Qt::QueuedConnection);
-    }).detach();
 }
 
 void PulseSoundServer::onEvent(PulseLoop& loop, pa_subscription_event_type_t type) {
@@ -323,7 +300,7 @@ int PulseSoundServer::setDefaultSink(std::uint32_t index) {
     PulseLoop::Lock lock(*loop);
     const auto record = pulse::sinkByIndex(*loop, index);
     if (!record) {
-        return PA_ERR_NOENTITY;
+        return loop->awaitsAnswer() ? PA_ERR_TIMEOUT : PA_ERR_NOENTITY;
     }
     if (const int status = pulse::setDefaultSink(*loop, record->info.name)) {
         return status;
@@ -352,6 +329,14 @@ ListenerId PulseSoundServer::addServerListener(std::function<void(bool answers)>
     const ListenerId id = nextListener_++;
     watch_.add(id, std::move(callback));
     return id;
+}
+
+bool PulseSoundServer::awaitsAnswer() {
+    if (watch_.isAway() || !loop_) {
+        return watch_.isAway();
+    }
+    PulseLoop::Lock lock(*loop_);
+    return loop_->awaitsAnswer();
 }
 
 void PulseSoundServer::removeListener(ListenerId id) {

@@ -28,6 +28,7 @@ public:
     ListenerId addListener(DeviceChange change, std::function<void()> callback) override;
     void removeListener(ListenerId id) override;
     ListenerId addServerListener(std::function<void(bool answers)> callback) override;
+    bool awaitsAnswer() override;
     std::unique_ptr<Tap> createTap(const TapDescription& description) override;
     std::unique_ptr<CaptureDevice> createCaptureDevice(const Tap& tap,
                                                        const std::string& name) override;
@@ -44,11 +45,10 @@ private:
     std::shared_ptr<PulseLoop> connection();
     std::shared_ptr<PulseLoop> connectOrThrow();
     void disconnect();
-    // Main thread: the connection that the event thread found lost.
+    // Main thread: the connection that the event thread found lost, and the
+    // one on which the server answered again after a wait ran out.
     void onLost(const std::weak_ptr<PulseLoop>& lost);
-    // Main thread: after the server left a wait unanswered, starts (once at
-    // a time) a look off the main thread whether it answers a new connection.
-    void lookWhetherServerAnswers();
+    void onAnswered(const std::weak_ptr<PulseLoop>& answered);
     void onEvent(PulseLoop& loop, pa_subscription_event_type_t type);
     void checkDefaultSink(pa_context* context);
     static void onServerInfo(pa_context* context, const pa_server_info* info, void* self);
@@ -69,7 +69,6 @@ private:
     pa_time_event* settleTimer_ = nullptr;
     std::map<ListenerId, Listener> listeners_;
     ListenerId nextListener_ = 1;
-    bool looking_ = false;
     // Declared last: destroyed first, it drops the news still on its way.
     ServerWatch watch_{[this] { connection(); }};
 };

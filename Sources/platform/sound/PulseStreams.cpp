@@ -2,6 +2,8 @@
 
 #include "platform/sound/SoundError.h"
 
+#include <pulse/error.h>
+
 namespace zivra::platform::sound::pulse {
 
 void awaitReady(PulseLoop& loop, pa_stream*& stream) {
@@ -11,10 +13,14 @@ void awaitReady(PulseLoop& loop, pa_stream*& stream) {
         if (state == PA_STREAM_READY) {
             return;
         }
-        if (!PA_STREAM_IS_GOOD(state) || !loop.waitSince(start)) {
-            const int error = loop.leftUnanswered() ? PA_ERR_TIMEOUT : loop.lastError();
+        if (!PA_STREAM_IS_GOOD(state)) {
+            const int error = loop.lastError();
             release(stream);
             throw SoundError(error, loop.describe(error));
+        }
+        if (!loop.waitSince(start)) {
+            release(stream);
+            throw ServerUnanswered(PA_ERR_TIMEOUT, loop.describe(PA_ERR_TIMEOUT));
         }
     }
 }

@@ -14,7 +14,7 @@ namespace zivra::platform::sound::pulse {
 
 // Waits until a connected stream is ready. When it fails instead, or the server does not
 // answer in time, releases the stream and throws SoundError with the server's code and
-// description (PA_ERR_TIMEOUT for no answer).
+// description (ServerUnanswered for no answer in time).
 void awaitReady(PulseLoop& loop, pa_stream*& stream);
 
 // Throws SoundError for the loop's last error when a libpulse call that

@@ -7,6 +7,8 @@
 #include "platform/sound/TapLock.h"
 #include "platform/sound/TapModules.h"
 
+#include <pulse/error.h>
+
 #include <algorithm>
 #include <sstream>
 
@@ -25,11 +27,11 @@ constexpr const char* lowestPriority = "device.class=modem priority.session=-214
 // Module arguments quote values in single quotes; the description is ours,
 // but quotes in it must not break the argument list. The owner tells a later
 // start that this tap is in use.
-std::string sinkProperties(const std::string& name) {
+std::string sinkProperties(const pulse::TapIdentity& identity, const std::string& name) {
     std::string clean = name;
     std::erase_if(clean, [](char c) { return c == '\'' || c == '"' || c == '\\'; });
-    return "'" + pulse::TapOwner::self().sinkProperties() + " device.description=\"" + clean +
-           "\" " + lowestPriority + "'";
+    return "'" + identity.sinkProperties() + " device.description=\"" + clean + "\" " +
+           lowestPriority + "'";
 }
 
 } // namespace
@@ -53,6 +55,9 @@ PulseTap::PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& descri
     // this process's own is left from a tap it could not remove while the
     // server did not answer, which its guard may not have removed yet.
     const auto cleanUp = pulse::removeTapModules(*loop_, pulse::TapOwner::self());
+    if (!cleanUp.answered) {
+        throw ServerUnanswered(PA_ERR_TIMEOUT, loop_->describe(PA_ERR_TIMEOUT));
+    }
     if (cleanUp.removed > 0) {
         qCInfo(soundLog) << "Removed the tap sink an earlier run left behind";
     }
@@ -71,22 +76,30 @@ PulseTap::PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& descri
     std::ostringstream arguments;
     arguments << "sink_name=" << sinkName << " rate=" << static_cast<long>(rate)
               << " channels=2 channel_map=front-left,front-right sink_properties="
-              << sinkProperties(description.name);
+              << sinkProperties(identity_, description.name);
     if (const int status =
             pulse::loadModule(*loop_, "module-null-sink", arguments.str(), module_)) {
         qCWarning(soundLog) << "The tap sink could not be created:"
                             << loop_->describe(status).c_str();
+        // Unanswered, the load may still be carried out once the server goes on.
+        if (status == PA_ERR_TIMEOUT) {
+            remove();
+            throw ServerUnanswered(status, loop_->describe(status));
+        }
         throw SoundError(status, loop_->describe(status));
     }
     try {
         guard_.hold(module_);
     } catch (const SoundError&) {
-        pulse::unloadModule(*loop_, module_);
+        remove();
         throw;
     }
     const auto sink = pulse::sinkByName(*loop_, sinkName);
     if (!sink) {
-        pulse::unloadModule(*loop_, module_);
+        remove();
+        if (loop_->awaitsAnswer()) {
+            throw ServerUnanswered(PA_ERR_TIMEOUT, loop_->describe(PA_ERR_TIMEOUT));
+        }
         throw SoundError(PA_ERR_NOENTITY, loop_->describe(PA_ERR_NOENTITY));
     }
     sink_ = sink->info.index;
@@ -110,8 +123,15 @@ PulseTap::~PulseTap() {
         pa_operation_unref(query);
     }
     queries_.clear();
-    pulse::returnStreams(*loop_, routes_, pulse::TapOwner::self(), module_);
-    if (pulse::unloadModule(*loop_, module_) != 0 && loop_->leftUnanswered()) {
+    remove();
+}
+
+void PulseTap::remove() {
+    // A connection that is lost went with its server, and the tap with it.
+    const bool answered =
+        pa_context_get_state(loop_->context()) != PA_CONTEXT_READY ||
+        (pulse::returnStreams(*loop_, routes_, identity_) && pulse::removeTap(*loop_, identity_));
+    if (!answered) {
         guard_.handOver();
         qCWarning(soundLog) << "The sound server does not answer; the tap guard gives the streams "
                                "back and removes the tap sink once it does";
@@ -121,7 +141,8 @@ PulseTap::~PulseTap() {
 }
 
 void PulseTap::captureExisting() {
-    for (const auto& input : pulse::listSinkInputs(*loop_)) {
+    for (const auto& input :
+         pulse::listSinkInputs(*loop_).value_or(std::vector<pulse::SinkInputRecord>{})) {
         capture(input);
     }
 }

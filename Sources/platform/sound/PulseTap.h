@@ -52,10 +52,14 @@ private:
     static void onServerInfo(pa_context* context, const pa_server_info* info, void* self);
     void capture(const pulse::SinkInputRecord& input);
     void forgetFinishedQueries();
+    // Gives the streams back and unloads the sink (loop locked); when the
+    // server does not answer, hands that over to the guard instead.
+    void remove();
 
     std::shared_ptr<PulseLoop> loop_;
     std::optional<long> excludedProcessId_;
-    TapGuard guard_; // started before the module is loaded, told of it after
+    pulse::TapIdentity identity_ = pulse::TapIdentity::next();
+    TapGuard guard_{identity_.serial}; // started before the module is loaded, told of it after
     std::uint32_t module_ = 0;
     std::uint32_t sink_ = 0;
     std::uint64_t subscriber_ = 0;

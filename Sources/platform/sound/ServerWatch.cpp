@@ -35,6 +35,12 @@ void ServerWatch::answered() {
     }
 }
 
+void ServerWatch::caughtUp() {
+    if (!away_) {
+        tell(true);
+    }
+}
+
 // Told later, never from inside the call that found out: that call may be
 // one the listener itself is making.
 void ServerWatch::tell(bool answers) {

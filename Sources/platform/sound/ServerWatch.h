@@ -31,6 +31,10 @@ public:
     // new one was made. Those who wait hear of a change, in a task of its own.
     void away();
     void answered();
+    // The server answered again after a wait on the connection ran out: it
+    // was slow or stopped, not gone. Those who wait hear that it answers, so
+    // that what it could not be asked meanwhile is asked now.
+    void caughtUp();
     bool isAway() const { return away_; }
 
 private:

@@ -25,4 +25,12 @@ public:
     using SoundError::SoundError;
 };
 
+// The sound server has not answered within the caller's patience: stopped,
+// hung or slow, but not gone. A failure about time, over once it answers;
+// what was asked may still be carried out then.
+class ServerUnanswered : public SoundError {
+public:
+    using SoundError::SoundError;
+};
+
 } // namespace zivra::platform::sound

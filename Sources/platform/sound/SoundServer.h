@@ -65,12 +65,21 @@ public:
     virtual ListenerId addListener(DeviceChange change, std::function<void()> callback) = 0;
     virtual void removeListener(ListenerId id) = 0;
 
-    // Registers a callback told on the Qt main thread when the server stops
-    // answering (false) and when it answers again after that (true); while it
-    // is away, a new connection is tried a few times a second. Needs no
-    // connection; removed with removeListener(). A server that never goes away
-    // has no such news and registers nothing (returns 0).
+    // Registers a callback told on the Qt main thread when the server goes
+    // away (false) and when it answers again after that (true); while it is
+    // away, a new connection is tried a few times a second. A server that
+    // left a wait unanswered (slow, stopped or hung) has not gone away: it is
+    // told as answering (true) once it answers again, so that what it could
+    // not be asked meanwhile is asked then. Needs no connection; removed with
+    // removeListener(). A server that never goes away has no such news and
+    // registers nothing (returns 0).
     virtual ListenerId addServerListener(std::function<void(bool answers)>) { return 0; }
+
+    // Whether the server is away, or left a wait unanswered and has not
+    // answered since: what failed meanwhile is tried again once it answers
+    // (the server listeners hear it), not sooner. A server that never goes
+    // away always answers.
+    virtual bool awaitsAnswer() { return false; }
 
     // Creates the system-audio tap. A tap left behind by an earlier run that
     // ended without removing it is removed first, so no stream stays trapped.

@@ -50,7 +50,7 @@ void awaitEnd(pid_t process) {
 
 } // namespace
 
-TapGuard::TapGuard() {
+TapGuard::TapGuard(long long tapSerial) {
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
         failToStart(errno);
@@ -71,7 +71,8 @@ TapGuard::TapGuard() {
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK);
 
     const std::string program = guardProgram();
-    char* arguments[] = {const_cast<char*>(guardName), nullptr};
+    std::string serial = std::to_string(tapSerial);
+    char* arguments[] = {const_cast<char*>(guardName), serial.data(), nullptr};
     const int status =
         posix_spawn(&process_, program.c_str(), &actions, &attributes, arguments, environ);
     posix_spawnattr_destroy(&attributes);
@@ -98,8 +99,10 @@ void TapGuard::handOver() {
         return;
     }
     handedOver_ = true;
-    // The guard takes the closed socket for Zivra's end.
+    // The guard takes the closed socket for Zivra's end. Its number is
+    // forgotten: a later order must not reach whatever is given it next.
     ::close(socket_);
+    socket_ = -1;
     std::thread(awaitEnd, process_).detach();
 }
 
@@ -120,6 +123,9 @@ void TapGuard::forget(std::uint32_t input) {
 }
 
 bool TapGuard::send(std::string_view order) {
+    if (socket_ < 0) {
+        return false;
+    }
     while (!order.empty()) {
         // MSG_NOSIGNAL: a guard that is gone must not take Zivra with it.
         const ssize_t sent = ::send(socket_, order.data(), order.size(), MSG_NOSIGNAL);

@@ -23,9 +23,11 @@ namespace zivra::platform::sound {
 // as the owner serialises them with its own calls (the server loop's lock).
 class TapGuard {
 public:
-    // Starts the guard. Throws SoundError when it cannot be started: a tap
-    // nobody would remove after a crash is not made.
-    TapGuard();
+    // Starts the guard of the tap this process makes with that number
+    // (TapIdentity): the guard removes that tap and no other. Throws
+    // SoundError when it cannot be started: a tap nobody would remove after a
+    // crash is not made.
+    explicit TapGuard(long long tapSerial);
     // Tells the guard that nothing is held any more (the owner has unloaded
     // the module, or never loaded it) and waits for its end; after handOver()
     // it neither tells nor waits.
@@ -43,9 +45,10 @@ public:
     void forget(std::uint32_t input);
 
     // The owner could not remove the tap (the server did not answer): the
-    // guard gives the streams back and removes the module once the server
-    // answers, as it does when Zivra ends, while Zivra goes on. Returns at
-    // once; the guard's end is awaited by a thread of its own.
+    // guard gives the streams back and removes the tap once the server
+    // answers, however long that takes, as it does when Zivra ends, while
+    // Zivra goes on. Returns at once; the guard's end is awaited by a thread
+    // of its own, and nothing is told to it any more.
     void handOver();
 
 private:

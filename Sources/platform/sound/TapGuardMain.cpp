@@ -1,11 +1,15 @@
-// zivra-tapguard: started by Zivra before it loads its tap, with standard
-// input connected to a socket whose other end only Zivra holds. It waits for
-// that end to close (Zivra ended, however) or for a request to stop
-// (SIGTERM, SIGINT, SIGHUP), then gives each stream on the tap back to the
-// sink it came from and removes the tap Zivra last told it of: the streams
-// whose sink is gone return to the default sink. A tap never outlives both. Taps
-// of another Zivra that still runs are left alone.
+// zivra-tapguard TAP_SERIAL: started by Zivra before it loads its tap, with
+// standard input connected to a socket whose other end only Zivra holds, and
+// the number Zivra gives that tap (TapIdentity). It waits for that end to
+// close (Zivra ended, however, or handed the tap over) or for a request to
+// stop (SIGTERM, SIGINT, SIGHUP), then gives each stream on the tap back to
+// the sink it came from and removes the tap: the streams whose sink is gone
+// return to the default sink. A tap never outlives both. Other taps, also
+// later ones of the same Zivra, are left alone. A server that does not answer
+// is waited for however long it stays silent; one that is gone took the tap
+// with it.
 #include "platform/sound/PulseLoop.h"
+#include "platform/sound/PulseProperties.h"
 #include "platform/sound/SoundError.h"
 #include "platform/sound/TapGuardOrders.h"
 #include "platform/sound/TapLock.h"
@@ -13,13 +17,18 @@
 #include "platform/sound/TapOwner.h"
 #include "platform/sound/TapRoutesFile.h"
 
+#include <pulse/error.h>
+
 #include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <optional>
+#include <thread>
+#include <utility>
 
 namespace zivra::platform::sound {
 
@@ -74,43 +83,74 @@ readOrders(const std::optional<zivra::platform::sound::pulse::TapOwner>& owner) 
     return orders;
 }
 
+// One try on a connection: the streams back, then the tap removed. False
+// when a request went unanswered (libpulse gives one up after about 30 s).
+bool giveBack(PulseLoop& loop, const TapGuardOrders& orders,
+              const std::optional<pulse::TapIdentity>& tap,
+              const std::optional<pulse::TapOwner>& owner) {
+    // One step: a tap Zivra makes meanwhile keeps its streams.
+    const TapLock oneAtATime;
+    if (!tap) {
+        // Zivra ended before it could be asked who it is: every tap left
+        // behind goes, as at a start.
+        return pulse::removeTapModules(loop, owner).answered;
+    }
+    return pulse::returnStreams(loop, orders.routes(), *tap) && pulse::removeTap(loop, *tap);
+}
+
+// Whether the server that holds the tap may still answer: it was silent, or
+// the connection ended during the work (the next try tells whether a server
+// is there, and a server that restarted holds no tap).
+bool mayStillAnswer(int error) {
+    return error == PA_ERR_TIMEOUT || error == PA_ERR_CONNECTIONTERMINATED;
+}
+
+constexpr std::chrono::seconds pauseBetweenTries{1};
+
 } // namespace
 
 } // namespace zivra::platform::sound
 
-int main() {
+int main(int argc, char** argv) {
     using namespace zivra::platform::sound;
-    using zivra::platform::sound::TapGuardOrders;
     // Its output is Zivra's, often a pipe that ends with Zivra: a line the
     // guard writes after that must not end it before the tap is removed.
     std::signal(SIGPIPE, SIG_IGN);
     // Zivra started the guard, so its parent is the tap's owner; asked before
     // Zivra may have ended.
-    const auto owner = zivra::platform::sound::pulse::TapOwner::ofProcess(getppid());
+    const auto owner = pulse::TapOwner::ofProcess(getppid());
+    const auto serial = argc > 1 ? pulse::wholeNumber(argv[1]) : std::nullopt;
+    std::optional<pulse::TapIdentity> tap;
+    if (owner && serial) {
+        tap = pulse::TapIdentity{*owner, *serial};
+    }
     const TapGuardOrders orders = readOrders(owner);
     if (orders.undo() == TapGuardOrders::Undo::nothing) {
         return 0;
     }
-    try {
-        // However long the server takes to answer: Zivra hands its tap over
-        // when the server does not answer it, and goes on.
-        PulseLoop loop("zivra-tapguard", PulseLoop::Patience::untilAnswered);
-        PulseLoop::Lock lock(loop);
-        // One step: a tap Zivra makes meanwhile keeps its streams.
-        const TapLock oneAtATime;
-        if (orders.undo() == TapGuardOrders::Undo::module) {
-            pulse::returnStreams(loop, orders.routes(), owner, orders.module());
-            pulse::removeTapModule(loop, orders.module(), owner);
-        } else {
-            pulse::returnStreams(loop, orders.routes(), owner);
-            pulse::removeTapModules(loop, owner);
+    for (bool waitSaid = false;; std::this_thread::sleep_for(pauseBetweenTries)) {
+        try {
+            // However long the server takes to answer: Zivra hands its tap
+            // over when the server does not answer it, and goes on.
+            PulseLoop loop("zivra-tapguard", PulseLoop::Patience::untilAnswered);
+            const PulseLoop::Lock lock(loop);
+            if (giveBack(loop, orders, tap, owner)) {
+                break;
+            }
+        } catch (const SoundError& error) {
+            if (!mayStillAnswer(error.code())) {
+                std::fprintf(stderr, "zivra-tapguard: could not remove Zivra's tap: %s\n",
+                             error.what());
+                return 1;
+            }
         }
-        if (owner) {
-            forgetRoutes(*owner);
+        if (!std::exchange(waitSaid, true)) {
+            std::fprintf(stderr, "zivra-tapguard: the sound server does not answer; Zivra's tap "
+                                 "is removed once it does\n");
         }
-    } catch (const zivra::platform::sound::SoundError& error) {
-        std::fprintf(stderr, "zivra-tapguard: could not remove Zivra's tap: %s\n", error.what());
-        return 1;
+    }
+    if (owner) {
+        forgetRoutes(*owner);
     }
     return 0;
 }

@@ -3,6 +3,8 @@
 #include "platform/sound/TapLock.h"
 #include "platform/sound/TapRoutesFile.h"
 
+#include <pulse/error.h>
+
 #include <algorithm>
 #include <sstream>
 #include <string>
@@ -24,19 +26,27 @@ bool mayRemove(const std::optional<TapOwner>& owner, const std::optional<TapOwne
     return !owner || owner == also || !owner->isRunning();
 }
 
-// Moves the streams on that sink whose route is known back to their sinks.
-void moveBack(PulseLoop& loop, std::uint32_t tap, const StreamRoutes& routes) {
+// Moves the streams on that sink whose route is known back to their sinks;
+// false when a request went unanswered.
+bool moveBack(PulseLoop& loop, std::uint32_t tap, const StreamRoutes& routes) {
     if (routes.empty()) {
-        return;
+        return true;
     }
-    for (const auto& input : listSinkInputs(loop)) {
+    const auto inputs = listSinkInputs(loop);
+    if (!inputs) {
+        return false;
+    }
+    bool answered = true;
+    for (const auto& input : *inputs) {
         const auto route = routes.find(input.index);
         // A sink that is gone refuses the move; the stream then follows the
         // default sink.
         if (input.sink == tap && route != routes.end()) {
-            moveSinkInput(loop, input.index, route->second);
+            answered =
+                moveSinkInput(loop, input.index, route->second) != PA_ERR_TIMEOUT && answered;
         }
     }
+    return answered;
 }
 
 } // namespace
@@ -62,12 +72,30 @@ bool isTapModule(const ModuleRecord& module) {
     return false;
 }
 
-void returnStreams(PulseLoop& loop, const StreamRoutes& routes, const std::optional<TapOwner>& also,
-                   std::optional<std::uint32_t> module) {
-    const auto tap = sinkByName(loop, tapSinkName);
-    if (tap && mayRemove(tap->tapOwner, also) && (!module || tap->ownerModule == *module)) {
-        moveBack(loop, tap->info.index, routes);
+bool returnStreams(PulseLoop& loop, const StreamRoutes& routes, const TapIdentity& tap) {
+    const auto sinks = listSinks(loop);
+    if (!sinks) {
+        return false;
     }
+    const auto sink = std::find_if(sinks->begin(), sinks->end(), [&](const SinkRecord& record) {
+        return record.info.name == tapSinkName && record.tapIdentity == tap;
+    });
+    return sink == sinks->end() || moveBack(loop, sink->info.index, routes);
+}
+
+bool removeTap(PulseLoop& loop, const TapIdentity& tap) {
+    const TapLock oneAtATime;
+    const auto modules = listModules(loop);
+    if (!modules) {
+        return false;
+    }
+    bool answered = true;
+    for (const auto& module : *modules) {
+        if (isTapModule(module) && TapIdentity::ofModuleArgument(module.argument) == tap) {
+            answered = unloadModule(loop, module.index) != PA_ERR_TIMEOUT && answered;
+        }
+    }
+    return answered;
 }
 
 TapCleanUp removeTapModules(PulseLoop& loop, const std::optional<TapOwner>& also) {
@@ -75,10 +103,12 @@ TapCleanUp removeTapModules(PulseLoop& loop, const std::optional<TapOwner>& also
     TapCleanUp cleanUp;
     // Without the sinks no owner is known: nothing is removed rather than a tap in use.
     const auto sinks = listSinks(loop);
-    if (!sinks) {
+    const auto modules = sinks ? listModules(loop) : std::nullopt;
+    if (!modules) {
+        cleanUp.answered = false;
         return cleanUp;
     }
-    for (const auto& module : listModules(loop)) {
+    for (const auto& module : *modules) {
         if (!isTapModule(module)) {
             continue;
         }
@@ -87,28 +117,21 @@ TapCleanUp removeTapModules(PulseLoop& loop, const std::optional<TapOwner>& also
             continue;
         }
         const SinkRecord* sink = sinkOf(module.index, *sinks);
-        if (sink && sink->tapOwner) {
-            moveBack(loop, sink->info.index, keptRoutes(*sink->tapOwner));
+        if (sink && sink->tapOwner &&
+            !moveBack(loop, sink->info.index, keptRoutes(*sink->tapOwner))) {
+            // Unloaded now, the streams not moved would follow the default.
+            cleanUp.answered = false;
+            continue;
         }
-        if (unloadModule(loop, module.index) == 0) {
-            ++cleanUp.removed;
-        }
+        const int status = unloadModule(loop, module.index);
+        cleanUp.removed += status == 0 ? 1 : 0;
+        cleanUp.answered = status != PA_ERR_TIMEOUT && cleanUp.answered;
     }
-    forgetEndedRoutes();
+    // Kept for the next try while a tap they belong to may still be there.
+    if (cleanUp.answered) {
+        forgetEndedRoutes();
+    }
     return cleanUp;
-}
-
-void removeTapModule(PulseLoop& loop, std::uint32_t index, const std::optional<TapOwner>& also) {
-    const TapLock oneAtATime;
-    const auto sinks = listSinks(loop);
-    if (!sinks) {
-        return;
-    }
-    for (const auto& module : listModules(loop)) {
-        if (module.index == index && isTapModule(module) && !isTapInUse(module, *sinks, also)) {
-            unloadModule(loop, module.index);
-        }
-    }
 }
 
 } // namespace zivra::platform::sound::pulse

@@ -12,22 +12,26 @@
 // Which loaded modules are Zivra's tap, and their removal. Shared by Zivra and
 // its tap guard, so both recognise the tap by the same rule. Every function
 // expects the loop to be locked by the caller (PulseLoop::Lock), blocks until
-// the server has answered and throws nothing. The removals take the TapLock
-// (TapLock.h), so they also wait while another Zivra makes its tap.
+// the server has answered (or the loop's patience ends) and throws nothing.
+// The removals take the TapLock (TapLock.h), so they also wait while another
+// Zivra makes its tap.
 namespace zivra::platform::sound::pulse {
 
 // The tap sink's name. The server allows one sink of a name, so there is at
 // most one tap on a server at any time.
 inline constexpr const char* tapSinkName = "zivra_tap";
 
-// Moves every stream still on the tap whose route is known back to that sink,
-// when the sink still exists and the tap may go (as for removeTapModules),
-// and, given a module, only from the tap of that module: a tap made since by
-// another module keeps its streams. The others go to the default sink when
-// the tap is unloaded.
-void returnStreams(PulseLoop& loop, const StreamRoutes& routes,
-                   const std::optional<TapOwner>& also = std::nullopt,
-                   std::optional<std::uint32_t> module = std::nullopt);
+// Moves every stream still on that tap whose route is known back to that
+// sink; a tap made since keeps its streams. The others go to the default sink
+// when the tap is unloaded. False when a request went unanswered: the tap
+// must then not be unloaded yet, or the streams not moved would follow the
+// default sink.
+bool returnStreams(PulseLoop& loop, const StreamRoutes& routes, const TapIdentity& tap);
+
+// Unloads the module of that tap; no other, also not one given its index
+// since. True once it is gone (or never was there); false when a request
+// went unanswered.
+bool removeTap(PulseLoop& loop, const TapIdentity& tap);
 
 // Whether the module is a null sink named tapSinkName. Any thread; no lock needed.
 bool isTapModule(const ModuleRecord& module);
@@ -41,11 +45,12 @@ bool isTapModule(const ModuleRecord& module);
 bool isTapInUse(const ModuleRecord& module, const std::vector<SinkRecord>& sinks,
                 const std::optional<TapOwner>& also = std::nullopt);
 
-// What a clean-up did: taps unloaded, and taps left alone because their
-// owner still runs.
+// What a clean-up did: taps unloaded, taps left alone because their owner
+// still runs, and whether the server answered every request.
 struct TapCleanUp {
     int removed = 0;
     int inUse = 0;
+    bool answered = true;
 };
 
 // Unloads every tap left behind: a tap left by a run that ended without
@@ -55,11 +60,5 @@ struct TapCleanUp {
 // tap of a Zivra that still runs stays, unless that Zivra is `also`. The server sends the streams
 // back to its default sink. The routes kept for owners that have ended are forgotten.
 TapCleanUp removeTapModules(PulseLoop& loop, const std::optional<TapOwner>& also = std::nullopt);
-
-// Unloads the module of that index if it still is a tap, left behind or of
-// `also`; a module that is gone, or whose index now belongs to another
-// module or to another Zivra's tap in use, is left alone.
-void removeTapModule(PulseLoop& loop, std::uint32_t index,
-                     const std::optional<TapOwner>& also = std::nullopt);
 
 } // namespace zivra::platform::sound::pulse

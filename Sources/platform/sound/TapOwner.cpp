@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <charconv>
 #include <fstream>
@@ -15,6 +16,7 @@ namespace {
 
 constexpr const char* processIdKey = "zivra.owner.process.id";
 constexpr const char* startTimeKey = "zivra.owner.process.start";
+constexpr const char* serialKey = "zivra.tap.serial";
 
 // The state is the 3rd field of /proc/<id>/stat and the start time the 22nd;
 // the second, the program's name in parentheses, may itself hold spaces and
@@ -104,6 +106,30 @@ bool TapOwner::isRunning() const {
 std::string TapOwner::sinkProperties() const {
     return std::string(processIdKey) + '=' + std::to_string(processId) + ' ' + startTimeKey + '=' +
            std::to_string(startTime);
+}
+
+TapIdentity TapIdentity::next() {
+    static std::atomic<long long> lastSerial{0};
+    return TapIdentity{TapOwner::self(), ++lastSerial};
+}
+
+std::optional<TapIdentity> TapIdentity::ofSink(const pa_proplist* properties) {
+    const auto owner = TapOwner::ofSink(properties);
+    const auto serial = numberProperty(properties, serialKey);
+    if (!owner || !serial) {
+        return std::nullopt;
+    }
+    return TapIdentity{*owner, *serial};
+}
+
+std::optional<TapIdentity> TapIdentity::ofModuleArgument(std::string_view argument) {
+    const std::unique_ptr<pa_proplist, decltype(&pa_proplist_free)> properties(
+        pa_proplist_from_string(sinkPropertiesOf(argument).c_str()), pa_proplist_free);
+    return properties ? ofSink(properties.get()) : std::nullopt;
+}
+
+std::string TapIdentity::sinkProperties() const {
+    return owner.sinkProperties() + ' ' + serialKey + '=' + std::to_string(serial);
 }
 
 } // namespace zivra::platform::sound::pulse

@@ -37,4 +37,26 @@ struct TapOwner {
     bool operator==(const TapOwner&) const = default;
 };
 
+// One tap of one Zivra: its owner and the number the owner gave it. Unlike
+// the index of the tap's module, which PipeWire hands out again once the
+// module is gone, no other tap is ever known by it, also not a later one of
+// the same Zivra. A plain value; any thread; nothing throws but
+// std::bad_alloc.
+struct TapIdentity {
+    TapOwner owner;
+    long long serial = 0;
+
+    // A new tap of this process: a number not given before in it.
+    static TapIdentity next();
+    // The tap that a sink's properties (borrowed), or the sink properties in
+    // a null sink module's argument, name; empty when they name none.
+    static std::optional<TapIdentity> ofSink(const pa_proplist* properties);
+    static std::optional<TapIdentity> ofModuleArgument(std::string_view argument);
+
+    // The owner and the number as sink properties: "key=value ...".
+    std::string sinkProperties() const;
+
+    bool operator==(const TapIdentity&) const = default;
+};
+
 } // namespace zivra::platform::sound::pulse

@@ -8,6 +8,7 @@
 #include "platform/sound/RuntimeFolder.h"
 #include "platform/sound/SoundError.h"
 #include "platform/sound/SoundServer.h"
+#include "platform/sound/TapGuard.h"
 #include "platform/sound/TapModules.h"
 #include "platform/sound/TapOwner.h"
 #include "platform/sound/TapRoutesFile.h"
@@ -22,6 +23,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -235,6 +237,53 @@ TEST_F(TapTest, AGuardAskedToStopRemovesTheTapFirst) {
     EXPECT_TRUE(tapGuardsOf(getpid()).empty());
 }
 
+// PipeWire hands the index of an unloaded module out again. A guard handed a
+// tap whose index another tap of the same Zivra has been given since leaves
+// that tap and its streams alone; the tap's own guard removes it.
+TEST_F(TapTest, AGuardRemovesItsOwnTapAndNoOtherGivenItsIndex) {
+    Player player(tone);
+    ASSERT_TRUE(waitUntil([&] { return player.sinkInput().has_value(); }));
+    const auto handedOver = pulse::TapIdentity::next();
+    const auto later = pulse::TapIdentity::next();
+    ASSERT_TRUE(leaveATapWith(player, later.sinkProperties()));
+    const auto modules = modulesWith("zivra_tap");
+    ASSERT_EQ(modules.size(), 1u);
+
+    for (const auto& identity : {handedOver, later}) {
+        TapGuard guard(identity.serial);
+        guard.hold(modules.front());
+        guard.handOver();
+        ASSERT_TRUE(waitUntil([] { return tapGuardsOf(getpid()).empty(); }));
+        if (identity == later) {
+            EXPECT_TRUE(waitUntil([&] {
+                return modulesWith("zivra_tap").empty() && playsOn(player, sinkIndex("speakers"));
+            }));
+        } else {
+            EXPECT_EQ(modulesWith("zivra_tap"), modules);
+            EXPECT_TRUE(playsOn(player, tapSink()));
+        }
+    }
+}
+
+// After the hand-over its socket's number may be given to anything the
+// process opens next; nothing told to the guard may reach that.
+TEST_F(TapTest, AGuardHandedOverIsToldNothingThroughItsFormerSocketNumber) {
+    TapGuard guard(pulse::TapIdentity::next().serial);
+    guard.handOver();
+    int ends[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+    guard.route(7, "speakers");
+    guard.forget(7);
+    for (const int end : ends) {
+        char byte = 0;
+        EXPECT_EQ(::recv(end, &byte, 1, MSG_DONTWAIT), -1);
+    }
+    for (const int end : ends) {
+        ::close(end);
+    }
+    EXPECT_TRUE(waitUntil([] { return tapGuardsOf(getpid()).empty(); }));
+}
+
 TEST_F(TapTest, ATapLeftBehindIsRemovedAtStartAndBeforeTheNextTap) {
     Player player(tone);
     ASSERT_TRUE(waitUntil([&] { return player.sinkInput().has_value(); }));
@@ -301,7 +350,7 @@ TEST_F(TapTest, ATapWhoseSinkIsNotListedYetIsItsModulesOwners) {
     auto tap = server->createTap({"Zivra Tap", getpid()});
     PulseLoop loop("tap-test");
     PulseLoop::Lock lock(loop);
-    const auto modules = pulse::listModules(loop);
+    const auto modules = pulse::listModules(loop).value_or(std::vector<pulse::ModuleRecord>{});
     const auto module = std::find_if(modules.begin(), modules.end(), pulse::isTapModule);
     ASSERT_NE(module, modules.end());
     const auto self = pulse::TapOwner::self();

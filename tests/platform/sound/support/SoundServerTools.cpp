@@ -7,7 +7,12 @@
 #include <QJsonObject>
 #include <QThread>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -18,8 +23,21 @@
 namespace zivra::platform::sound {
 namespace {
 
+QString toolsServer; // empty: the session's own, as PULSE_SERVER names it
+
+// A tool of the test (pactl, paplay, parec) talks to the server the test
+// watches, also while Zivra is pointed elsewhere.
+void forTools(QProcess& process) {
+    if (!toolsServer.isEmpty()) {
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("PULSE_SERVER", toolsServer);
+        process.setProcessEnvironment(environment);
+    }
+}
+
 QByteArray run(const QString& program, const QStringList& arguments) {
     QProcess process;
+    forTools(process);
     process.start(program, arguments);
     if (!process.waitForFinished(30000) || process.exitCode() != 0) {
         return {};
@@ -32,6 +50,46 @@ template <typename T> void put(QByteArray& out, T value) {
 }
 
 } // namespace
+
+void useServerForTools(const QString& server) {
+    toolsServer = server;
+}
+
+std::vector<pid_t> soundServerProcesses() {
+    std::vector<pid_t> servers;
+    for (const QString& path : {qEnvironmentVariable("PULSE_SERVER").remove("unix:"),
+                                qEnvironmentVariable("XDG_RUNTIME_DIR") + "/pipewire-0"}) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.toLocal8Bit().constData(), sizeof address.sun_path - 1);
+        const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+            getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0) {
+            servers.push_back(peer.pid);
+        }
+        close(socket);
+    }
+    return servers;
+}
+
+bool stopped(pid_t process) {
+    QFile stat(QString("/proc/%1/stat").arg(process));
+    return stat.open(QIODevice::ReadOnly) && stat.readAll().split(')').value(1).startsWith(" T");
+}
+
+void stopFor(const std::vector<pid_t>& servers, std::chrono::seconds time) {
+    QStringList ids;
+    for (const pid_t server : servers) {
+        ids << QString::number(server);
+    }
+    QProcess::startDetached(
+        "sh", {"-c", QString("sleep %1; kill -CONT %2").arg(time.count()).arg(ids.join(' '))});
+    for (const pid_t server : servers) {
+        ::kill(server, SIGSTOP);
+    }
+}
 
 QString pactl(const QStringList& arguments) {
     return QString::fromUtf8(run("pactl", arguments)).trimmed();
@@ -163,6 +221,7 @@ Player::Player(const QString& file, const QString& sink) {
         arguments << "--device=" + sink;
     }
     arguments << file;
+    forTools(process_);
     process_.start("paplay", arguments);
     process_.waitForStarted();
 }
@@ -237,6 +296,7 @@ std::vector<long> tapGuardsOf(long parent) {
 
 std::vector<float> record(const QString& source, std::chrono::milliseconds duration) {
     QProcess parec;
+    forTools(parec);
     parec.start("parec", {"--device=" + source, "--format=float32le", "--rate=48000",
                           "--channels=2", "--raw", "--latency-msec=20"});
     if (!parec.waitForStarted()) {

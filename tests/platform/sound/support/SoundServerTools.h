@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -16,6 +18,19 @@
 // The private test sound server as a user's tools see it: pactl, paplay and
 // parec, plus test tones written as WAVE files.
 namespace zivra::platform::sound {
+
+// From now on the tools below talk to that server ("unix:PATH"), whatever
+// PULSE_SERVER names for the code under test; empty: PULSE_SERVER's.
+void useServerForTools(const QString& server);
+
+// The processes serving this session's sound, as its sockets name them: the
+// pulse side and, on PipeWire, the daemon behind it.
+std::vector<pid_t> soundServerProcesses();
+// Whether the process is stopped (SIGSTOP).
+bool stopped(pid_t process);
+// Stops the servers for `time`, as a hung or debugged server stops. A
+// program of its own continues them, also should the test end meanwhile.
+void stopFor(const std::vector<pid_t>& servers, std::chrono::seconds time);
 
 // Runs pactl with the arguments; returns its standard output (empty on failure).
 QString pactl(const QStringList& arguments);
