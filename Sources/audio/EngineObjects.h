@@ -104,6 +104,11 @@ struct EngineObjects {
     bool outputToApply = false;
     // The start that failed last met the tap lock held by another process.
     bool startMetHeldLock = false;
+    // Starts made, since the last that succeeded, because the server answered
+    // again after a wait ran out, and the token of the wait before the next
+    // one (0 when none waits).
+    int unansweredStarts = 0;
+    std::uint64_t answeredStartTimer = 0;
 
     StartRetry retry;
     std::uint64_t nextRetryTimer = 1;

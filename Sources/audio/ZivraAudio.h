@@ -266,6 +266,7 @@ private:
     void followSoundServer();
     void waitForSoundServer();
     void soundServerAnswers();
+    void startAfterServerAnswered();
     // The status of a start that failed with error.
     QString startFailureText(const QString& error) const;
     // Whether the server is away or has left a wait unanswered: a failure

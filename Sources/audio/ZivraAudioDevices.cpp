@@ -29,6 +29,11 @@ void ZivraAudio::refreshOutputDevices() {
     const std::optional<std::vector<SinkInfo>> sinks = objects_->environment.sound->sinks();
     if (!sinks) {
         qCWarning(engineLog) << "The output devices could not be listed";
+        // A server that does not answer now has told nothing new: the
+        // list it gave last is kept, to choose from meanwhile.
+        if (objects_->environment.sound->awaitsAnswer()) {
+            return;
+        }
     }
     QList<OutputDevice> devices;
     for (const SinkInfo& sink : sinks.value_or(std::vector<SinkInfo>{})) {

@@ -20,6 +20,8 @@ void ZivraAudio::updateEngine() {
     const bool wanted = engineWanted();
     if (!wanted) {
         forgetFailedStart();
+        objects_->unansweredStarts = 0;
+        objects_->answeredStartTimer = 0;
     }
     if (wanted == isEngineRunning_) {
         return;
@@ -112,6 +114,7 @@ void ZivraAudio::finishStart(std::uint64_t generation, std::optional<QString> er
     }
     qCInfo(engineLog) << "The engine runs, playing on output device" << objects_->outputDevice;
     forgetFailedStart();
+    objects_->unansweredStarts = 0;
     setIsEngineRunning(true);
     setNeedsRestart(false);
     setStatusText(QString());
@@ -138,8 +141,10 @@ void ZivraAudio::failStart(const QString& error) {
         waitForOutput();
         return;
     }
-    // Said once for as long as the lock stays held.
-    if (!objects_->startMetHeldLock || !objects_->retry.waitsForLock) {
+    // Said once for as long as the lock stays held, or the server answers
+    // too slowly for a start.
+    if ((!objects_->startMetHeldLock || !objects_->retry.waitsForLock) &&
+        objects_->unansweredStarts == 0) {
         qCWarning(engineLog) << "The engine did not start on output device"
                              << objects_->outputDevice << ":" << error;
     }

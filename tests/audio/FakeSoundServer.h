@@ -39,6 +39,8 @@ public:
     std::uint32_t mixerChannels = 2;
     zivra::platform::sound::StreamFormat tapFormat{44100, 2};
     bool tapRemoved = false; // someone removed the current tap's sink
+    bool unanswered = false; // a wait ran out and the server has not answered since
+    std::function<void(bool answers)> serverListener;
 
     std::vector<std::string> log;
     int aliveReads = 0;
@@ -120,6 +122,12 @@ public:
         log.push_back("add listener");
         return id;
     }
+    zivra::platform::sound::ListenerId
+    addServerListener(std::function<void(bool answers)> callback) override {
+        serverListener = std::move(callback);
+        return ++nextListener;
+    }
+    bool awaitsAnswer() override { return unanswered; }
     void removeListener(zivra::platform::sound::ListenerId id) override {
         listeners.erase(id);
         log.push_back("remove listener");

@@ -309,6 +309,55 @@ TEST_F(LifecycleTest, AStartFailingOnTheSameDevicesIsGivenUpUntilTheyChange) {
     EXPECT_EQ(server->count("create tap"), 9) << "nothing needs the engine";
 }
 
+// A server that answers each request later than a click waits: every start
+// fails, shown as waiting, and is not tried again on a timer. It is tried when
+// the server answers, at once the first time, then only after a wait that
+// doubles, so that the popover does not freeze every few seconds.
+TEST_F(LifecycleTest, StartsThatTheServerLeavesUnansweredAreTriedLessOften) {
+    server->failAt = Step::graphStart;
+    server->unanswered = true;
+    engine().setPitchEnabled(true);
+    runTasks();
+    EXPECT_EQ(engine().statusText(), "Waiting for the sound server");
+    EXPECT_TRUE(pendingSleeps.empty());
+    for (int answer = 0; answer < 5; ++answer) {
+        server->serverListener(true);
+        settle();
+    }
+    EXPECT_EQ(server->count("create tap"), 6);
+    EXPECT_EQ(sleeps, (std::vector<std::chrono::milliseconds>{1s, 2s, 4s, 8s}));
+    EXPECT_EQ(engine().statusText(), "Waiting for the sound server");
+
+    server->failAt = Step::none;
+    server->unanswered = false;
+    server->serverListener(true);
+    settle();
+    EXPECT_TRUE(engine().isEngineRunning());
+    EXPECT_EQ(engine().statusText(), "");
+}
+
+// An output chosen while a wait runs out is carried out when the server
+// answers again; the engine that ran meanwhile moves there and keeps its tap.
+TEST_F(LifecycleTest, AnOutputChosenWhileTheServerDoesNotAnswerIsMadeWhenItAnswers) {
+    engine().setPitchEnabled(true);
+    settle();
+    ASSERT_TRUE(engine().isEngineRunning());
+    server->unanswered = true;
+    server->setDefaultStatus = -1;
+    engine().setSelectedOutputID(41);
+    runTasks();
+    EXPECT_EQ(engine().statusText(), "");
+    EXPECT_EQ(server->graph->outputDevice, 40u);
+
+    server->unanswered = false;
+    server->setDefaultStatus = 0;
+    server->serverListener(true);
+    settle();
+    EXPECT_EQ(server->defaultSinkIndex, 41u);
+    EXPECT_EQ(server->graph->outputDevice, 41u);
+    EXPECT_EQ(server->count("create tap"), 1);
+}
+
 // A restart meets a moment with no output at all: the engine starts at the
 // next device that comes.
 TEST_F(LifecycleTest, ARestartThatFindsNoOutputStartsOnTheNextDevice) {

@@ -43,17 +43,26 @@ std::string serverNamed() {
 // than add another.
 constexpr std::size_t mostParked = 2;
 
-std::mutex parkedMutex; // taken before any parked loop's lock, never after
-std::vector<std::unique_ptr<Parked>> parked;
+// The connections under way, and those waiting to hear that the server
+// answers. Never destroyed: the event threads of connections under way may
+// still run while the process exits.
+struct Waiting {
+    std::mutex parkedMutex; // taken before any parked loop's lock, never after
+    std::vector<std::unique_ptr<Parked>> parked;
+    std::mutex answersMutex;
+    std::vector<std::function<void()>> answerCallbacks;
+};
 
-std::mutex answersMutex;
-std::vector<std::function<void()>> answerCallbacks;
+Waiting& waiting() {
+    static auto* const waiting = new Waiting;
+    return *waiting;
+}
 
 void serverAnswered() {
     std::vector<std::function<void()>> callbacks;
     {
-        const std::lock_guard lock(answersMutex);
-        callbacks.swap(answerCallbacks);
+        const std::lock_guard lock(waiting().answersMutex);
+        callbacks.swap(waiting().answerCallbacks);
     }
     for (const auto& callback : callbacks) {
         callback();
@@ -131,9 +140,10 @@ std::unique_ptr<Parked> startSpare() {
 
 // Keeps mostParked connections under way or made.
 void topUpParked() {
+    auto& parked = waiting().parked;
     for (;;) {
         {
-            const std::lock_guard lock(parkedMutex);
+            const std::lock_guard lock(waiting().parkedMutex);
             if (parked.size() >= mostParked) {
                 return;
             }
@@ -142,7 +152,7 @@ void topUpParked() {
         if (!spare) {
             return;
         }
-        const std::lock_guard lock(parkedMutex);
+        const std::lock_guard lock(waiting().parkedMutex);
         parked.push_back(std::move(spare));
     }
 }
@@ -163,11 +173,12 @@ struct TakenOver {
 };
 
 TakenOver takeOverParked(bool onlyMade) {
+    auto& parked = waiting().parked;
     TakenOver taken;
     std::vector<std::unique_ptr<Parked>> failed;
     const std::string server = serverNamed();
     {
-        const std::lock_guard lock(parkedMutex);
+        const std::lock_guard lock(waiting().parkedMutex);
         std::vector<pa_context_state_t> states;
         for (const auto& parkedLoop : parked) {
             // One to another server counts as failed: it is of no use here.
@@ -204,8 +215,8 @@ TakenOver takeOverParked(bool onlyMade) {
 } // namespace
 
 void PulseLoop::whenServerAnswers(std::function<void()> callback) {
-    const std::lock_guard lock(answersMutex);
-    answerCallbacks.push_back(std::move(callback));
+    const std::lock_guard lock(waiting().answersMutex);
+    waiting().answerCallbacks.push_back(std::move(callback));
 }
 
 PulseLoop::PulseLoop(const std::string& threadName, Patience patience) : patience_(patience) {
@@ -309,7 +320,8 @@ void PulseLoop::park() {
     }
     std::unique_ptr<Parked> dropped;
     {
-        const std::lock_guard lock(parkedMutex);
+        auto& parked = waiting().parked;
+        const std::lock_guard lock(waiting().parkedMutex);
         parked.push_back(std::move(parkedLoop));
         if (parked.size() > mostParked) {
             dropped = std::move(parked.front());
