@@ -59,7 +59,7 @@ private:
     std::shared_ptr<PulseLoop> loop_;
     std::optional<long> excludedProcessId_;
     pulse::TapIdentity identity_ = pulse::TapIdentity::next();
-    TapGuard guard_{identity_.serial}; // started before the module is loaded, told of it after
+    TapGuard guard_{identity_}; // started before the module is loaded, told of it after
     std::uint32_t module_ = 0;
     std::uint32_t sink_ = 0;
     std::uint64_t subscriber_ = 0;

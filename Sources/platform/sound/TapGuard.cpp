@@ -50,7 +50,7 @@ void awaitEnd(pid_t process) {
 
 } // namespace
 
-TapGuard::TapGuard(long long tapSerial) {
+TapGuard::TapGuard(const pulse::TapIdentity& tap) {
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
         failToStart(errno);
@@ -71,8 +71,13 @@ TapGuard::TapGuard(long long tapSerial) {
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK);
 
     const std::string program = guardProgram();
-    std::string serial = std::to_string(tapSerial);
-    char* arguments[] = {const_cast<char*>(guardName), serial.data(), nullptr};
+    // Told rather than asked of the parent: Zivra may end before the guard
+    // gets to ask, and the guard would then find another parent.
+    std::string processId = std::to_string(tap.owner.processId);
+    std::string startTime = std::to_string(tap.owner.startTime);
+    std::string serial = std::to_string(tap.serial);
+    char* arguments[] = {const_cast<char*>(guardName), processId.data(), startTime.data(),
+                         serial.data(), nullptr};
     const int status =
         posix_spawn(&process_, program.c_str(), &actions, &attributes, arguments, environ);
     posix_spawnattr_destroy(&attributes);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/sound/TapOwner.h"
+
 #include <sys/types.h>
 
 #include <cstdint>
@@ -23,11 +25,10 @@ namespace zivra::platform::sound {
 // as the owner serialises them with its own calls (the server loop's lock).
 class TapGuard {
 public:
-    // Starts the guard of the tap this process makes with that number
-    // (TapIdentity): the guard removes that tap and no other. Throws
-    // SoundError when it cannot be started: a tap nobody would remove after a
-    // crash is not made.
-    explicit TapGuard(long long tapSerial);
+    // Starts the guard of the tap this process makes under that identity:
+    // the guard removes that tap and no other. Throws SoundError when it
+    // cannot be started: a tap nobody would remove after a crash is not made.
+    explicit TapGuard(const pulse::TapIdentity& tap);
     // Tells the guard that nothing is held any more (the owner has unloaded
     // the module, or never loaded it) and waits for its end; after handOver()
     // it neither tells nor waits.

@@ -1,6 +1,7 @@
-// zivra-tapguard TAP_SERIAL: started by Zivra before it loads its tap, with
-// standard input connected to a socket whose other end only Zivra holds, and
-// the number Zivra gives that tap (TapIdentity). It waits for that end to
+// zivra-tapguard PROCESS_ID START_TIME TAP_SERIAL: started by Zivra before it
+// loads its tap, with standard input connected to a socket whose other end
+// only Zivra holds, and the tap's identity (TapIdentity: Zivra's process id
+// and start time, and the number it gives the tap). It waits for that end to
 // close (Zivra ended, however, or handed the tap over) or for a request to
 // stop (SIGTERM, SIGINT, SIGHUP), then gives each stream on the tap back to
 // the sink it came from and removes the tap: the streams whose sink is gone
@@ -116,13 +117,16 @@ int main(int argc, char** argv) {
     // Its output is Zivra's, often a pipe that ends with Zivra: a line the
     // guard writes after that must not end it before the tap is removed.
     std::signal(SIGPIPE, SIG_IGN);
-    // Zivra started the guard, so its parent is the tap's owner; asked before
-    // Zivra may have ended.
-    const auto owner = pulse::TapOwner::ofProcess(getppid());
-    const auto serial = argc > 1 ? pulse::wholeNumber(argv[1]) : std::nullopt;
     std::optional<pulse::TapIdentity> tap;
-    if (owner && serial) {
-        tap = pulse::TapIdentity{*owner, *serial};
+    std::optional<pulse::TapOwner> owner;
+    if (argc == 4) {
+        const auto processId = pulse::wholeNumber(argv[1]);
+        const auto startTime = pulse::wholeNumber(argv[2]);
+        const auto serial = pulse::wholeNumber(argv[3]);
+        if (processId && startTime && serial) {
+            owner = pulse::TapOwner{static_cast<long>(*processId), *startTime};
+            tap = pulse::TapIdentity{*owner, *serial};
+        }
     }
     const TapGuardOrders orders = readOrders(owner);
     if (orders.undo() == TapGuardOrders::Undo::nothing) {

@@ -250,7 +250,7 @@ TEST_F(TapTest, AGuardRemovesItsOwnTapAndNoOtherGivenItsIndex) {
     ASSERT_EQ(modules.size(), 1u);
 
     for (const auto& identity : {handedOver, later}) {
-        TapGuard guard(identity.serial);
+        TapGuard guard(identity);
         guard.hold(modules.front());
         guard.handOver();
         ASSERT_TRUE(waitUntil([] { return tapGuardsOf(getpid()).empty(); }));
@@ -268,7 +268,7 @@ TEST_F(TapTest, AGuardRemovesItsOwnTapAndNoOtherGivenItsIndex) {
 // After the hand-over its socket's number may be given to anything the
 // process opens next; nothing told to the guard may reach that.
 TEST_F(TapTest, AGuardHandedOverIsToldNothingThroughItsFormerSocketNumber) {
-    TapGuard guard(pulse::TapIdentity::next().serial);
+    TapGuard guard(pulse::TapIdentity::next());
     guard.handOver();
     int ends[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
