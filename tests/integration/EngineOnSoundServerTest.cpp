@@ -900,8 +900,9 @@ TEST_F(EngineOnSoundServerTest, AnOutputChosenWhileTheServerIsStoppedIsKeptByNam
 // tap's guard waits for as long as the server stays silent, and soon after it
 // goes on each program plays on its own output again and no tap is left.
 TEST_F(EngineOnSoundServerTest, AStopLongerThanLibpulseWaitsStillGivesEachProgramItsOutput) {
+    // Two frequencies: two players of one tone could cancel out on the tap.
     Player onHeadphones(tone(440), "headphones");
-    Player onDefault(tone(440));
+    Player onDefault(tone(660));
     ASSERT_NO_FATAL_FAILURE(startOctaveUp());
     const auto servers = soundServerProcesses();
     ASSERT_FALSE(servers.empty());
