@@ -266,6 +266,8 @@ private:
     void followSoundServer();
     void waitForSoundServer();
     void soundServerAnswers();
+    // The start made once a server that left a wait unanswered answers
+    // again: at once the first time, then after growing waits.
     void startAfterServerAnswered();
     // The status of a start that failed with error.
     QString startFailureText(const QString& error) const;

@@ -4,24 +4,15 @@
 
 #include <QPointer>
 
-#include <algorithm>
-#include <chrono>
 #include <utility>
 
 namespace zivra::audio {
 
 namespace {
 
-using namespace std::chrono_literals;
-
 QString waitingForServerText() {
     return QStringLiteral("Waiting for the sound server");
 }
-
-// The wait before the second start made because the server answered again,
-// when the first failed: a second, doubled after each such start, at most this.
-constexpr std::chrono::milliseconds firstAnsweredStartWait = 1s;
-constexpr std::chrono::milliseconds longestAnsweredStartWait = 60s;
 
 } // namespace
 
@@ -87,36 +78,6 @@ void ZivraAudio::soundServerAnswers() {
     if (!objects_->tap || objects_->waitingForOutput || outputMoved() || tapGone()) {
         restartIfRunning();
     }
-}
-
-// A server that answers every request later than a click waits fails every
-// start; tried again as soon as it answers, each try would freeze the popover
-// for a moment every few seconds and say so in the log. The first start after
-// it answers is made at once; until one succeeds, each later one waits longer.
-void ZivraAudio::startAfterServerAnswered() {
-    if (objects_->answeredStartTimer != 0) {
-        return;
-    }
-    const int unanswered = objects_->unansweredStarts++;
-    if (unanswered < 1) {
-        updateEngine();
-        return;
-    }
-    std::chrono::milliseconds wait = firstAnsweredStartWait;
-    for (int n = 1; n < unanswered && wait < longestAnsweredStartWait; ++n) {
-        wait *= 2;
-    }
-    wait = std::min(wait, longestAnsweredStartWait);
-    const std::uint64_t timer = objects_->nextRetryTimer++;
-    objects_->answeredStartTimer = timer;
-    qCInfo(engineLog) << "The sound server answers slowly; the engine tries to start again in"
-                      << wait.count() << "ms";
-    objects_->environment.sleep(wait, [guard = QPointer(this), timer] {
-        if (guard && guard->objects_->answeredStartTimer == timer) {
-            guard->objects_->answeredStartTimer = 0;
-            guard->updateEngine();
-        }
-    });
 }
 
 // A start while the server is away, or does not answer, cannot but fail; it

@@ -25,12 +25,20 @@ constexpr int unchangedFailuresToGiveUp = 8;
 // as long as it holds it: cheap, and soon after the lock is free.
 constexpr std::chrono::milliseconds lockRetryWait = 500ms;
 
-std::chrono::milliseconds retryWait(int failures) {
-    std::chrono::milliseconds wait = firstRetryWait;
-    for (int n = 1; n < failures && wait < longestRetryWait; ++n) {
+// After a server that answers every request later than a click waits has
+// answered again, the wait before the second start made then, when the first
+// failed: doubled after each such start, at most the longest.
+constexpr std::chrono::milliseconds firstAnsweredStartWait = 1s;
+constexpr std::chrono::milliseconds longestAnsweredStartWait = 60s;
+
+// The first wait doubled `doublings` times, at most the longest.
+std::chrono::milliseconds doubled(std::chrono::milliseconds first, int doublings,
+                                  std::chrono::milliseconds longest) {
+    std::chrono::milliseconds wait = first;
+    for (int n = 0; n < doublings && wait < longest; ++n) {
         wait *= 2;
     }
-    return std::min(wait, longestRetryWait);
+    return std::min(wait, longest);
 }
 
 } // namespace
@@ -86,7 +94,8 @@ bool ZivraAudio::retryStartLater() {
                              << "times on the same devices; it tries again when they change";
         return false;
     }
-    const std::chrono::milliseconds wait = lockHeld ? lockRetryWait : retryWait(retry.failures);
+    const std::chrono::milliseconds wait =
+        lockHeld ? lockRetryWait : doubled(firstRetryWait, retry.failures - 1, longestRetryWait);
     if (!lockHeld) {
         qCInfo(engineLog) << "The engine tries to start again in" << wait.count() << "ms";
     } else if (!saidLockHeld) {
@@ -122,6 +131,33 @@ void ZivraAudio::retryFailedStart() {
     } else if (objects_->waitingForOutput) {
         restartIfRunning();
     }
+}
+
+// A server that answers every request later than a click waits fails every
+// start; tried again as soon as it answers, each try would freeze the popover
+// for a moment every few seconds and say so in the log. The first start after
+// it answers is made at once; until one succeeds, each later one waits longer.
+void ZivraAudio::startAfterServerAnswered() {
+    if (objects_->answeredStartTimer != 0) {
+        return;
+    }
+    const int unanswered = objects_->unansweredStarts++;
+    if (unanswered < 1) {
+        updateEngine();
+        return;
+    }
+    const std::chrono::milliseconds wait =
+        doubled(firstAnsweredStartWait, unanswered - 1, longestAnsweredStartWait);
+    const std::uint64_t timer = objects_->nextRetryTimer++;
+    objects_->answeredStartTimer = timer;
+    qCInfo(engineLog) << "The sound server answers slowly; the engine tries to start again in"
+                      << wait.count() << "ms";
+    objects_->environment.sleep(wait, [guard = QPointer(this), timer] {
+        if (guard && guard->objects_->answeredStartTimer == timer) {
+            guard->objects_->answeredStartTimer = 0;
+            guard->updateEngine();
+        }
+    });
 }
 
 void ZivraAudio::forgetFailedStart() {

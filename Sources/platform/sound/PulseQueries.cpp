@@ -116,12 +116,9 @@ SinkInputRecord toRecord(const pa_sink_input_info& input) {
 
 std::optional<std::vector<SinkRecord>> listSinks(PulseLoop& loop) {
     Request<std::vector<SinkRecord>> request{&loop};
-    pa_operation* op =
-        pa_context_get_sink_info_list(loop.context(), &onSink<std::vector<SinkRecord>>, &request);
-    if (!op || !loop.await(op) || request.failed) {
-        return std::nullopt;
-    }
-    return request.result;
+    return awaitList(
+        loop, request,
+        pa_context_get_sink_info_list(loop.context(), &onSink<std::vector<SinkRecord>>, &request));
 }
 
 std::optional<SinkRecord> sinkByIndex(PulseLoop& loop, std::uint32_t index) {

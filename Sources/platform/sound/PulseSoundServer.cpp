@@ -332,8 +332,11 @@ ListenerId PulseSoundServer::addServerListener(std::function<void(bool answers)>
 }
 
 bool PulseSoundServer::awaitsAnswer() {
-    if (watch_.isAway() || !loop_) {
-        return watch_.isAway();
+    if (watch_.isAway()) {
+        return true;
+    }
+    if (!loop_) {
+        return false;
     }
     PulseLoop::Lock lock(*loop_);
     return loop_->awaitsAnswer();

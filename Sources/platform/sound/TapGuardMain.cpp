@@ -87,14 +87,13 @@ readOrders(const std::optional<zivra::platform::sound::pulse::TapOwner>& owner) 
 // One try on a connection: the streams back, then the tap removed. False
 // when a request went unanswered (libpulse gives one up after about 30 s).
 bool giveBack(PulseLoop& loop, const TapGuardOrders& orders,
-              const std::optional<pulse::TapIdentity>& tap,
-              const std::optional<pulse::TapOwner>& owner) {
+              const std::optional<pulse::TapIdentity>& tap) {
     // One step: a tap Zivra makes meanwhile keeps its streams.
     const TapLock oneAtATime;
     if (!tap) {
-        // Zivra ended before it could be asked who it is: every tap left
-        // behind goes, as at a start.
-        return pulse::removeTapModules(loop, owner).answered;
+        // Started without its tap's identity: every tap left behind goes, as
+        // at a start.
+        return pulse::removeTapModules(loop).answered;
     }
     return pulse::returnStreams(loop, orders.routes(), *tap) && pulse::removeTap(loop, *tap);
 }
@@ -138,7 +137,7 @@ int main(int argc, char** argv) {
             // over when the server does not answer it, and goes on.
             PulseLoop loop("zivra-tapguard", PulseLoop::Patience::untilAnswered);
             const PulseLoop::Lock lock(loop);
-            if (giveBack(loop, orders, tap, owner)) {
+            if (giveBack(loop, orders, tap)) {
                 break;
             }
         } catch (const SoundError& error) {
