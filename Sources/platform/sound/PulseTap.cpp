@@ -128,10 +128,20 @@ PulseTap::~PulseTap() {
 
 void PulseTap::remove() {
     // A connection that is lost went with its server, and the tap with it.
-    const bool answered =
-        pa_context_get_state(loop_->context()) != PA_CONTEXT_READY ||
-        (pulse::returnStreams(*loop_, routes_, identity_) && pulse::removeTap(*loop_, identity_));
-    if (!answered) {
+    if (pa_context_get_state(loop_->context()) != PA_CONTEXT_READY) {
+        qCInfo(soundLog) << "Tap sink removed";
+        return;
+    }
+    // The main thread never waits for the lock: a holder that is stopped
+    // would freeze the click. The guard may wait for it.
+    const TapLock oneAtATime(TapLock::Wait::never);
+    if (!oneAtATime.taken()) {
+        guard_.handOver();
+        qCInfo(soundLog) << "Another Zivra or tap guard holds the tap lock; the tap guard gives "
+                            "the streams back and removes the tap sink once it is free";
+        return;
+    }
+    if (!pulse::returnStreams(*loop_, routes_, identity_) || !pulse::removeTap(*loop_, identity_)) {
         guard_.handOver();
         qCWarning(soundLog) << "The sound server does not answer; the tap guard gives the streams "
                                "back and removes the tap sink once it does";

@@ -53,7 +53,8 @@ private:
     void capture(const pulse::SinkInputRecord& input);
     void forgetFinishedQueries();
     // Gives the streams back and unloads the sink (loop locked); when the
-    // server does not answer, hands that over to the guard instead.
+    // server does not answer, or another process holds the tap lock, hands
+    // that over to the guard instead, which may wait for either.
     void remove();
 
     std::shared_ptr<PulseLoop> loop_;

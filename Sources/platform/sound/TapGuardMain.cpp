@@ -42,11 +42,11 @@ void onStop(int) {
 }
 
 // Reads orders until Zivra's end of the socket closes or a stop is requested,
-// and keeps the routes under the owner's name. The stop signals are let
+// and keeps the routes under the tap's identity. The stop signals are let
 // through only while the guard waits in ppoll(), so one that comes while an
 // order is being read is not lost.
 zivra::platform::sound::TapGuardOrders
-readOrders(const std::optional<zivra::platform::sound::pulse::TapOwner>& owner) {
+readOrders(const std::optional<zivra::platform::sound::pulse::TapIdentity>& tap) {
     sigset_t stops;
     sigemptyset(&stops);
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
@@ -77,8 +77,8 @@ readOrders(const std::optional<zivra::platform::sound::pulse::TapOwner>& owner) 
             break;
         }
         orders.read({buffer, static_cast<std::size_t>(count)});
-        if (owner) {
-            keepRoutes(*owner, orders.routes());
+        if (tap) {
+            keepRoutes(*tap, orders.routes());
         }
     }
     return orders;
@@ -117,17 +117,16 @@ int main(int argc, char** argv) {
     // guard writes after that must not end it before the tap is removed.
     std::signal(SIGPIPE, SIG_IGN);
     std::optional<pulse::TapIdentity> tap;
-    std::optional<pulse::TapOwner> owner;
     if (argc == 4) {
         const auto processId = pulse::wholeNumber(argv[1]);
         const auto startTime = pulse::wholeNumber(argv[2]);
         const auto serial = pulse::wholeNumber(argv[3]);
         if (processId && startTime && serial) {
-            owner = pulse::TapOwner{static_cast<long>(*processId), *startTime};
-            tap = pulse::TapIdentity{*owner, *serial};
+            tap = pulse::TapIdentity{pulse::TapOwner{static_cast<long>(*processId), *startTime},
+                                     *serial};
         }
     }
-    const TapGuardOrders orders = readOrders(owner);
+    const TapGuardOrders orders = readOrders(tap);
     if (orders.undo() == TapGuardOrders::Undo::nothing) {
         return 0;
     }
@@ -152,8 +151,8 @@ int main(int argc, char** argv) {
                                  "is removed once it does\n");
         }
     }
-    if (owner) {
-        forgetRoutes(*owner);
+    if (tap) {
+        forgetRoutes(*tap);
     }
     return 0;
 }

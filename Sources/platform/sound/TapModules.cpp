@@ -1,6 +1,5 @@
 #include "platform/sound/TapModules.h"
 
-#include "platform/sound/TapLock.h"
 #include "platform/sound/TapRoutesFile.h"
 
 #include <pulse/error.h>
@@ -84,7 +83,6 @@ bool returnStreams(PulseLoop& loop, const StreamRoutes& routes, const TapIdentit
 }
 
 bool removeTap(PulseLoop& loop, const TapIdentity& tap) {
-    const TapLock oneAtATime;
     const auto modules = listModules(loop);
     if (!modules) {
         return false;
@@ -99,7 +97,6 @@ bool removeTap(PulseLoop& loop, const TapIdentity& tap) {
 }
 
 TapCleanUp removeTapModules(PulseLoop& loop, const std::optional<TapOwner>& also) {
-    const TapLock oneAtATime;
     TapCleanUp cleanUp;
     // Without the sinks no owner is known: nothing is removed rather than a tap in use.
     const auto sinks = listSinks(loop);
@@ -117,8 +114,8 @@ TapCleanUp removeTapModules(PulseLoop& loop, const std::optional<TapOwner>& also
             continue;
         }
         const SinkRecord* sink = sinkOf(module.index, *sinks);
-        if (sink && sink->tapOwner &&
-            !moveBack(loop, sink->info.index, keptRoutes(*sink->tapOwner))) {
+        if (sink && sink->tapIdentity &&
+            !moveBack(loop, sink->info.index, keptRoutes(*sink->tapIdentity))) {
             // Unloaded now, the streams not moved would follow the default.
             cleanUp.answered = false;
             continue;

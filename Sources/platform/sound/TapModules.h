@@ -13,8 +13,8 @@
 // its tap guard, so both recognise the tap by the same rule. Every function
 // expects the loop to be locked by the caller (PulseLoop::Lock), blocks until
 // the server has answered (or the loop's patience ends) and throws nothing.
-// The removals take the TapLock (TapLock.h), so they also wait while another
-// Zivra makes its tap.
+// The caller of a removal holds the TapLock (TapLock.h): only it knows
+// whether it may wait for the lock (the guard) or must not (the main thread).
 namespace zivra::platform::sound::pulse {
 
 // The tap sink's name. The server allows one sink of a name, so there is at
@@ -55,10 +55,11 @@ struct TapCleanUp {
 
 // Unloads every tap left behind: a tap left by a run that ended without
 // removing it holds the user's streams, silent until it goes. The streams
-// whose routes the tap owner's guard kept (TapRoutesFile.h) go back to their
+// whose routes the tap's guard kept (TapRoutesFile.h) go back to their
 // sinks first. A tap is left behind when it is not in use (isTapInUse); a
-// tap of a Zivra that still runs stays, unless that Zivra is `also`. The server sends the streams
-// back to its default sink. The routes kept for owners that have ended are forgotten.
+// tap of a Zivra that still runs stays, unless that Zivra is `also`. The
+// server sends the other streams to its default sink. The routes kept for
+// owners that have ended are forgotten.
 TapCleanUp removeTapModules(PulseLoop& loop, const std::optional<TapOwner>& also = std::nullopt);
 
 } // namespace zivra::platform::sound::pulse

@@ -27,18 +27,19 @@ constexpr std::string_view routesPrefix = "zivra-tap-routes-";
 // not one a guard wrote.
 constexpr off_t largestRoutesFile = 1 << 20;
 
-// "zivra-tap-routes-<process id>-<start time>"; empty without a runtime folder.
-std::filesystem::path routesFile(const pulse::TapOwner& owner) {
+// "zivra-tap-routes-<process id>-<start time>-<serial>"; empty without a
+// runtime folder.
+std::filesystem::path routesFile(const pulse::TapIdentity& tap) {
     const std::filesystem::path folder = runtimeFolder();
     if (folder.empty()) {
         return {};
     }
-    return folder / (std::string(routesPrefix) + std::to_string(owner.processId) + '-' +
-                     std::to_string(owner.startTime));
+    return folder / (std::string(routesPrefix) + std::to_string(tap.owner.processId) + '-' +
+                     std::to_string(tap.owner.startTime) + '-' + std::to_string(tap.serial));
 }
 
-// The owner whose routes a file of the runtime folder holds, or was being
-// written aside for (the name then goes on after the start time).
+// The owner of the tap whose routes a file of the runtime folder holds, or
+// was being written aside for: the name goes on after the start time.
 std::optional<pulse::TapOwner> ownerOfFile(std::string_view name) {
     if (!name.starts_with(routesPrefix)) {
         return std::nullopt;
@@ -109,10 +110,10 @@ std::string readRoutesFile(const std::filesystem::path& file) {
 
 } // namespace
 
-void keepRoutes(const pulse::TapOwner& owner, const pulse::StreamRoutes& routes) {
-    const std::filesystem::path file = routesFile(owner);
+void keepRoutes(const pulse::TapIdentity& tap, const pulse::StreamRoutes& routes) {
+    const std::filesystem::path file = routesFile(tap);
     if (file.empty() || routes.empty()) {
-        forgetRoutes(owner);
+        forgetRoutes(tap);
         return;
     }
     std::string text;
@@ -135,8 +136,8 @@ void keepRoutes(const pulse::TapOwner& owner, const pulse::StreamRoutes& routes)
     }
 }
 
-pulse::StreamRoutes keptRoutes(const pulse::TapOwner& owner) {
-    const std::filesystem::path file = routesFile(owner);
+pulse::StreamRoutes keptRoutes(const pulse::TapIdentity& tap) {
+    const std::filesystem::path file = routesFile(tap);
     if (file.empty()) {
         return {};
     }
@@ -145,8 +146,8 @@ pulse::StreamRoutes keptRoutes(const pulse::TapOwner& owner) {
     return orders.routes();
 }
 
-void forgetRoutes(const pulse::TapOwner& owner) {
-    const std::filesystem::path file = routesFile(owner);
+void forgetRoutes(const pulse::TapIdentity& tap) {
+    const std::filesystem::path file = routesFile(tap);
     std::error_code error;
     if (!file.empty()) {
         std::filesystem::remove(file, error);

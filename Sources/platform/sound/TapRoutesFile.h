@@ -8,14 +8,15 @@ namespace zivra::platform::sound {
 // The routes of the streams on a tap, kept by the tap's guard in the
 // session's runtime folder (RuntimeFolder.h), so that a start after Zivra and
 // its guard both ended without warning can still give each stream its sink
-// back. One file per tap owner: a guard writes and forgets only its own
-// Zivra's, never those of another Zivra's tap beside it. Without a runtime
-// folder nothing is kept. Any thread; throws nothing but std::bad_alloc.
-void keepRoutes(const pulse::TapOwner& owner, const pulse::StreamRoutes& routes); // none: no file
+// back. One file per tap (TapIdentity): a guard writes and forgets only its
+// own tap's, never those of another tap, also not of an earlier one of the
+// same Zivra whose guard still has work to do. Without a runtime folder
+// nothing is kept. Any thread; throws nothing but std::bad_alloc.
+void keepRoutes(const pulse::TapIdentity& tap, const pulse::StreamRoutes& routes); // none: no file
 // None also when the file is not a regular file of sane size (a FIFO, a
 // link, something huge): that is said on standard error, never waited on.
-pulse::StreamRoutes keptRoutes(const pulse::TapOwner& owner);
-void forgetRoutes(const pulse::TapOwner& owner);
+pulse::StreamRoutes keptRoutes(const pulse::TapIdentity& tap);
+void forgetRoutes(const pulse::TapIdentity& tap);
 // Forgets the routes of every owner that has ended: their taps are gone, or
 // being removed by whoever calls this.
 void forgetEndedRoutes();

@@ -72,28 +72,36 @@ TEST(TapRoutesFileTest, LinksWhereTheRoutesAreWrittenAreNotFollowed) {
     ASSERT_EQ(::setenv("XDG_RUNTIME_DIR", folder.c_str(), 1), 0);
     const std::filesystem::path other = std::filesystem::path(folder) / "other";
     std::ofstream(other) << "left alone\n";
-    const auto owner = pulse::TapOwner::self();
+    const auto tap = pulse::TapIdentity::next();
     const std::filesystem::path routesFile =
-        std::filesystem::path(folder) / ("zivra-tap-routes-" + std::to_string(owner.processId) +
-                                         '-' + std::to_string(owner.startTime));
+        std::filesystem::path(folder) /
+        ("zivra-tap-routes-" + std::to_string(tap.owner.processId) + '-' +
+         std::to_string(tap.owner.startTime) + '-' + std::to_string(tap.serial));
     std::filesystem::create_symlink(other, routesFile);
     std::filesystem::create_symlink(other, std::filesystem::path(folder) / "zivra-tap-routes.new");
 
     const pulse::StreamRoutes routes{{70, "head phones"}, {72, "speakers"}};
-    keepRoutes(owner, routes);
+    keepRoutes(tap, routes);
     EXPECT_EQ(contentOf(other), "left alone\n");
-    EXPECT_EQ(keptRoutes(owner), routes);
+    EXPECT_EQ(keptRoutes(tap), routes);
     const auto status = std::filesystem::symlink_status(routesFile);
     EXPECT_EQ(status.type(), std::filesystem::file_type::regular);
     EXPECT_EQ(status.permissions(),
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
+    // A later tap of the same Zivra that held nothing (never made while the
+    // server did not answer) leaves the earlier tap's routes to its guard.
+    const auto later = pulse::TapIdentity::next();
+    keepRoutes(later, {});
+    forgetRoutes(later);
+    EXPECT_EQ(keptRoutes(tap), routes);
+
     // The routes of an owner that has ended go at the next clean-up, a running one's stay.
-    const pulse::TapOwner ended{owner.processId, owner.startTime + 1};
+    const pulse::TapIdentity ended{{tap.owner.processId, tap.owner.startTime + 1}, tap.serial};
     keepRoutes(ended, routes);
     forgetEndedRoutes();
     EXPECT_TRUE(keptRoutes(ended).empty());
-    EXPECT_EQ(keptRoutes(owner), routes);
+    EXPECT_EQ(keptRoutes(tap), routes);
     std::filesystem::remove_all(folder);
 }
 

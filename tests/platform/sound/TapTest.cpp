@@ -400,7 +400,8 @@ TEST_F(TapTest, ARefusedSecondTapLeavesTheRoutesOfTheFirst) {
     ASSERT_TRUE(waitUntil([&] { return playsOn(player, tapSink()); }));
     const auto owner = pulse::TapOwner::ofProcess(first.processId());
     ASSERT_TRUE(owner.has_value());
-    ASSERT_TRUE(waitUntil([&] { return !keptRoutes(*owner).empty(); }));
+    const pulse::TapIdentity tap{*owner, 1}; // the holder's first and only tap
+    ASSERT_TRUE(waitUntil([&] { return !keptRoutes(tap).empty(); }));
 
     // Without a session bus a second Zivra starts beside the first.
     EXPECT_THROW(server->createTap({"Zivra Tap", getpid()}), SoundError);
@@ -418,9 +419,10 @@ TEST_F(TapTest, ARefusedSecondTapLeavesTheRoutesOfTheFirst) {
 TEST_F(TapTest, AnOddRoutesFileIsReadAsNoRoutes) {
     Player player(tone);
     ASSERT_TRUE(waitUntil([&] { return player.sinkInput().has_value(); }));
-    const pulse::TapOwner gone{endedProcess(), pulse::TapOwner::self().startTime};
-    const auto routes = runtimeFolder() / ("zivra-tap-routes-" + std::to_string(gone.processId) +
-                                           '-' + std::to_string(gone.startTime));
+    const pulse::TapIdentity gone{{endedProcess(), pulse::TapOwner::self().startTime}, 1};
+    const auto routes = runtimeFolder() /
+                        ("zivra-tap-routes-" + std::to_string(gone.owner.processId) + '-' +
+                         std::to_string(gone.owner.startTime) + '-' + std::to_string(gone.serial));
     auto oddFiles = notRegularFiles;
     oddFiles.emplace_back("file far larger than routes", [](const auto& path) {
         std::ofstream{path};
