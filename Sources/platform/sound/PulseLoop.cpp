@@ -6,6 +6,7 @@
 #include <pulse/introspect.h>
 #include <pulse/proplist.h>
 #include <pulse/rtclock.h>
+#include <pulse/timeval.h>
 
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace zivra::platform::sound {
@@ -21,13 +23,23 @@ namespace {
 
 // A connection whose handshake its caller stopped waiting for, kept under
 // way until the next connection of the process takes it over. Should libpulse
-// give the handshake up while the server is silent, it starts again, so that
-// a server that answers after a long stop is still heard.
+// give the handshake up while the server is silent, one of them starts again
+// (the process's restarter, below), so that a server that answers after a
+// long stop is still heard.
 struct Parked {
     pa_threaded_mainloop* mainloop = nullptr;
-    pa_context* context = nullptr;
-    std::string server; // whom it connects to: taken over only for the same
+    pa_context* context = nullptr;  // replaced on the loop's thread: read it locked
+    std::string server;             // whom it connects to: taken over only for the same
+    pa_time_event* pause = nullptr; // set while it waits to connect again (loop locked)
 };
+
+// The one parked connection that connects again when its try fails. A
+// stopped server keeps every handshake begun on it in its listen queue, also
+// those libpulse gave up on, until it goes on; PulseAudio's queue holds five.
+// One try at a time, rather than one per parked connection, leaves room for a
+// long stop; a try the full queue refuses is made again after a pause.
+std::atomic<Parked*> restarter{nullptr};
+constexpr std::chrono::seconds pauseAfterRefusal{1};
 
 // The server libpulse connects to when told none: PULSE_SERVER, or else its
 // own default (told as empty).
@@ -79,9 +91,11 @@ pa_context* newContext(pa_threaded_mainloop* mainloop) {
     return context;
 }
 
-// Ends a connection and its event thread; not on that thread.
-void release(pa_threaded_mainloop* mainloop, pa_context* context) {
+// Ends a connection and its event thread; not on that thread. The context is
+// read with the loop locked, as a parked loop's thread replaces it.
+void release(pa_threaded_mainloop* mainloop, pa_context*& contextField) {
     pa_threaded_mainloop_lock(mainloop);
+    pa_context* const context = std::exchange(contextField, nullptr);
     if (context) {
         pa_context_set_state_callback(context, nullptr, nullptr);
         pa_context_set_subscribe_callback(context, nullptr, nullptr);
@@ -93,9 +107,30 @@ void release(pa_threaded_mainloop* mainloop, pa_context* context) {
     pa_threaded_mainloop_free(mainloop);
 }
 
+// The connection is no longer parked (its loop locked): it neither connects
+// again nor is the restarter any more.
+void unpark(Parked& parkedLoop) {
+    Parked* self = &parkedLoop;
+    restarter.compare_exchange_strong(self, nullptr);
+    if (parkedLoop.pause) {
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(parkedLoop.mainloop);
+        api->time_free(std::exchange(parkedLoop.pause, nullptr));
+    }
+    if (parkedLoop.context) {
+        pa_context_set_state_callback(parkedLoop.context, nullptr, nullptr);
+    }
+}
+
+void release(Parked& parkedLoop) {
+    pa_threaded_mainloop_lock(parkedLoop.mainloop);
+    unpark(parkedLoop);
+    pa_threaded_mainloop_unlock(parkedLoop.mainloop);
+    release(parkedLoop.mainloop, parkedLoop.context);
+}
+
 void onParkedState(pa_context* context, void* data);
 
-// A new handshake in place of one libpulse gave up on (parked loop locked).
+// A new handshake in place of one that failed (parked loop locked).
 void connectAgain(Parked& parkedLoop) {
     pa_context_set_state_callback(parkedLoop.context, nullptr, nullptr);
     pa_context_disconnect(parkedLoop.context);
@@ -107,12 +142,41 @@ void connectAgain(Parked& parkedLoop) {
     }
 }
 
+// Connects again after a pause (parked loop locked).
+void connectAfterPause(Parked& parkedLoop) {
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(parkedLoop.mainloop);
+    timeval when;
+    pa_timeval_add(pa_gettimeofday(&when), pa_usec_t{PA_USEC_PER_SEC} * pauseAfterRefusal.count());
+    auto onPauseOver = [](pa_mainloop_api* api, pa_time_event* event, const timeval*, void* data) {
+        auto& parkedLoop = *static_cast<Parked*>(data);
+        parkedLoop.pause = nullptr;
+        api->time_free(event);
+        connectAgain(parkedLoop);
+    };
+    parkedLoop.pause = api->time_new(api, &when, onPauseOver, &parkedLoop);
+}
+
 void onParkedState(pa_context* context, void* data) {
+    auto& parkedLoop = *static_cast<Parked*>(data);
     const pa_context_state_t state = pa_context_get_state(context);
+    Parked* self = &parkedLoop;
     if (state == PA_CONTEXT_READY) {
+        restarter.compare_exchange_strong(self, nullptr);
         serverAnswered();
-    } else if (state == PA_CONTEXT_FAILED && pa_context_errno(context) == PA_ERR_TIMEOUT) {
-        connectAgain(*static_cast<Parked*>(data));
+        return;
+    }
+    Parked* none = nullptr;
+    if (state != PA_CONTEXT_FAILED ||
+        !(restarter.compare_exchange_strong(none, self) || none == self)) {
+        return;
+    }
+    // libpulse gives a handshake up after about 30 s: the server is silent,
+    // not gone. Refused, it may be the full queue of a stopped server.
+    const int error = pa_context_errno(context);
+    if (error == PA_ERR_TIMEOUT) {
+        connectAgain(parkedLoop);
+    } else if (error == PA_ERR_CONNECTIONREFUSED) {
+        connectAfterPause(parkedLoop);
     }
 }
 
@@ -138,31 +202,53 @@ std::unique_ptr<Parked> startSpare() {
     return nullptr;
 }
 
+// Starts one more connection under way; false when it cannot be started.
+bool addSpare() {
+    std::unique_ptr<Parked> spare = startSpare();
+    if (!spare) {
+        return false;
+    }
+    const std::lock_guard lock(waiting().parkedMutex);
+    waiting().parked.push_back(std::move(spare));
+    return true;
+}
+
 // Keeps mostParked connections under way or made.
 void topUpParked() {
-    auto& parked = waiting().parked;
     for (;;) {
         {
             const std::lock_guard lock(waiting().parkedMutex);
-            if (parked.size() >= mostParked) {
+            if (waiting().parked.size() >= mostParked) {
                 return;
             }
         }
-        std::unique_ptr<Parked> spare = startSpare();
-        if (!spare) {
+        if (!addSpare()) {
             return;
         }
-        const std::lock_guard lock(waiting().parkedMutex);
-        parked.push_back(std::move(spare));
     }
 }
 
-pa_context_state_t stateOf(const Parked& parkedLoop) {
+// How a parked connection stands: one that pauses before it connects again
+// counts as under way, but cannot be taken over until it does.
+enum class Standing { made, underWay, pausing, failed };
+
+Standing standingOf(const Parked& parkedLoop) {
+    if (parkedLoop.server != serverNamed()) {
+        // One to another server is of no use here.
+        return Standing::failed;
+    }
     pa_threaded_mainloop_lock(parkedLoop.mainloop);
     const pa_context_state_t state =
         parkedLoop.context ? pa_context_get_state(parkedLoop.context) : PA_CONTEXT_FAILED;
+    const bool pausing = parkedLoop.pause != nullptr;
     pa_threaded_mainloop_unlock(parkedLoop.mainloop);
-    return state;
+    if (pausing) {
+        return Standing::pausing;
+    }
+    if (state == PA_CONTEXT_READY) {
+        return Standing::made;
+    }
+    return PA_CONTEXT_IS_GOOD(state) ? Standing::underWay : Standing::failed;
 }
 
 // What a new connection finds left under way: the one to take over (a made
@@ -176,30 +262,27 @@ TakenOver takeOverParked(bool onlyMade) {
     auto& parked = waiting().parked;
     TakenOver taken;
     std::vector<std::unique_ptr<Parked>> failed;
-    const std::string server = serverNamed();
     {
         const std::lock_guard lock(waiting().parkedMutex);
-        std::vector<pa_context_state_t> states;
+        std::vector<Standing> standings;
         for (const auto& parkedLoop : parked) {
-            // One to another server counts as failed: it is of no use here.
-            states.push_back(parkedLoop->server == server ? stateOf(*parkedLoop)
-                                                          : PA_CONTEXT_FAILED);
+            standings.push_back(standingOf(*parkedLoop));
         }
-        auto pick = std::find(states.begin(), states.end(), PA_CONTEXT_READY);
-        if (pick == states.end() && !onlyMade) {
-            pick = std::find_if(states.begin(), states.end(),
-                                [](pa_context_state_t state) { return PA_CONTEXT_IS_GOOD(state); });
+        auto pick = std::find(standings.begin(), standings.end(), Standing::made);
+        if (pick == standings.end() && !onlyMade) {
+            pick = std::find(standings.begin(), standings.end(), Standing::underWay);
         }
-        if (pick != states.end()) {
-            const auto at = parked.begin() + (pick - states.begin());
+        if (pick != standings.end()) {
+            const auto at = parked.begin() + (pick - standings.begin());
             taken.loop = std::move(*at);
             parked.erase(at);
-            states.erase(pick);
+            standings.erase(pick);
         }
-        // Failed for good (refused, say): a new connection tells afresh. One
-        // whose handshake libpulse gave up on has already started again.
+        // Failed for good (refused while no other connection was silent,
+        // say): a new connection tells afresh. The restarter has already
+        // started again, or pauses to.
         for (std::size_t n = parked.size(); n-- > 0;) {
-            if (!PA_CONTEXT_IS_GOOD(states[n])) {
+            if (standings[n] == Standing::failed) {
                 failed.push_back(std::move(parked[n]));
                 parked.erase(parked.begin() + static_cast<std::ptrdiff_t>(n));
             }
@@ -207,16 +290,33 @@ TakenOver takeOverParked(bool onlyMade) {
         taken.underWay = !taken.loop && !parked.empty();
     }
     for (const auto& parkedLoop : failed) {
-        release(parkedLoop->mainloop, parkedLoop->context);
+        release(*parkedLoop);
     }
     return taken;
+}
+
+// Whether a parked connection waits for the server's answer to its handshake.
+bool parkedUnderWay() {
+    const std::lock_guard lock(waiting().parkedMutex);
+    return std::ranges::any_of(waiting().parked, [](const auto& parkedLoop) {
+        const Standing standing = standingOf(*parkedLoop);
+        return standing == Standing::underWay || standing == Standing::pausing;
+    });
 }
 
 } // namespace
 
 void PulseLoop::whenServerAnswers(std::function<void()> callback) {
-    const std::lock_guard lock(waiting().answersMutex);
-    waiting().answerCallbacks.push_back(std::move(callback));
+    {
+        const std::lock_guard lock(waiting().answersMutex);
+        waiting().answerCallbacks.push_back(std::move(callback));
+    }
+    // The connection whose wait ran out may have gone with its caller (a
+    // microphone whose stream the server never confirmed): one under way
+    // hears the answer in its place.
+    if (!parkedUnderWay()) {
+        addSpare();
+    }
 }
 
 PulseLoop::PulseLoop(const std::string& threadName, Patience patience) : patience_(patience) {
@@ -226,6 +326,7 @@ PulseLoop::PulseLoop(const std::string& threadName, Patience patience) : patienc
         {
             // Its handshake may just have been started again on its thread.
             const Lock lock(*this);
+            unpark(*taken.loop);
             context_ = taken.loop->context;
             pa_context_set_state_callback(context_, &PulseLoop::onStateChanged, this);
             pa_context_set_subscribe_callback(context_, &PulseLoop::onSubscription, this);
@@ -329,7 +430,7 @@ void PulseLoop::park() {
         }
     }
     if (dropped) {
-        release(dropped->mainloop, dropped->context);
+        release(*dropped);
     }
     mainloop_ = nullptr;
     context_ = nullptr;

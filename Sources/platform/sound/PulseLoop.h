@@ -30,7 +30,11 @@ namespace zivra::platform::sound {
 // stopped or hung server:
 //  - A connection not made within the caller's patience stays under way,
 //    and the next connection of the process takes it over rather than start
-//    afresh, so a server slower than a click is still reached.
+//    afresh, so a server slower than a click is still reached. While the
+//    server stays silent, one such connection at a time starts its handshake
+//    again when libpulse gives it up, so that the handshakes given up do not
+//    fill a stopped server's listen queue; one the full queue refuses tries
+//    again a second later.
 //  - A wait for an answer that runs out (answerTime) leaves the connection
 //    awaiting the server: until the server answers a look sent then, every
 //    later wait on it ends at once as unanswered. The look is repeated for as
@@ -98,8 +102,8 @@ public:
     // is made (also one left under way), or a look sent after a wait ran out
     // is answered; on the thread that learns it, an event thread or the one
     // that made the connection. For those who wait for the server without a
-    // connection of their own. Any thread; `callback` must only hand the
-    // news on.
+    // connection of their own: when none is under way, one is started to
+    // hear the answer. Any thread; `callback` must only hand the news on.
     static void whenServerAnswers(std::function<void()> callback);
 
     // Asks the server for sink, sink-input and server events (loop locked).

@@ -120,13 +120,14 @@ TEST_F(OutputGraphTest, AppliesTheMainMixerVolume) {
     EXPECT_LT(rmsDb(record("speakers.monitor", 1000ms)), -90);
 
     graph->setVolume(0.5f);
-    std::vector<float> heard;
-    ASSERT_TRUE(waitUntil([&] {
-        heard = mid(tail(record("speakers.monitor", 1000ms), 24000));
-        return levelDb(heard, testRate, 1000) > -40;
-    }));
-    // 0.3 x 0.5 = 0.15: about -16.5 dB.
-    EXPECT_NEAR(levelDb(heard, testRate, 1000), 20 * std::log10(0.15), 1.0);
+    // 0.3 x 0.5 = 0.15: about -16.5 dB. Taken again while a busy machine
+    // drops a run of the recording, which reads as a lower level.
+    const double expected = 20 * std::log10(0.15);
+    double level = 0;
+    EXPECT_TRUE(waitUntil([&] {
+        level = levelDb(mid(tail(record("speakers.monitor", 1000ms), 24000)), testRate, 1000);
+        return std::abs(level - expected) < 1.0;
+    })) << level;
 }
 
 TEST_F(OutputGraphTest, TapGetsMixerBlocksOnItsOwnThread) {

@@ -1,0 +1,146 @@
+// A sound server that stops answering (stopped, as a debugger or a frozen
+// session would) is waited for, not given up: whoever waits for it is told
+// once it answers, however the silence began and however long it lasted.
+#include "platform/sound/PulseLoop.h"
+#include "platform/sound/PulseQueries.h"
+#include "platform/sound/SoundError.h"
+#include "tests/platform/sound/support/SoundServerTools.h"
+#include "tests/platform/sound/support/TestApplication.h"
+
+#include <QString>
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace zivra::platform::sound {
+namespace {
+
+// Stops the server's processes for as long as it lives, and makes sure they
+// go on again also when a check fails.
+class StoppedServer {
+public:
+    StoppedServer() : servers_(soundServerProcesses()) {
+        for (const pid_t server : servers_) {
+            ::kill(server, SIGSTOP);
+        }
+    }
+    ~StoppedServer() { goOn(); }
+    StoppedServer(const StoppedServer&) = delete;
+    StoppedServer& operator=(const StoppedServer&) = delete;
+
+    bool any() const { return !servers_.empty(); }
+    void goOn() {
+        for (const pid_t server : servers_) {
+            ::kill(server, SIGCONT);
+        }
+    }
+
+private:
+    std::vector<pid_t> servers_;
+};
+
+// The sockets this process holds.
+int socketCount() {
+    int count = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+        std::error_code unreadable;
+        count +=
+            std::filesystem::read_symlink(entry.path(), unreadable).native().starts_with("socket:")
+                ? 1
+                : 0;
+    }
+    return count;
+}
+
+// Connects to the server's socket without a handshake and closes at once, as
+// a handshake that libpulse gave up on does, until the stopped server's
+// listen queue refuses more; the number it took.
+int fillListenQueue() {
+    const QString path = qEnvironmentVariable("PULSE_SERVER").remove("unix:");
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.toLocal8Bit().constData(), sizeof address.sun_path - 1);
+    int taken = 0;
+    for (; taken < 4096; ++taken) {
+        const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        const int status =
+            ::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        ::close(socket);
+        if (status != 0) {
+            break;
+        }
+    }
+    return taken;
+}
+
+class ServerSilenceTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ensureApplication(); }
+};
+
+// The silence begins after the connection is made: its wait runs out, and
+// the connection goes with its caller (a microphone whose stream the server
+// never confirmed) before the server answers the look the wait sent.
+TEST_F(ServerSilenceTest, AWaitThatRanOutIsToldOfTheAnswerAfterItsConnectionWent) {
+    auto loop = std::make_unique<PulseLoop>("zivra.test");
+    StoppedServer server;
+    ASSERT_TRUE(server.any());
+    {
+        const PulseLoop::Lock lock(*loop);
+        EXPECT_FALSE(pulse::listSinks(*loop).has_value());
+        EXPECT_TRUE(loop->awaitsAnswer());
+    }
+    loop.reset();
+    auto answered = std::make_shared<std::atomic<bool>>(false);
+    PulseLoop::whenServerAnswers([answered] { *answered = true; });
+    server.goOn();
+    EXPECT_TRUE(waitUntil([&] { return answered->load(); }, 20s));
+}
+
+// A stop longer than libpulse waits for a handshake: the handshakes it gives
+// up stay in the stopped server's listen queue until the server goes on, and
+// a full queue refuses the next. PulseAudio's holds five, a stop of a minute
+// and a half filled it.
+TEST_F(ServerSilenceTest, AServerWhoseListenQueueFilledWhileStoppedIsHeardOnceItGoesOn) {
+    const int socketsBefore = socketCount();
+    StoppedServer server;
+    ASSERT_TRUE(server.any());
+    // Connections made before the stop are taken over first; one that must
+    // wait for the server's handshake is left under way.
+    bool leftUnderWay = false;
+    for (int n = 0; n < 8 && !leftUnderWay; ++n) {
+        try {
+            PulseLoop loop("zivra.test");
+        } catch (const ServerUnanswered&) {
+            leftUnderWay = true;
+        }
+    }
+    ASSERT_TRUE(leftUnderWay);
+    auto answered = std::make_shared<std::atomic<bool>>(false);
+    PulseLoop::whenServerAnswers([answered] { *answered = true; });
+    EXPECT_GT(fillListenQueue(), 0);
+    // libpulse gives the handshakes under way up after about 30 s and closes
+    // their sockets; a new one is refused by the full queue.
+    ASSERT_TRUE(waitUntil([&] { return socketCount() <= socketsBefore; }, 90s));
+    EXPECT_FALSE(answered->load());
+
+    server.goOn();
+    EXPECT_TRUE(waitUntil([&] { return answered->load(); }, 10s));
+    EXPECT_NO_THROW(PulseLoop("zivra.test"));
+}
+
+} // namespace
+} // namespace zivra::platform::sound
