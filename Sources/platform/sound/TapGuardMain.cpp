@@ -11,6 +11,7 @@
 // with it.
 #include "platform/sound/PulseLoop.h"
 #include "platform/sound/PulseProperties.h"
+#include "platform/sound/ServerSocket.h"
 #include "platform/sound/SoundError.h"
 #include "platform/sound/TapGuardOrders.h"
 #include "platform/sound/TapLock.h"
@@ -100,9 +101,12 @@ bool giveBack(PulseLoop& loop, const TapGuardOrders& orders,
 
 // Whether the server that holds the tap may still answer: it was silent, or
 // the connection ended during the work (the next try tells whether a server
-// is there, and a server that restarted holds no tap).
+// is there, and a server that restarted holds no tap), or it refused while
+// it still listens: a stopped server keeps the handshakes libpulse gave up
+// on in its listen queue, which a long stop fills.
 bool mayStillAnswer(int error) {
-    return error == PA_ERR_TIMEOUT || error == PA_ERR_CONNECTIONTERMINATED;
+    return error == PA_ERR_TIMEOUT || error == PA_ERR_CONNECTIONTERMINATED ||
+           (error == PA_ERR_CONNECTIONREFUSED && serverListens());
 }
 
 constexpr std::chrono::seconds pauseBetweenTries{1};

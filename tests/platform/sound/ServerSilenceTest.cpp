@@ -7,18 +7,10 @@
 #include "tests/platform/sound/support/SoundServerTools.h"
 #include "tests/platform/sound/support/TestApplication.h"
 
-#include <QString>
-
 #include <gtest/gtest.h>
-
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -26,30 +18,6 @@ using namespace std::chrono_literals;
 
 namespace zivra::platform::sound {
 namespace {
-
-// Stops the server's processes for as long as it lives, and makes sure they
-// go on again also when a check fails.
-class StoppedServer {
-public:
-    StoppedServer() : servers_(soundServerProcesses()) {
-        for (const pid_t server : servers_) {
-            ::kill(server, SIGSTOP);
-        }
-    }
-    ~StoppedServer() { goOn(); }
-    StoppedServer(const StoppedServer&) = delete;
-    StoppedServer& operator=(const StoppedServer&) = delete;
-
-    bool any() const { return !servers_.empty(); }
-    void goOn() {
-        for (const pid_t server : servers_) {
-            ::kill(server, SIGCONT);
-        }
-    }
-
-private:
-    std::vector<pid_t> servers_;
-};
 
 // The sockets this process holds.
 int socketCount() {
@@ -63,27 +31,6 @@ int socketCount() {
                 : 0;
     }
     return count;
-}
-
-// Connects to the server's socket without a handshake and closes at once, as
-// a handshake that libpulse gave up on does, until the stopped server's
-// listen queue refuses more; the number it took.
-int fillListenQueue() {
-    const QString path = qEnvironmentVariable("PULSE_SERVER").remove("unix:");
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.toLocal8Bit().constData(), sizeof address.sun_path - 1);
-    int taken = 0;
-    for (; taken < 4096; ++taken) {
-        const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        const int status =
-            ::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-        ::close(socket);
-        if (status != 0) {
-            break;
-        }
-    }
-    return taken;
 }
 
 class ServerSilenceTest : public ::testing::Test {

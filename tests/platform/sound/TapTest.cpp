@@ -18,7 +18,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <fcntl.h>
@@ -217,6 +219,36 @@ TEST_F(TapTest, AKilledOrCrashedRunGivesTheStreamsBackWithinASecond) {
                     static_cast<long long>(elapsed));
         EXPECT_TRUE(holder.crashed());
     }
+}
+
+// A long stop fills the stopped server's listen queue with the handshakes
+// libpulse gave up on, and the next connection is refused though the server
+// still listens: the guard waits on, and the player gets its output back once
+// the server goes on.
+TEST_F(TapTest, AGuardRefusedByAStoppedServersFullQueueRemovesTheTapOnceItGoesOn) {
+    Player player(tone, "headphones");
+    ASSERT_TRUE(waitUntil([&] { return playsOn(player, sinkIndex("headphones")); }));
+    const QString errors = QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")).filePath("holder.err");
+    CapturingRun holder;
+    ASSERT_TRUE(holder.start(TAP_HOLDER, "ready", errors));
+    ASSERT_TRUE(waitUntil([&] { return playsOn(player, tapSink()); }));
+    {
+        StoppedServer server;
+        ASSERT_TRUE(server.any());
+        EXPECT_GT(fillListenQueue(), 0);
+        holder.end(Ending::kill);
+        // Refused at once, the guard either gives up or says that it waits.
+        ASSERT_TRUE(waitUntil([&] {
+            QFile said(errors);
+            return said.open(QIODevice::ReadOnly) && said.readAll().contains("zivra-tapguard:");
+        }));
+    }
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return modulesWith("zivra_tap").empty() && playsOn(player, sinkIndex("headphones"));
+        },
+        15s));
+    QFile::remove(errors);
 }
 
 TEST_F(TapTest, AGuardAskedToStopRemovesTheTapFirst) {

@@ -91,6 +91,40 @@ void stopFor(const std::vector<pid_t>& servers, std::chrono::seconds time) {
     }
 }
 
+StoppedServer::StoppedServer() : servers_(soundServerProcesses()) {
+    for (const pid_t server : servers_) {
+        ::kill(server, SIGSTOP);
+    }
+}
+
+StoppedServer::~StoppedServer() {
+    goOn();
+}
+
+void StoppedServer::goOn() {
+    for (const pid_t server : servers_) {
+        ::kill(server, SIGCONT);
+    }
+}
+
+int fillListenQueue() {
+    const QString path = qEnvironmentVariable("PULSE_SERVER").remove("unix:");
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.toLocal8Bit().constData(), sizeof address.sun_path - 1);
+    int taken = 0;
+    for (; taken < 4096; ++taken) {
+        const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        const int status =
+            ::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        ::close(socket);
+        if (status != 0) {
+            break;
+        }
+    }
+    return taken;
+}
+
 QString pactl(const QStringList& arguments) {
     return QString::fromUtf8(run("pactl", arguments)).trimmed();
 }
@@ -248,7 +282,11 @@ const char* describe(Ending ending) {
     return ending == Ending::kill ? "SIGKILL" : "abort";
 }
 
-bool CapturingRun::start(const QString& program, const QByteArray& ready) {
+bool CapturingRun::start(const QString& program, const QByteArray& ready,
+                         const QString& errorFile) {
+    if (!errorFile.isEmpty()) {
+        process_.setStandardErrorFile(errorFile);
+    }
     process_.start(program, QStringList());
     return process_.waitForReadyRead(20000) && process_.readLine().trimmed() == ready;
 }

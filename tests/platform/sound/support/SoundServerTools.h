@@ -32,6 +32,27 @@ bool stopped(pid_t process);
 // program of its own continues them, also should the test end meanwhile.
 void stopFor(const std::vector<pid_t>& servers, std::chrono::seconds time);
 
+// Stops this session's servers for as long as it lives, and makes sure they
+// go on again also when a check fails.
+class StoppedServer {
+public:
+    StoppedServer();
+    ~StoppedServer();
+    StoppedServer(const StoppedServer&) = delete;
+    StoppedServer& operator=(const StoppedServer&) = delete;
+
+    bool any() const { return !servers_.empty(); }
+    void goOn();
+
+private:
+    std::vector<pid_t> servers_;
+};
+
+// Connects to the stopped server's socket without a handshake and closes at
+// once, as a handshake that libpulse gave up on does, until the server's
+// listen queue refuses more; returns how many it took.
+int fillListenQueue();
+
 // Runs pactl with the arguments; returns its standard output (empty on failure).
 QString pactl(const QStringList& arguments);
 // Runs "pactl -f json" with the arguments and parses the answer.
@@ -91,7 +112,9 @@ const char* describe(Ending ending);
 class CapturingRun {
 public:
     // Starts program and waits for its line; false when it does not come.
-    bool start(const QString& program, const QByteArray& ready);
+    // Its standard error, and that of the guard it starts, goes to
+    // `errorFile` when one is named.
+    bool start(const QString& program, const QByteArray& ready, const QString& errorFile = {});
     void end(Ending ending);
     // Waits for the end; true when the program did not end normally.
     bool crashed();
