@@ -109,6 +109,10 @@ struct EngineObjects {
     // one (0 when none waits).
     int unansweredStarts = 0;
     std::uint64_t answeredStartTimer = 0;
+    // A start that failed because the server did not answer has been said in
+    // the log since the server last answered: every click during that
+    // silence fails the same way.
+    bool saidUnansweredStart = false;
 
     StartRetry retry;
     std::uint64_t nextRetryTimer = 1;

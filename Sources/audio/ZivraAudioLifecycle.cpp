@@ -115,6 +115,7 @@ void ZivraAudio::finishStart(std::uint64_t generation, std::optional<QString> er
     qCInfo(engineLog) << "The engine runs, playing on output device" << objects_->outputDevice;
     forgetFailedStart();
     objects_->unansweredStarts = 0;
+    objects_->saidUnansweredStart = false;
     setIsEngineRunning(true);
     setNeedsRestart(false);
     setStatusText(QString());
@@ -141,13 +142,18 @@ void ZivraAudio::failStart(const QString& error) {
         waitForOutput();
         return;
     }
-    // Said once for as long as the lock stays held, or the server answers
-    // too slowly for a start.
-    if ((!objects_->startMetHeldLock || !objects_->retry.waitsForLock) &&
-        objects_->unansweredStarts == 0) {
+    // Said once for as long as the lock stays held, the server answers too
+    // slowly for a start, or it stays silent: the retries, and every click
+    // meanwhile, fail the same way.
+    const bool unanswered = waitsForSoundServer();
+    const bool said = (objects_->startMetHeldLock && objects_->retry.waitsForLock) ||
+                      objects_->unansweredStarts > 0 ||
+                      (unanswered && objects_->saidUnansweredStart);
+    if (!said) {
         qCWarning(engineLog) << "The engine did not start on output device"
                              << objects_->outputDevice << ":" << error;
     }
+    objects_->saidUnansweredStart = objects_->saidUnansweredStart || unanswered;
     stopWithError(error);
     // Devices that come and go fail a start now and then (a sink removed
     // between the look-up and the stream's connection); the engine is still

@@ -47,6 +47,8 @@ void ZivraAudio::waitForSoundServer() {
 // could not be asked meanwhile is done now.
 void ZivraAudio::soundServerAnswers() {
     const bool wasAway = std::exchange(objects_->serverAway, false);
+    // A start that fails in the next silence is said again.
+    objects_->saidUnansweredStart = false;
     const bool outputToApply = std::exchange(objects_->outputToApply, false) && selectedOutputID_;
     // A list read while the server was away is empty.
     if (wasAway) {

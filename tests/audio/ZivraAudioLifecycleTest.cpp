@@ -336,6 +336,35 @@ TEST_F(LifecycleTest, StartsThatTheServerLeavesUnansweredAreTriedLessOften) {
     EXPECT_EQ(engine().statusText(), "");
 }
 
+// Every click while the server stays silent fails the start the same way:
+// the log says so once, and again only in a later silence.
+TEST_F(LifecycleTest, AStartFailingWhileTheServerIsSilentIsSaidOncePerSilence) {
+    static int said;
+    said = 0;
+    static QtMessageHandler logged = nullptr;
+    logged = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+            said += text.startsWith("The engine did not start") ? 1 : 0;
+            logged(type, context, text);
+        });
+    server->failAt = Step::createTap;
+    server->unanswered = true;
+    for (int click = 0; click < 3; ++click) {
+        engine().setPitchEnabled(true);
+        settle();
+        engine().setPitchEnabled(false);
+    }
+    EXPECT_EQ(said, 1);
+
+    server->unanswered = false;
+    server->serverListener(true);
+    server->unanswered = true;
+    engine().setPitchEnabled(true);
+    settle();
+    qInstallMessageHandler(logged);
+    EXPECT_EQ(said, 2) << "a later silence";
+}
+
 // An output chosen while a wait runs out is carried out when the server
 // answers again; the engine that ran meanwhile moves there and keeps its tap.
 TEST_F(LifecycleTest, AnOutputChosenWhileTheServerDoesNotAnswerIsMadeWhenItAnswers) {
