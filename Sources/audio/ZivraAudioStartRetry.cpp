@@ -1,3 +1,4 @@
+#include "audio/DoubledWait.h"
 #include "audio/EngineObjects.h"
 #include "audio/Logging.h"
 #include "audio/ZivraAudio.h"
@@ -30,16 +31,6 @@ constexpr std::chrono::milliseconds lockRetryWait = 500ms;
 // failed: doubled after each such start, at most the longest.
 constexpr std::chrono::milliseconds firstAnsweredStartWait = 1s;
 constexpr std::chrono::milliseconds longestAnsweredStartWait = 60s;
-
-// The first wait doubled `doublings` times, at most the longest.
-std::chrono::milliseconds doubled(std::chrono::milliseconds first, int doublings,
-                                  std::chrono::milliseconds longest) {
-    std::chrono::milliseconds wait = first;
-    for (int n = 0; n < doublings && wait < longest; ++n) {
-        wait *= 2;
-    }
-    return std::min(wait, longest);
-}
 
 } // namespace
 

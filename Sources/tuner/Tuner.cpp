@@ -1,5 +1,6 @@
 #include "tuner/Tuner.h"
 
+#include "audio/DoubledWait.h"
 #include "platform/sound/SoundError.h"
 #include "tuner/Logging.h"
 #include "tuner/NoteNames.h"
@@ -8,17 +9,32 @@
 
 #include <QCoreApplication>
 #include <QPointer>
+#include <QTimer>
 
+#include <chrono>
 #include <exception>
 #include <utility>
 
 namespace zivra::tuner {
 namespace {
 
+using namespace std::chrono_literals;
+
 constexpr std::uint32_t bufferFrames = 4096;
 constexpr double toneDuration = 2.0;
 constexpr double toneSampleRate = 48000;
 constexpr float toneVolume = 0.5f;
+
+// Behind a server that answers every request a little later than a click waits, each try to
+// open the microphone freezes the main thread for that wait (1.5 s) and fails, and the server
+// answers again moments later. The first try after an answer is made at once, so that after a
+// stop the tuner listens as soon as the server goes on; each later one waits, after the answer,
+// for a pause doubled at each try. 10 s first: even were each answer to come the moment a try
+// gave up, the click and the try at once (1.5 s each) and the try after 10 s leave the fourth
+// 34.5 s after the click, three freezes in the first half minute (a first pause of 1 s, as the
+// engine's, would make six).
+constexpr std::chrono::milliseconds firstPause = 10s;
+constexpr std::chrono::milliseconds longestPause = 60s;
 
 } // namespace
 
@@ -49,8 +65,11 @@ Tuner& Tuner::shared() {
 }
 
 Tuner::Tuner(TunerEnvironment environment, QObject* parent)
-    : QObject(parent), environment_(std::move(environment)), detectedNote_(noReading),
-      referenceNote_(QStringLiteral("A4")) {}
+    : QObject(parent), environment_(std::move(environment)), pause_(new QTimer(this)),
+      detectedNote_(noReading), referenceNote_(QStringLiteral("A4")) {
+    pause_->setSingleShot(true);
+    connect(pause_, &QTimer::timeout, this, &Tuner::tryAgain);
+}
 
 Tuner::~Tuner() {
     // The microphone's thread must be gone before the object it posts to.
@@ -95,6 +114,10 @@ void Tuner::continueDetecting(bool granted) {
         return;
     }
     stopReference();
+    listen();
+}
+
+void Tuner::listen() {
     try {
         std::unique_ptr<platform::sound::Microphone> microphone = environment_.openMicrophone();
         microphone->start(bufferFrames, [this](const platform::sound::PcmBufferView& buffer) {
@@ -102,48 +125,79 @@ void Tuner::continueDetecting(bool granted) {
         });
         engine_ = std::move(microphone);
     } catch (const platform::sound::ServerUnanswered& error) {
-        qCWarning(tunerLog) << "The sound server does not answer yet; the tuner listens once it "
-                               "does:"
-                            << error.what();
-        publish(detectedNote_, failed, &Tuner::detectedNoteChanged);
-        listenWhenServerAnswers();
+        waitForServer(error.what());
         return;
     } catch (const std::exception& error) {
         qCWarning(tunerLog) << "Cannot listen to the microphone:" << error.what();
+        endServerWait();
+        publish(isDetecting_, false, &Tuner::isDetectingChanged);
         publish(detectedNote_, failed, &Tuner::detectedNoteChanged);
         return;
     }
-    listensWhenServerAnswers_ = false;
+    endServerWait();
     qCInfo(tunerLog) << "Listening to the microphone";
     publish(isDetecting_, true, &Tuner::isDetectingChanged);
     publish(detectedNote_, listening, &Tuner::detectedNoteChanged);
 }
 
-// Asked once for each silence of the server; the wish is dropped when the user stops
-// listening or plays a tone meanwhile.
-void Tuner::listenWhenServerAnswers() {
-    if (std::exchange(listensWhenServerAnswers_, true) || !environment_.whenServerAnswers) {
-        return;
+// A server that does not answer in time is stopped, hung or slow, not gone: the user sees the
+// tuner listen, and the microphone opens once the server answers. Said once for each wait.
+void Tuner::waitForServer(const char* reason) {
+    if (!std::exchange(waitsForServer_, true)) {
+        ++serverWait_;
+        qCWarning(tunerLog) << "The sound server does not answer; the tuner listens once it does:"
+                            << reason;
+        publish(isDetecting_, true, &Tuner::isDetectingChanged);
+        publish(detectedNote_, listening, &Tuner::detectedNoteChanged);
+    } else {
+        qCDebug(tunerLog) << "The sound server still answers too late to listen:" << reason;
     }
+    // The answer may come on any thread; it is taken on the main thread, while this tuner
+    // exists and the wait lasts.
     QPointer<Tuner> self(this);
-    environment_.whenServerAnswers([self] {
+    environment_.whenServerAnswers([self, number = serverWait_] {
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [self] {
-                if (self && self->listensWhenServerAnswers_ && !self->isDetecting_) {
-                    self->listensWhenServerAnswers_ = false;
-                    self->continueDetecting(true);
+            [self, number] {
+                if (self && self->serverWait_ == number) {
+                    self->serverAnswered();
                 }
             },
             Qt::QueuedConnection);
     });
 }
 
+void Tuner::serverAnswered() {
+    if (!waitsForServer_) {
+        return;
+    }
+    if (triesAfterAnswer_ == 0) {
+        tryAgain();
+        return;
+    }
+    const std::chrono::milliseconds pause =
+        audio::doubled(firstPause, triesAfterAnswer_ - 1, longestPause);
+    qCInfo(tunerLog) << "The sound server answers too late to listen; the tuner tries again in"
+                     << pause.count() << "ms";
+    pause_->start(pause);
+}
+
+void Tuner::tryAgain() {
+    ++triesAfterAnswer_;
+    listen();
+}
+
+void Tuner::endServerWait() {
+    waitsForServer_ = false;
+    triesAfterAnswer_ = 0;
+    pause_->stop();
+}
+
 void Tuner::stopDetecting() {
-    listensWhenServerAnswers_ = false;
-    if (engine_) {
+    if (engine_ || waitsForServer_) {
         qCInfo(tunerLog) << "Stopped listening";
     }
+    endServerWait();
     engine_.reset();
     publish(isDetecting_, false, &Tuner::isDetectingChanged);
 }

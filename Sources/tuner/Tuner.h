@@ -6,8 +6,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <memory>
 #include <vector>
+
+class QTimer;
 
 namespace zivra::tuner {
 
@@ -16,9 +19,9 @@ namespace zivra::tuner {
 // published property emits its change signal on every assignment, also of an equal value.
 //
 // Everything here is used on the main thread; the microphone's thread only hands copies of its
-// buffers over. The tuner owns its microphone and its player and stops both when destroyed.
-// Nothing here throws: failures become the status texts of detectedNote (and a warning in the
-// log).
+// buffers over. The tuner owns its microphone and its player and stops both when destroyed,
+// which also ends a wait for the sound server. Nothing here throws: failures become the status
+// texts of detectedNote (and a warning in the log).
 class Tuner : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isDetecting READ isDetecting NOTIFY isDetectingChanged)
@@ -56,10 +59,11 @@ public:
 
     // Asks for the microphone and starts listening: a running reference tone stops first, and
     // detectedNote reads "Listen…" until the first note. The answer to the request arrives
-    // later on the main thread, so listening begins after this returns. Nothing when already
-    // listening.
+    // later on the main thread, so listening begins after this returns. A sound server that
+    // does not answer in time is waited for as listening (isDetecting true, "Listen…"): the
+    // microphone opens once it answers. Nothing when already listening or waiting.
     void startDetecting();
-    // Closes the microphone; the last reading stays.
+    // Closes the microphone, or ends the wait for the server; the last reading stays.
     void stopDetecting();
 
     // Plays the reference tone of a note (listening ends first), or stops it when it is the
@@ -78,9 +82,13 @@ signals:
 
 private:
     void continueDetecting(bool granted);
-    // The microphone could not be opened because the sound server did not answer: it is opened
-    // by itself once the server answers, unless listening was stopped meanwhile.
-    void listenWhenServerAnswers();
+    // Opens the microphone; a server that does not answer in time is waited for.
+    void listen();
+    void waitForServer(const char* reason);
+    void serverAnswered();
+    // A try after the server answered, at once or after the pause.
+    void tryAgain();
+    void endServerWait();
     void handleBuffer(const platform::sound::PcmBufferView& buffer);
     void analyze(const std::vector<float>& samples, double sampleRate);
     void updatePitch(double frequency);
@@ -92,7 +100,14 @@ private:
     TunerEnvironment environment_;
     bool isDetecting_ = false;
     bool isReferencePlaying_ = false;
-    bool listensWhenServerAnswers_ = false;
+    // Listening was asked for, but the microphone waits for the sound server to answer.
+    bool waitsForServer_ = false;
+    // Counts the waits: an answer to an earlier wait's request is no news to this one.
+    std::uint64_t serverWait_ = 0;
+    // Tries made during this wait after the server answered: the pause before the next.
+    int triesAfterAnswer_ = 0;
+    // The pause before each try after an answer but the first; a child of the tuner.
+    QTimer* pause_;
     QString detectedNote_;
     qint64 detectedCents_ = 0;
     double detectedFrequency_ = 0;

@@ -17,15 +17,17 @@ struct TunerEnvironment {
     // Asks whether the microphone may be used and calls the completion once with the answer,
     // on any thread.
     std::function<void(std::function<void(bool granted)> completion)> requestMicrophoneAccess;
-    // Opens the default input; throws platform::sound::SoundError.
+    // Opens the default input; throws platform::sound::SoundError, ServerUnanswered when the
+    // server did not answer in time.
     std::function<std::unique_ptr<platform::sound::Microphone>()> openMicrophone;
     // A player for a WAVE file in memory at a volume; throws platform::sound::SoundError.
     std::function<std::unique_ptr<platform::sound::TonePlayer>(std::span<const std::uint8_t>,
                                                                float volume)>
         createPlayer;
     // Calls the callback once, on any thread, the next time the sound server answers this
-    // process after it did not: how a tuner asked to listen while the server was silent
-    // listens by itself once it answers.
+    // process after it did not: how a tuner waiting for a silent or slow server knows when to
+    // open the microphone again. Needed wherever openMicrophone may throw
+    // platform::sound::ServerUnanswered.
     std::function<void(std::function<void()> answered)> whenServerAnswers;
 
     // The desktop's services: the microphone is always granted (Linux desktops ask no

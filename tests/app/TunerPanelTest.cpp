@@ -5,6 +5,7 @@
 #include "app/PanelButton.h"
 #include "app/Style.h"
 #include "app/TunerMeter.h"
+#include "platform/sound/SoundError.h"
 #include "tests/app/AppTestSupport.h"
 #include "tuner/Tuner.h"
 
@@ -18,10 +19,13 @@
 namespace zivra::app {
 namespace {
 
-// A microphone whose buffers come from the test, and a player that only counts.
+// A microphone whose buffers come from the test, and a player that only counts; a silent
+// server keeps the microphone shut until the test answers for it.
 struct Devices {
     platform::sound::MicrophoneBlock block;
     int playersSounding = 0;
+    bool serverSilent = false;
+    std::vector<std::function<void()>> waiting;
 };
 
 class TestMicrophone : public platform::sound::Microphone {
@@ -78,11 +82,16 @@ protected:
 
     Devices devices;
     tuner::Tuner tuner{{[](auto completion) { completion(true); },
-                        [this] { return std::make_unique<TestMicrophone>(devices); },
+                        [this] {
+                            if (devices.serverSilent) {
+                                throw platform::sound::ServerUnanswered(-1, "Timeout");
+                            }
+                            return std::make_unique<TestMicrophone>(devices);
+                        },
                         [this](std::span<const std::uint8_t>, float) {
                             return std::make_unique<TestPlayer>(devices);
                         },
-                        nullptr}};
+                        [this](auto answered) { devices.waiting.push_back(answered); }}};
     TunerPanel panel{tuner, [] {}};
 };
 
@@ -125,6 +134,22 @@ TEST_F(TunerPanelTest, ShowsTheReadingWithSignedCentsAndOneDecimalOfFrequency) {
     hear(-4);
     EXPECT_EQ(panel.meter()->cents(), -4);
     EXPECT_EQ(panel.meter()->pointerColor(), zivraTeal());
+}
+
+TEST_F(TunerPanelTest, WhileTheServerIsSilentItShowsListeningAndTheButtonStopsTheWait) {
+    devices.serverSilent = true;
+    panel.show();
+    listen();
+    EXPECT_EQ(panel.noteLabel()->text(), QStringLiteral("Listen\u2026"));
+    EXPECT_EQ(panel.listenButton()->title(), "Stop listening");
+    click(panel.listenButton());
+    ASSERT_TRUE(eventually([&] { return !tuner.isDetecting(); }));
+    devices.serverSilent = false;
+    for (const auto& answered : std::exchange(devices.waiting, {})) {
+        answered();
+    }
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(devices.block) << "the microphone opened after the stop";
 }
 
 TEST_F(TunerPanelTest, TheMeterPointerStandsAtItsCentsAndStopsAtTheEnds) {

@@ -1,8 +1,14 @@
-// Note naming, pitch detection and the reference tone's WAVE bytes.
+// Note naming, pitch detection, the reference tone's WAVE bytes, and the tuner's wait for a
+// sound server that does not answer in time.
+#include "platform/sound/SoundError.h"
 #include "platform/sound/WaveData.h"
 #include "tuner/NoteNames.h"
 #include "tuner/PitchDetection.h"
 #include "tuner/ToneWav.h"
+#include "tuner/Tuner.h"
+
+#include <QCoreApplication>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -162,6 +168,98 @@ TEST(ToneWavTest, ThePlayerReadsBackWhatTheGeneratorWrote) {
           std::vector<std::uint8_t>{}}) {
         EXPECT_FALSE(platform::sound::decodeWave(bad));
     }
+}
+
+// A sound server that answers when the test says so; the microphone fails as it is told.
+struct SlowServer {
+    std::function<void()> opening = [] { throw platform::sound::ServerUnanswered(-1, "Timeout"); };
+    int opened = 0;
+    std::vector<std::function<void()>> waiting;
+    void answer() {
+        for (const auto& answered : std::exchange(waiting, {})) {
+            answered();
+        }
+        QCoreApplication::processEvents();
+    }
+};
+
+class MutedMicrophone : public platform::sound::Microphone {
+    void start(std::uint32_t, platform::sound::MicrophoneBlock) override {}
+    void stop() override {}
+};
+
+TunerEnvironment over(SlowServer& server) {
+    return {[](auto completion) { completion(true); },
+            [&server]() -> std::unique_ptr<platform::sound::Microphone> {
+                ++server.opened;
+                server.opening();
+                return std::make_unique<MutedMicrophone>();
+            },
+            nullptr, [&server](auto answered) { server.waiting.push_back(std::move(answered)); }};
+}
+
+// Ends the tuner's pause before its next try at once.
+void endPause(QTimer* pause) {
+    pause->setInterval(0);
+    while (pause->isActive()) {
+        QCoreApplication::processEvents();
+    }
+}
+
+int tunerWarnings = 0;
+
+TEST(TunerServerWaitTest, WaitsAsListeningUntilStoppedOrTheServerAnswers) {
+    SlowServer server;
+    Tuner tuner(over(server));
+    tuner.startDetecting();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(tuner.isDetecting());
+    EXPECT_EQ(tuner.detectedNote(), Tuner::listening);
+    tuner.stopDetecting();
+    EXPECT_FALSE(tuner.isDetecting());
+    server.answer();
+    EXPECT_EQ(server.opened, 1) << "a microphone opened after the stop";
+
+    tuner.startDetecting();
+    QCoreApplication::processEvents();
+    server.opening = [] {};
+    server.answer();
+    EXPECT_EQ(server.opened, 3);
+    EXPECT_TRUE(tuner.isDetecting());
+}
+
+TEST(TunerServerWaitTest, BehindAServerTooSlowToUseTheTriesBackOffAndTheFailureIsSaidOnce) {
+    const QtMessageHandler logged = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext& context, const QString&) {
+            tunerWarnings +=
+                type == QtWarningMsg && context.category == QStringLiteral("zivra.tuner");
+        });
+    SlowServer server;
+    Tuner tuner(over(server));
+    auto* pause = tuner.findChild<QTimer*>();
+    tuner.startDetecting();
+    QCoreApplication::processEvents();
+    server.answer();
+    EXPECT_EQ(server.opened, 2) << "the first try after an answer is made at once";
+    for (const int seconds : {10, 20, 40, 60, 60}) {
+        const int opened = server.opened;
+        server.answer();
+        EXPECT_EQ(server.opened, opened) << "tried again without a pause";
+        ASSERT_TRUE(pause && pause->isActive());
+        EXPECT_EQ(pause->interval(), seconds * 1000);
+        endPause(pause);
+    }
+    EXPECT_EQ(server.opened, 7);
+    EXPECT_EQ(tunerWarnings, 1);
+
+    server.opening = [] { throw platform::sound::SoundError(-1, "Refused"); };
+    server.answer();
+    endPause(pause);
+    server.answer();
+    EXPECT_EQ(server.opened, 8);
+    EXPECT_FALSE(tuner.isDetecting());
+    EXPECT_EQ(tuner.detectedNote(), Tuner::failed);
+    qInstallMessageHandler(logged);
 }
 
 } // namespace

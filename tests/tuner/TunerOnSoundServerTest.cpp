@@ -9,10 +9,14 @@
 #include "tuner/Tuner.h"
 
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QLabel>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -34,16 +38,23 @@ constexpr double referenceRmsDb = -15.05;
 
 class TunerOnSoundServerTest : public ::testing::Test {
 protected:
-    // A file of the tone played into the microphone until the player goes away.
-    std::unique_ptr<Player> playIntoMicrophone(const QString& name,
-                                               std::function<float(double seconds)> wave) {
+    // A file of the tone, to be played into the microphone.
+    QString toneFile(const QString& name, std::function<float(double seconds)> wave) {
         const QString path = dir.filePath(name + ".wav");
         writeWave(path, testRate, 30, [&](std::size_t i) {
             const float s = wave(static_cast<double>(i) / testRate);
             return std::pair{s, s};
         });
-        return std::make_unique<Player>(path, "micfeed");
+        return path;
     }
+
+    // The tone played into the microphone until the player goes away.
+    std::unique_ptr<Player> playIntoMicrophone(const QString& name,
+                                               std::function<float(double seconds)> wave) {
+        return std::make_unique<Player>(toneFile(name, std::move(wave)), "micfeed");
+    }
+
+    static float a4(double t) { return 0.3f * static_cast<float>(std::sin(2 * M_PI * 440 * t)); }
 
     bool hears(const QString& note) {
         return waitUntil([&] { return tuner.detectedNote() == note; }, 15s);
@@ -93,6 +104,61 @@ protected:
         const auto length =
             std::min<std::ptrdiff_t>(samples.end() - start - from, duration.count() * 48);
         return std::vector<float>(start + from, start + from + length);
+    }
+
+    // Asked to listen while the sound server is stopped, the tuner cannot open the microphone
+    // then: it shows that it listens, not an error, records within moments of the server going
+    // on and reads a tone played then, and opens at once when asked again. The tone starts after
+    // the stop, which a player may not live through.
+    void listenThroughAStop(std::chrono::seconds stop) {
+        const QString tone = toneFile("a4", a4);
+        const auto servers = soundServerProcesses();
+        ASSERT_FALSE(servers.empty());
+        QSignalSpy notes(&tuner, &Tuner::detectedNoteChanged);
+        stopFor(servers, stop);
+        tuner.startDetecting();
+        ASSERT_TRUE(waitUntil(triedOnce));
+        EXPECT_TRUE(tuner.isDetecting());
+        EXPECT_EQ(tuner.detectedNote(), Tuner::listening);
+        EXPECT_TRUE(std::ranges::all_of(servers, stopped)) << "shown only once the server went on";
+        ASSERT_TRUE(waitUntil([&] { return std::ranges::none_of(servers, stopped); }, stop + 30s));
+        QElapsedTimer resumed;
+        resumed.start();
+        Player player(tone, "micfeed");
+        EXPECT_TRUE(waitUntil([] { return ownRecordings() > 0; }, 2s));
+        const qint64 recording = resumed.elapsed();
+        // Read once the server sends the first sound, which PulseAudio 16 does up to two seconds
+        // after a stop, also to a stream made then: printed, not bounded.
+        EXPECT_TRUE(hears("A4"));
+        std::printf("after a stop of %lld s the tuner records %lld ms and reads the tone %lld ms "
+                    "after the server went on\n",
+                    static_cast<long long>(stop.count()), static_cast<long long>(recording),
+                    static_cast<long long>(resumed.elapsed()));
+        EXPECT_FALSE(std::ranges::any_of(notes, [](const QList<QVariant>& note) {
+            return note.front().toString() == Tuner::failed;
+        }));
+
+        tuner.stopDetecting();
+        QElapsedTimer asked;
+        asked.start();
+        tuner.startDetecting();
+        EXPECT_TRUE(waitUntil([&] { return tuner.isDetecting(); }));
+        std::printf("asked again, the tuner listens after %lld ms\n",
+                    static_cast<long long>(asked.elapsed()));
+        EXPECT_TRUE(hears("A4"));
+    }
+
+    // Whether the tuner has shown what its first try to open the microphone brought.
+    std::function<bool()> triedOnce = [this] {
+        return tuner.isDetecting() || tuner.detectedNote() == Tuner::failed;
+    };
+
+    // The recording streams of this process on the server: the tuner's while it listens.
+    static int ownRecordings() {
+        const QJsonArray outputs = pactlJson({"list", "source-outputs"});
+        return static_cast<int>(std::ranges::count_if(outputs, [](const QJsonValue& output) {
+            return output["properties"]["application.process.id"].toString().toLong() == getpid();
+        }));
     }
 
     // Zivra's own streams on the server: the reference tone's while it sounds.
@@ -237,32 +303,30 @@ TEST_F(TunerOnSoundServerTest, AServerThatCannotBeReachedIsATunerError) {
     EXPECT_FALSE(tuner.isReferencePlaying());
 }
 
-// Asked to listen while the sound server is stopped, the tuner cannot open the microphone
-// then; it listens by itself once the server goes on, and opens at once when asked again.
 TEST_F(TunerOnSoundServerTest, AskedToListenWhileTheServerIsStoppedItListensOnceItGoesOn) {
-    const auto player = playIntoMicrophone(
-        "a4", [](double t) { return 0.3f * static_cast<float>(std::sin(2 * M_PI * 440 * t)); });
-    ASSERT_TRUE(waitUntil([&] { return player->sinkInput().has_value(); }));
+    listenThroughAStop(5s);
+}
+
+// Longer than libpulse waits for a handshake (about 30 s): an entry of its own, beside the rest.
+TEST_F(TunerOnSoundServerTest,
+       AskedToListenWhileTheServerIsStoppedLongerThanLibpulseWaitsItListensOnceItGoesOn) {
+    listenThroughAStop(100s);
+}
+
+// The user asks with the panel's button during a stop and, seeing it listen, stops it: no
+// microphone opens once the server goes on.
+TEST_F(TunerOnSoundServerTest, StoppedWhileTheServerIsStoppedItOpensNoMicrophoneOnceItGoesOn) {
+    app::TunerPanel panel(tuner, [] {});
+    panel.show();
     const auto servers = soundServerProcesses();
     ASSERT_FALSE(servers.empty());
     stopFor(servers, 5s);
-    tuner.startDetecting();
-    EXPECT_TRUE(waitUntil([&] { return tuner.detectedNote() == Tuner::failed; }));
+    QTest::mouseClick(panel.listenButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil(triedOnce));
+    EXPECT_EQ(panel.listenButton()->title(), "Stop listening");
+    QTest::mouseClick(panel.listenButton(), Qt::LeftButton);
     ASSERT_TRUE(waitUntil([&] { return std::ranges::none_of(servers, stopped); }, 30s));
-    QElapsedTimer resumed;
-    resumed.start();
-    EXPECT_TRUE(hears("A4"));
-    std::printf("the tuner asked during the stop reads the tone %lld ms after the server went on\n",
-                static_cast<long long>(resumed.elapsed()));
-
-    tuner.stopDetecting();
-    QElapsedTimer asked;
-    asked.start();
-    tuner.startDetecting();
-    EXPECT_TRUE(waitUntil([&] { return tuner.isDetecting(); }));
-    std::printf("asked again, the tuner listens after %lld ms\n",
-                static_cast<long long>(asked.elapsed()));
-    EXPECT_TRUE(hears("A4"));
+    EXPECT_FALSE(waitUntil([] { return ownRecordings() > 0; }, 10s));
 }
 
 // The desktop's services with a microphone request that is counted and answered as given.
@@ -317,6 +381,55 @@ TEST_F(TunerOnSoundServerTest, APlayerThatCannotBeMadeStopsTheToneThatSounds) {
     EXPECT_FALSE(tones.isReferencePlaying());
     EXPECT_EQ(tones.referenceNote(), "B4");
     EXPECT_TRUE(waitUntil([] { return ownStreams().empty(); }));
+}
+
+// Behind a server that answers every request 1.6 s late, a little later than the microphone
+// waits, the tuner waits as listening without freezing the popover every few seconds: in half a
+// minute at most three stops of the main thread over a second, the click's among them, and one
+// warning.
+TEST_F(TunerOnSoundServerTest, BehindAServerTooSlowToUseItTriesSeldomAndSaysItOnce) {
+    if (!pactl({"info"}).contains("PipeWire")) {
+        GTEST_SKIP() << "a proxy that passes no descriptors cannot carry PulseAudio's handshake";
+    }
+    const QByteArray server = qgetenv("PULSE_SERVER");
+    const QString slow = dir.filePath("slow");
+    QProcess proxy;
+    proxy.start("python3", {DELAYING_PROXY, slow, QString(server).remove("unix:"), "1.6"});
+    ASSERT_TRUE(proxy.waitForReadyRead(10000) && proxy.readLine().trimmed() == "listening");
+    useServerForTools(server);
+    qputenv("PULSE_SERVER", ("unix:" + slow).toUtf8());
+    static int warnings;
+    static QtMessageHandler logged;
+    warnings = 0;
+    logged = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+            warnings += type == QtWarningMsg && context.category == QStringLiteral("zivra.tuner");
+            logged(type, context, text);
+        });
+    std::vector<qint64> gaps;
+    QElapsedTimer sinceTick;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        if (const qint64 gap = sinceTick.restart(); gap > 1000) {
+            gaps.push_back(gap);
+        }
+    });
+    sinceTick.start();
+    tick.start(10);
+    tuner.startDetecting();
+    EXPECT_FALSE(waitUntil([&] { return gaps.size() > 3 || warnings > 1; }, 30s));
+    EXPECT_GE(gaps.size(), 2u) << "no try at once after the server answered";
+    EXPECT_TRUE(tuner.isDetecting());
+    std::printf("behind the slow proxy in 30 s: %zu main-thread gaps over a second (ms:",
+                gaps.size());
+    for (const qint64 gap : gaps) {
+        std::printf(" %lld", static_cast<long long>(gap));
+    }
+    std::printf("), %d warning lines from the tuner\n", warnings);
+    tuner.stopDetecting();
+    qInstallMessageHandler(logged);
+    qputenv("PULSE_SERVER", server);
+    useServerForTools({});
 }
 
 } // namespace
