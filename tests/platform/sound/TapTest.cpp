@@ -134,9 +134,16 @@ TEST_F(TapTest, CapturesForeignStreamsAndGivesThemBack) {
     // Each stream goes back to the sink it played on, not all to the default.
     EXPECT_TRUE(waitUntil([&] { return playsOn(before, sinkIndex("speakers")); }));
     EXPECT_TRUE(waitUntil([&] { return playsOn(later, sinkIndex("headphones")); }));
-    const auto speakers = mid(tail(record("speakers.monitor", 1500ms), 24000));
-    EXPECT_GT(levelDb(speakers, testRate, 440), -20);
-    EXPECT_LT(levelDb(speakers, testRate, 660), -60);
+    // Taken again while the server settles the moves on a busy machine: once
+    // only the first player's tone may be on the speakers.
+    double first = 0, second = 0;
+    EXPECT_TRUE(waitUntil([&] {
+        const auto speakers = mid(tail(record("speakers.monitor", 1500ms), 24000));
+        first = levelDb(speakers, testRate, 440);
+        second = levelDb(speakers, testRate, 660);
+        return first > -20 && second < -60;
+    })) << first
+        << " dB of the first tone, " << second << " dB of the second";
     EXPECT_GT(levelDb(mid(tail(record("headphones.monitor", 1500ms), 24000)), testRate, 660), -20);
 }
 
