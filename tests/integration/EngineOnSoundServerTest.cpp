@@ -1031,8 +1031,7 @@ TEST_F(EngineOnSoundServerTest, ASlowServerIsUsedWithoutFreezingThePopover) {
     const QByteArray server = qgetenv("PULSE_SERVER");
     const QString slow = dir.filePath("slow");
     QProcess proxy;
-    proxy.start("python3", {DELAYING_PROXY, slow, QString(server).remove("unix:"), "1", "2"});
-    ASSERT_TRUE(proxy.waitForReadyRead(10000) && proxy.readLine().trimmed() == "listening");
+    ASSERT_TRUE(startDelayingProxy(proxy, slow, {"1", "2"}));
     // The engine goes before the proxy: through a proxy that is gone it
     // could not remove its tap.
     struct BehindTheProxy {

@@ -394,8 +394,7 @@ TEST_F(TunerOnSoundServerTest, BehindAServerTooSlowToUseItTriesSeldomAndSaysItOn
     const QByteArray server = qgetenv("PULSE_SERVER");
     const QString slow = dir.filePath("slow");
     QProcess proxy;
-    proxy.start("python3", {DELAYING_PROXY, slow, QString(server).remove("unix:"), "1.6"});
-    ASSERT_TRUE(proxy.waitForReadyRead(10000) && proxy.readLine().trimmed() == "listening");
+    ASSERT_TRUE(startDelayingProxy(proxy, slow, {"1.6"}));
     useServerForTools(server);
     qputenv("PULSE_SERVER", ("unix:" + slow).toUtf8());
     static int warnings;

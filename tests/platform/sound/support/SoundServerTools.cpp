@@ -125,6 +125,13 @@ int fillListenQueue() {
     return taken;
 }
 
+bool startDelayingProxy(QProcess& proxy, const QString& listen, const QStringList& holds) {
+    proxy.start("python3", QStringList{DELAYING_PROXY, listen,
+                                       qEnvironmentVariable("PULSE_SERVER").remove("unix:")} +
+                               holds);
+    return proxy.waitForReadyRead(10000) && proxy.readLine().trimmed() == "listening";
+}
+
 QString pactl(const QStringList& arguments) {
     return QString::fromUtf8(run("pactl", arguments)).trimmed();
 }

@@ -53,6 +53,12 @@ private:
 // listen queue refuses more; returns how many it took.
 int fillListenQueue();
 
+// Starts the tests' delaying proxy (tests/integration/delaying-proxy.py) on
+// the socket `listen`, in front of the server PULSE_SERVER names, holding
+// its replies as `holds` says (the proxy's HOLD and FIRST); false when it
+// does not listen. The proxy ends with `proxy`.
+bool startDelayingProxy(QProcess& proxy, const QString& listen, const QStringList& holds);
+
 // Runs pactl with the arguments; returns its standard output (empty on failure).
 QString pactl(const QStringList& arguments);
 // Runs "pactl -f json" with the arguments and parses the answer.
