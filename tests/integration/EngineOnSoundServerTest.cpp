@@ -317,13 +317,18 @@ protected:
     }
 
     // Waits until the source's mid channel carries `frequency` steadily at
-    // least at minimumDb, and returns that mid channel for the checks.
+    // least at minimumDb, and returns that mid channel for the checks. The
+    // whole recording must carry it too: a jump of phase within it (a
+    // moment the loaded machine's server dropped) leaves every piece loud
+    // but the whole well below the tone.
     std::vector<float> hear(const QString& source, double frequency, double minimumDb = -30,
                             std::chrono::seconds patience = 15s) {
         return mid(recordUntil(
             source,
             [&](const std::vector<float>& heard) {
-                return steady(mid(heard), frequency, minimumDb);
+                const auto centre = mid(heard);
+                return steady(centre, frequency, minimumDb) &&
+                       levelDb(centre, testRate, frequency) > minimumDb;
             },
             patience));
     }
