@@ -53,7 +53,7 @@ private:
 // listen queue refuses more; returns how many it took.
 int fillListenQueue();
 
-// Starts the tests' delaying proxy (tests/integration/delaying-proxy.py) on
+// Starts the tests' delaying proxy (support/delaying-proxy.py) on
 // the socket `listen`, in front of the server PULSE_SERVER names, holding
 // its replies as `holds` says (the proxy's HOLD and FIRST); false when it
 // does not listen. The proxy ends with `proxy`.
