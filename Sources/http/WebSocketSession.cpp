@@ -88,6 +88,9 @@ std::vector<uint8_t> WebSocketSession::frameOf(std::span<const uint8_t> data, Op
 void WebSocketSession::writeFrame(std::span<const uint8_t> data, OpCode op, bool fin) {
     auto frame = frameOf(data, op, fin);
     std::lock_guard lock(writeLock_);
+    if (closeSent_) {
+        return;
+    }
     if (op == OpCode::close) {
         closeSent_ = true;
     }
@@ -103,7 +106,7 @@ void WebSocketSession::writeFrame(std::span<const uint8_t> data, OpCode op, bool
 bool WebSocketSession::writeFrameWithoutWaiting(std::span<const uint8_t> data, OpCode op,
                                                 size_t maxUnsent) {
     std::unique_lock lock(writeLock_, std::try_to_lock);
-    if (!lock || socket->isClosed()) {
+    if (!lock || closeSent_ || socket->isClosed()) {
         return false;
     }
     try {

@@ -71,7 +71,10 @@ public:
     WebSocketSession(const WebSocketSession&) = delete;
     WebSocketSession& operator=(const WebSocketSession&) = delete;
 
-    // Each writes one final frame; failures are printed, never thrown.
+    // Each writes one final frame; failures are printed, never thrown. Once
+    // a close frame has gone out, nothing more is written: a browser fails
+    // the connection on any frame after the close (RFC 6455, 5.5.1), and a
+    // phone leaving would see an error instead of its own disconnect.
     void writeText(const std::string& text);
     void writeBinary(std::span<const uint8_t> bytes);
     void writeFrame(std::span<const uint8_t> data, OpCode op, bool fin = true);
@@ -84,7 +87,7 @@ public:
     // other frame, with the next write of either kind, so frames never mix
     // on the wire. True when the frame was written or begun; false when
     // nothing of it was, also on a closed session or a failed write
-    // (printed, never thrown). Any thread.
+    // (printed, never thrown), or after a close frame. Any thread.
     bool writeFrameWithoutWaiting(std::span<const uint8_t> data, OpCode op, size_t maxUnsent);
 
     // One client frame; throws WsError for frames a server must refuse, and

@@ -199,6 +199,21 @@ TEST(WebSocketFrameWriting, TextBinaryAndCloseFrames) {
               std::string("\x81\x03h\xC3\xA9\x82\x03\x01\x02\x03\x82\x02\x02\x03\x88\x00", 16));
 }
 
+// A browser fails the connection on any frame after the close frame: a
+// phone that leaves while its audio is being sent would see an error.
+TEST(WebSocketFrameWriting, NothingFollowsTheCloseFrame) {
+    SocketPair pair;
+    WebSocketSession session(pair.socket);
+    session.writeCloseFrame();
+    std::vector<uint8_t> bytes{1, 2, 3};
+    EXPECT_FALSE(session.writeFrameWithoutWaiting(bytes, OpCode::binary, SIZE_MAX));
+    session.writeBinary(bytes);
+    session.writeText("late");
+    session.writeCloseFrame();
+    pair.socket->close();
+    EXPECT_EQ(pair.receive(), std::string("\x88\x00", 2));
+}
+
 TEST(WebSocketFrameWriting, FailuresArePrintedNotThrown) {
     SocketPair pair;
     WebSocketSession session(pair.socket);
