@@ -90,8 +90,14 @@ async function openPage({ holdAudio = false, relayAudio = null } = {}) {
     hold: (type) => held.add(type),
     text: (id) => page.locator("#" + id).textContent(),
     visible: (id) => page.locator("#" + id).isVisible(),
+    // On a timeout it says what was shown instead, and for the status line every text it had.
     waitText: (id, text) => page.waitForFunction(
-      ([i, t]) => document.getElementById(i).textContent === t, [id, text]),
+      ([i, t]) => document.getElementById(i).textContent === t, [id, text]).catch(async (error) => {
+      const shown = await page.evaluate(
+        (i) => [document.getElementById(i).textContent, window.statusHistory], id);
+      throw new Error(`#${id} showed ${JSON.stringify(shown[0])}, not ${JSON.stringify(text)}; ` +
+        `the status showed ${JSON.stringify(shown[1])}`, { cause: error });
+    }),
     waitSent: (message) => until(() => sent.some((m) => same(m, message)),
       `the page sent ${JSON.stringify(message)}; it sent ${JSON.stringify(sent)}`),
     // One tap (act) that sends `message`, answered by a state message of the Mac that isEcho
