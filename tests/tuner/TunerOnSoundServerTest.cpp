@@ -109,13 +109,18 @@ protected:
     // Asked to listen while the sound server is stopped, the tuner cannot open the microphone
     // then: it shows that it listens, not an error, records within moments of the server going
     // on and reads a tone played then, and opens at once when asked again. The tone starts after
-    // the stop, which a player may not live through.
-    void listenThroughAStop(std::chrono::seconds stop) {
+    // the stop, which a player may not live through. A stopped server whose listen queue is full
+    // (other programs' handshakes) refuses a connection at once, as one that ended does.
+    enum class Queue { asItIs, full };
+    void listenThroughAStop(std::chrono::seconds stop, Queue queue = Queue::asItIs) {
         const QString tone = toneFile("a4", a4);
         const auto servers = soundServerProcesses();
         ASSERT_FALSE(servers.empty());
         QSignalSpy notes(&tuner, &Tuner::detectedNoteChanged);
         stopFor(servers, stop);
+        if (queue == Queue::full) {
+            EXPECT_GT(fillListenQueue(), 0);
+        }
         tuner.startDetecting();
         ASSERT_TRUE(waitUntil(triedOnce));
         EXPECT_TRUE(tuner.isDetecting());
@@ -305,6 +310,11 @@ TEST_F(TunerOnSoundServerTest, AServerThatCannotBeReachedIsATunerError) {
 
 TEST_F(TunerOnSoundServerTest, AskedToListenWhileTheServerIsStoppedItListensOnceItGoesOn) {
     listenThroughAStop(5s);
+}
+
+TEST_F(TunerOnSoundServerTest,
+       AskedToListenWhileTheServerIsStoppedWithItsListenQueueFullItListensOnceItGoesOn) {
+    listenThroughAStop(5s, Queue::full);
 }
 
 // Longer than libpulse waits for a handshake (about 30 s): an entry of its own, beside the rest.

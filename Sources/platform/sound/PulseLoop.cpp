@@ -1,5 +1,6 @@
 #include "platform/sound/PulseLoop.h"
 
+#include "platform/sound/ServerSocket.h"
 #include "platform/sound/SoundError.h"
 
 #include <pulse/error.h>
@@ -139,6 +140,9 @@ void connectAgain(Parked& parkedLoop) {
     if (parkedLoop.context) {
         pa_context_set_state_callback(parkedLoop.context, &onParkedState, &parkedLoop);
         pa_context_connect(parkedLoop.context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr);
+    } else {
+        Parked* self = &parkedLoop;
+        restarter.compare_exchange_strong(self, nullptr);
     }
 }
 
@@ -177,6 +181,9 @@ void onParkedState(pa_context* context, void* data) {
         connectAgain(parkedLoop);
     } else if (error == PA_ERR_CONNECTIONREFUSED) {
         connectAfterPause(parkedLoop);
+    } else {
+        // It tries no more: another may restart in its place.
+        restarter.compare_exchange_strong(self, nullptr);
     }
 }
 
@@ -192,13 +199,18 @@ std::unique_ptr<Parked> startSpare() {
     spare->context = newContext(spare->mainloop);
     if (spare->context) {
         pa_context_set_state_callback(spare->context, &onParkedState, spare.get());
-        if (pa_context_connect(spare->context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) == 0 &&
-            pa_threaded_mainloop_start(spare->mainloop) == 0) {
+        // Refused at once (a stopped server's full listen queue refuses so),
+        // it may have become the restarter: then it tries again after its
+        // pause and stays.
+        const bool underWay =
+            pa_context_connect(spare->context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) == 0 ||
+            spare->pause;
+        if (underWay && pa_threaded_mainloop_start(spare->mainloop) == 0) {
             return spare;
         }
-        pa_context_unref(spare->context);
     }
-    pa_threaded_mainloop_free(spare->mainloop);
+    // Neither the restarter nor pausing once it is gone.
+    release(*spare);
     return nullptr;
 }
 
@@ -304,6 +316,25 @@ bool parkedUnderWay() {
     });
 }
 
+// Makes sure a connection waits for the server's answer, for those told of
+// it whose own connection went or was never made.
+void keepOneUnderWay() {
+    if (!parkedUnderWay()) {
+        addSpare();
+    }
+}
+
+// A connection that failed. Refused, it is a server gone only when nothing
+// listens on the server's socket any more: a stopped server whose listen
+// queue is full refuses at once too, and is only silent.
+[[noreturn]] void failConnecting(int error) {
+    if (error == PA_ERR_CONNECTIONREFUSED && serverListens()) {
+        keepOneUnderWay();
+        throw ServerUnanswered(error, pa_strerror(error));
+    }
+    throw SoundError(error, pa_strerror(error));
+}
+
 } // namespace
 
 void PulseLoop::whenServerAnswers(std::function<void()> callback) {
@@ -312,11 +343,8 @@ void PulseLoop::whenServerAnswers(std::function<void()> callback) {
         waiting().answerCallbacks.push_back(std::move(callback));
     }
     // The connection whose wait ran out may have gone with its caller (a
-    // microphone whose stream the server never confirmed): one under way
-    // hears the answer in its place.
-    if (!parkedUnderWay()) {
-        addSpare();
-    }
+    // microphone whose stream the server never confirmed).
+    keepOneUnderWay();
 }
 
 PulseLoop::PulseLoop(const std::string& threadName, Patience patience) : patience_(patience) {
@@ -344,9 +372,8 @@ PulseLoop::PulseLoop(const std::string& threadName, Patience patience) : patienc
         throw ServerUnanswered(error, pa_strerror(error));
     }
     if (error) {
-        const std::string message = pa_strerror(error);
         release(mainloop_, context_);
-        throw SoundError(error, message);
+        failConnecting(error);
     }
     // Named from the thread itself: a loop taken over was started under
     // another caller's name.
@@ -389,7 +416,7 @@ void PulseLoop::connect(const std::string& threadName) {
         const int error = pa_context_errno(context_);
         pa_context_unref(context_);
         pa_threaded_mainloop_free(mainloop_);
-        throw SoundError(error, pa_strerror(error));
+        failConnecting(error);
     }
 }
 

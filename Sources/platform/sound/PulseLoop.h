@@ -53,8 +53,10 @@ public:
 
     // Names the event thread threadName and connects. Throws ServerUnanswered
     // when the server has not answered within the patience (the connection
-    // stays under way for the next one), SoundError with the server's code
-    // and description when it cannot be reached or refuses.
+    // stays under way for the next one) or refuses while it still listens on
+    // its socket (a stopped server's full listen queue: another connection
+    // then tries again until it answers), SoundError with the server's code
+    // and description when it cannot be reached or refuses otherwise.
     explicit PulseLoop(const std::string& threadName, Patience patience = Patience::answerTime);
     ~PulseLoop();
     PulseLoop(const PulseLoop&) = delete;
