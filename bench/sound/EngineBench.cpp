@@ -43,11 +43,11 @@ void spin(int milliseconds) {
     }
 }
 
-std::unique_ptr<ZivraAudio> startEngine(float cents) {
+std::unique_ptr<ZivraAudio> startEngine(float cents, VocalRemovalMode vocals) {
     auto engine = std::make_unique<ZivraAudio>(ZivraAudioEnvironment::system());
     // Vocal removal "Off" keeps the engine running with the sound unchanged.
     engine->setRemoveVocalsEnabled(true);
-    engine->setVocalRemovalMode(VocalRemovalMode::off);
+    engine->setVocalRemovalMode(vocals);
     engine->setPitchCents(cents);
     engine->setPitchEnabled(cents != 0);
     spin(1500);

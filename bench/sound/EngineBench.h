@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/RenderBlock.h"
+#include "audio/VocalRemovalMode.h"
 #include "audio/ZivraAudio.h"
 
 #include <cstddef>
@@ -26,10 +27,12 @@ void writeWave(const std::string& path, std::size_t frames,
 void spin(int milliseconds);
 
 // Starts an engine on the system's services that plays what it captures on
-// the default sink, shifted by cents (the pitch stage bypassed at 0). Null,
-// with the status printed, when it did not start. The caller owns it and
-// ends it with cleanup().
-std::unique_ptr<ZivraAudio> startEngine(float cents);
+// the default sink, shifted by cents (the pitch stage bypassed at 0), with
+// vocal removal on in the given mode ("off" leaves the sound unchanged).
+// Null, with the status printed, when it did not start. The caller owns it
+// and ends it with cleanup().
+std::unique_ptr<ZivraAudio> startEngine(float cents,
+                                        VocalRemovalMode vocals = VocalRemovalMode::off);
 
 // What the render path counted so far.
 struct RenderCounts {
