@@ -10,6 +10,7 @@
 #include <pulse/error.h>
 
 #include <algorithm>
+#include <atomic>
 #include <sstream>
 
 namespace zivra::platform::sound {
@@ -23,6 +24,11 @@ constexpr double fallbackRate = 48000;
 // nothing), PipeWire's session manager by priority.session; neither takes
 // the other's property into account.
 constexpr const char* lowestPriority = "device.class=modem priority.session=-2147483648";
+
+// Whether this process said that another holds the tap lock and has not
+// taken it since: the engine tries again twice a second for as long as the
+// lock is held, and one line tells of the whole hold.
+std::atomic<bool> saidLockHeld = false;
 
 // Module arguments quote values in single quotes; the description is ours,
 // but quotes in it must not break the argument list. The owner tells a later
@@ -45,9 +51,12 @@ PulseTap::PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& descri
     // freeze the popover. The engine tries again a little later.
     const TapLock oneAtATime(TapLock::Wait::never);
     if (!oneAtATime.taken()) {
-        qCInfo(soundLog) << "Another Zivra or tap guard is making or removing a tap";
+        if (!saidLockHeld.exchange(true)) {
+            qCInfo(soundLog) << "Another Zivra or tap guard is making or removing a tap";
+        }
         throw TapLockHeld(PA_ERR_BUSY, "Another Zivra or its tap guard holds the tap lock");
     }
+    saidLockHeld = false;
     PulseLoop::Lock lock(*loop_);
     // A run that ended without removing its tap, and whose guard could not
     // either, left the user's streams on it. A tap in use is another Zivra's:
