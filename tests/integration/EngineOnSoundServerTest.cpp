@@ -4,7 +4,9 @@
 #include "audio/RenderBlock.h"
 #include "audio/ZivraAudio.h"
 #include "audio/ZivraAudioEnvironment.h"
+#include "platform/sound/CaptureDevice.h"
 #include "platform/sound/PulseLoop.h"
+#include "platform/sound/PulseSoundServer.h"
 #include "tests/audio/ZivraAudioTestAccess.h"
 #include "tests/platform/sound/support/SoundServerTools.h"
 #include "tests/platform/sound/support/TestApplication.h"
@@ -279,6 +281,40 @@ private:
     static inline QtMessageHandler previous = nullptr;
     QString text_;
     std::atomic<int> count_{0};
+};
+
+// A capture device that never becomes alive, as on a machine too loaded to
+// start the capture stream in time.
+class NeverAlive : public CaptureDevice {
+public:
+    explicit NeverAlive(std::unique_ptr<CaptureDevice> real) : real_(std::move(real)) {}
+    bool isAlive() override { return false; }
+    std::optional<double> nominalSampleRate() override { return real_->nominalSampleRate(); }
+    void createIOProc(CaptureBlock block) override { real_->createIOProc(std::move(block)); }
+    void destroyIOProc() override { real_->destroyIOProc(); }
+    void start() override { real_->start(); }
+    void setEndedHandler(std::function<void()> handler) override {
+        real_->setEndedHandler(std::move(handler));
+    }
+    void stop() override { real_->stop(); }
+
+private:
+    std::unique_ptr<CaptureDevice> real_;
+};
+
+// The desktop's sound server, on which the first start fails: its capture
+// device never becomes alive.
+class FirstStartFails : public PulseSoundServer {
+public:
+    std::unique_ptr<CaptureDevice> createCaptureDevice(const Tap& tap,
+                                                       const std::string& name) override {
+        auto device = PulseSoundServer::createCaptureDevice(tap, name);
+        return std::exchange(failed_, true) ? std::move(device)
+                                            : std::make_unique<NeverAlive>(std::move(device));
+    }
+
+private:
+    bool failed_ = false;
 };
 
 class EngineOnSoundServerTest : public ::testing::Test {
@@ -948,6 +984,35 @@ bool bothOnTheTap(const Player& one, const Player& other) {
 bool eachOnItsOwnOutput(const Player& onHeadphones, const Player& onSpeakers) {
     return modulesWith("zivra_tap").empty() &&
            playOn(onHeadphones, sinkIndex("headphones"), onSpeakers, sinkIndex("speakers"));
+}
+
+// A Zivra killed after its guard, whose routes only it knew (as on a loaded
+// machine whose guard had not yet read them), and a new Zivra whose first
+// start fails: after the retry and pitch off each program is on its own
+// output. The routes were once kept by the guard alone: the new Zivra's
+// start moved the player on the headphones to the default, and the tap of
+// its retry found it there.
+TEST_F(EngineOnSoundServerTest, AFailedFirstStartAfterAKilledRunKeepsEachProgramsOwnOutput) {
+    Player onDefault(tone(660));
+    CapturingRun run;
+    ASSERT_TRUE(run.start(ENGINE_RUNNER, "running"));
+    const auto guards = tapGuardsOf(run.processId());
+    ASSERT_EQ(guards.size(), 1u);
+    ::kill(static_cast<pid_t>(guards.front()), SIGKILL);
+    Player onHeadphones(tone(440), "headphones");
+    ASSERT_TRUE(waitUntil([&] { return bothOnTheTap(onHeadphones, onDefault); }));
+    run.end(Ending::kill);
+    EXPECT_TRUE(run.crashed());
+
+    auto environment = ZivraAudioEnvironment::system();
+    environment.sound = std::make_shared<FirstStartFails>();
+    engine = std::make_unique<ZivraAudio>(environment);
+    SaidLines failed("Audio aggregate device did not become alive");
+    ASSERT_NO_FATAL_FAILURE(startOctaveUp());
+    EXPECT_EQ(failed.count(), 1);
+    ASSERT_TRUE(waitUntil([&] { return bothOnTheTap(onHeadphones, onDefault); }));
+    engine->setPitchEnabled(false);
+    EXPECT_TRUE(waitUntil([&] { return eachOnItsOwnOutput(onHeadphones, onDefault); }));
 }
 
 // Pitch off, then on again, while the server is stopped for a moment: once

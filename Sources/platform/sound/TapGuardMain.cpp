@@ -42,12 +42,10 @@ void onStop(int) {
     stopRequested = 1;
 }
 
-// Reads orders until Zivra's end of the socket closes or a stop is requested,
-// and keeps the routes under the tap's identity. The stop signals are let
-// through only while the guard waits in ppoll(), so one that comes while an
-// order is being read is not lost.
-zivra::platform::sound::TapGuardOrders
-readOrders(const std::optional<zivra::platform::sound::pulse::TapIdentity>& tap) {
+// Reads orders until Zivra's end of the socket closes or a stop is requested.
+// The stop signals are let through only while the guard waits in ppoll(), so
+// one that comes while an order is being read is not lost.
+zivra::platform::sound::TapGuardOrders readOrders() {
     sigset_t stops;
     sigemptyset(&stops);
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
@@ -78,9 +76,6 @@ readOrders(const std::optional<zivra::platform::sound::pulse::TapIdentity>& tap)
             break;
         }
         orders.read({buffer, static_cast<std::size_t>(count)});
-        if (tap) {
-            keepRoutes(*tap, orders.routes());
-        }
     }
     return orders;
 }
@@ -130,7 +125,7 @@ int main(int argc, char** argv) {
                                      *serial};
         }
     }
-    const TapGuardOrders orders = readOrders(tap);
+    const TapGuardOrders orders = readOrders();
     if (orders.undo() == TapGuardOrders::Undo::nothing) {
         return 0;
     }

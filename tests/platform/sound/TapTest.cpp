@@ -276,6 +276,62 @@ TEST_F(TapTest, AGuardAskedToStopRemovesTheTapFirst) {
     EXPECT_TRUE(tapGuardsOf(getpid()).empty());
 }
 
+// A server that lists its sinks too late for the tap to know where each
+// program plays: no tap is made. One was, and the programs that started while
+// it existed went to the default sink when it went.
+TEST_F(TapTest, ATapWhoseSinksAreNotListedInTimeIsNotMade) {
+    // PulseAudio hands shared memory to a client that does not turn it off,
+    // which the proxy cannot carry.
+    const QString config = dir.filePath("client.conf");
+    QFile file(config);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("enable-shm = no\n") > 0);
+    file.close();
+    const QString slow = dir.filePath("slow");
+    QProcess proxy;
+    ASSERT_TRUE(startDelayingProxy(proxy, slow, {"2", "sinks-after-load"}));
+    const QByteArray direct = qgetenv("PULSE_SERVER");
+    qputenv("PULSE_SERVER", ("unix:" + slow).toUtf8());
+    qputenv("PULSE_CLIENTCONFIG", config.toUtf8());
+    server = createSoundServer();
+    std::unique_ptr<Tap> tap;
+    EXPECT_THROW(tap = server->createTap({"Zivra Tap", getpid()}), ServerUnanswered);
+    Player later(tone, "headphones");
+    if (tap) {
+        EXPECT_TRUE(waitUntil([&] { return playsOn(later, tapSink()); }));
+        tap.reset();
+    }
+    EXPECT_TRUE(waitUntil([&] {
+        return modulesWith("zivra_tap").empty() && playsOn(later, sinkIndex("headphones"));
+    }));
+    server.reset();
+    qputenv("PULSE_SERVER", direct);
+    qunsetenv("PULSE_CLIENTCONFIG");
+}
+
+// A Zivra keeps the route of each stream it moves itself: killed after its
+// guard (or before the guard of a loaded machine had read the routes), the
+// next start still gives each program its own output.
+TEST_F(TapTest, TheRoutesOfARunKilledAfterItsGuardAreKept) {
+    Player onDefault(tone);
+    ASSERT_TRUE(waitUntil([&] { return playsOn(onDefault, sinkIndex("speakers")); }));
+    CapturingRun run;
+    ASSERT_TRUE(run.start(TAP_HOLDER, "ready"));
+    const auto guards = tapGuardsOf(run.processId());
+    ASSERT_EQ(guards.size(), 1u);
+    ::kill(static_cast<pid_t>(guards.front()), SIGKILL);
+    Player onHeadphones(otherTone, "headphones");
+    ASSERT_TRUE(waitUntil(
+        [&] { return playsOn(onHeadphones, tapSink()) && playsOn(onDefault, tapSink()); }));
+    run.end(Ending::kill);
+    EXPECT_TRUE(run.crashed());
+    removeLeftoverTap();
+    EXPECT_TRUE(modulesWith("zivra_tap").empty());
+    EXPECT_TRUE(waitUntil([&] {
+        return playsOn(onHeadphones, sinkIndex("headphones")) &&
+               playsOn(onDefault, sinkIndex("speakers"));
+    }));
+}
+
 // PipeWire hands the index of an unloaded module out again. A guard handed a
 // tap whose index another tap of the same Zivra has been given since leaves
 // that tap and its streams alone; the tap's own guard removes it.
