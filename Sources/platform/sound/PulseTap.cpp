@@ -157,6 +157,7 @@ void PulseTap::stopListening() {
 void PulseTap::remove() {
     // A connection that is lost went with its server, and the tap with it.
     if (pa_context_get_state(loop_->context()) != PA_CONTEXT_READY) {
+        forgetRoutes(identity_);
         qCInfo(soundLog) << "Tap sink removed";
         return;
     }
@@ -175,6 +176,7 @@ void PulseTap::remove() {
                                "back and removes the tap sink once it does";
         return;
     }
+    forgetRoutes(identity_);
     qCInfo(soundLog) << "Tap sink removed";
 }
 

@@ -98,6 +98,14 @@ protected:
         });
     }
 
+    // The routes files this process's taps left in the runtime folder.
+    static int ownRoutesFiles() {
+        const std::string own = "zivra-tap-routes-" + std::to_string(getpid()) + '-';
+        return static_cast<int>(std::ranges::count_if(
+            std::filesystem::directory_iterator(runtimeFolder()),
+            [&](const auto& entry) { return entry.path().filename().string().starts_with(own); }));
+    }
+
     QTemporaryDir dir;
     QString tone, otherTone; // two frequencies: equal ones could cancel out
     std::shared_ptr<SoundServer> server = createSoundServer();
@@ -306,6 +314,24 @@ TEST_F(TapTest, ATapWhoseSinksAreNotListedInTimeIsNotMade) {
     server.reset();
     qputenv("PULSE_SERVER", direct);
     qunsetenv("PULSE_CLIENTCONFIG");
+}
+
+// Zivra removes a tap whose guard was killed, and the tap's routes with it:
+// they once stayed, a file for each such tap until Zivra ended.
+TEST_F(TapTest, ATapRemovedAfterItsGuardWasKilledLeavesNoRoutes) {
+    Player player(tone, "headphones");
+    ASSERT_TRUE(waitUntil([&] { return playsOn(player, sinkIndex("headphones")); }));
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE(round);
+        auto tap = server->createTap({"Zivra Tap", getpid()});
+        ASSERT_TRUE(waitUntil([&] { return playsOn(player, tapSink()) && ownRoutesFiles() == 1; }));
+        const auto guards = tapGuardsOf(getpid());
+        ASSERT_EQ(guards.size(), 1u);
+        ::kill(static_cast<pid_t>(guards.front()), SIGKILL);
+        tap.reset();
+        EXPECT_TRUE(waitUntil([&] { return playsOn(player, sinkIndex("headphones")); }));
+        EXPECT_EQ(ownRoutesFiles(), 0);
+    }
 }
 
 // A Zivra keeps the route of each stream it moves itself: killed after its
