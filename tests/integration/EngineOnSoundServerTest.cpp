@@ -8,6 +8,7 @@
 #include "platform/sound/PulseLoop.h"
 #include "platform/sound/PulseSoundServer.h"
 #include "tests/audio/ZivraAudioTestAccess.h"
+#include "tests/platform/sound/support/SaidLines.h"
 #include "tests/platform/sound/support/SoundServerTools.h"
 #include "tests/platform/sound/support/TestApplication.h"
 #include "tests/platform/sound/support/ToneAnalysis.h"
@@ -253,35 +254,6 @@ double cpuMilliseconds(pid_t thread) {
     schedstat.open(QIODevice::ReadOnly);
     return schedstat.readAll().split(' ').value(0).toDouble() / 1e6;
 }
-
-// The log lines that hold a text, counted while the object lives; they are
-// still shown. Main thread.
-class SaidLines {
-public:
-    explicit SaidLines(QString text) : text_(std::move(text)) {
-        counting = this;
-        previous = qInstallMessageHandler(&SaidLines::onMessage);
-    }
-    ~SaidLines() {
-        qInstallMessageHandler(previous);
-        counting = nullptr;
-    }
-    int count() const { return count_; }
-
-private:
-    static void onMessage(QtMsgType type, const QMessageLogContext& context,
-                          const QString& message) {
-        if (SaidLines* said = counting; said && message.contains(said->text_)) {
-            ++said->count_;
-        }
-        previous(type, context, message);
-    }
-
-    static inline std::atomic<SaidLines*> counting = nullptr;
-    static inline QtMessageHandler previous = nullptr;
-    QString text_;
-    std::atomic<int> count_{0};
-};
 
 // A capture device that never becomes alive, as on a machine too loaded to
 // start the capture stream in time.

@@ -165,9 +165,18 @@ void PulseTap::remove() {
     // would freeze the click. The guard may wait for it.
     const TapLock oneAtATime(TapLock::Wait::never);
     if (!oneAtATime.taken()) {
+        // A guard asked to stop is already giving this tap back, and is the
+        // holder or waits for it: it is let finish, as a guard handed the tap
+        // would, its end awaited off the main thread.
+        const bool givingBack = guard_.givesBack();
         guard_.handOver();
-        qCInfo(soundLog) << "Another Zivra or tap guard holds the tap lock; the tap guard gives "
-                            "the streams back and removes the tap sink once it is free";
+        if (givingBack) {
+            qCInfo(soundLog) << "The tap guard, asked to stop, gives the streams back and removes "
+                                "the tap sink";
+        } else {
+            qCInfo(soundLog) << "Another Zivra or tap guard holds the tap lock; the tap guard "
+                                "gives the streams back and removes the tap sink once it is free";
+        }
         return;
     }
     if (!pulse::returnStreams(*loop_, routes_, identity_) || !pulse::removeTap(*loop_, identity_)) {

@@ -12,6 +12,7 @@
 #include "platform/sound/TapModules.h"
 #include "platform/sound/TapOwner.h"
 #include "platform/sound/TapRoutesFile.h"
+#include "tests/platform/sound/support/SaidLines.h"
 #include "tests/platform/sound/support/SoundServerTools.h"
 #include "tests/platform/sound/support/TestApplication.h"
 #include "tests/platform/sound/support/ToneAnalysis.h"
@@ -277,11 +278,38 @@ TEST_F(TapTest, AGuardAskedToStopRemovesTheTapFirst) {
     // A session that ends sends every process SIGTERM: the guard does not go before the tap.
     ASSERT_EQ(::kill(static_cast<pid_t>(guards.front()), SIGTERM), 0);
     EXPECT_TRUE(waitUntil([&] {
-        return modulesWith("zivra_tap").empty() && playsOn(player, sinkIndex("speakers"));
+        return modulesWith("zivra_tap").empty() && playsOn(player, sinkIndex("speakers")) &&
+               !pulse::TapOwner::ofProcess(guards.front());
     }));
     // The owner's own removal afterwards finds the tap and its guard gone, and copes.
     tap.reset();
     EXPECT_TRUE(tapGuardsOf(getpid()).empty());
+
+    // Asked to stop while another process holds the tap lock, the guard waits
+    // for it with the tap in hand: the owner's removal meanwhile leaves it the
+    // tap and says so, once the guard has closed its end of the orders.
+    tap = server->createTap({"Zivra Tap", getpid()});
+    ASSERT_TRUE(waitUntil([&] { return playsOn(player, tapSink()); }));
+    const auto guard = tapGuardsOf(getpid());
+    ASSERT_EQ(guard.size(), 1u);
+    QProcess holder;
+    holder.start("flock", {QString::fromStdString(runtimeFolder() / "zivra-tap.lock"), "sh", "-c",
+                           "echo held; read -r line"});
+    ASSERT_TRUE(holder.waitForReadyRead(10000));
+    ASSERT_EQ(::kill(static_cast<pid_t>(guard.front()), SIGTERM), 0);
+    const auto orders = "/proc/" + std::to_string(guard.front()) + "/fd/0";
+    ASSERT_TRUE(waitUntil([&] {
+        std::error_code error;
+        return std::filesystem::read_symlink(orders, error) == "/dev/null";
+    }));
+    SaidLines said("The tap guard, asked to stop, gives the streams back");
+    tap.reset();
+    EXPECT_EQ(said.count(), 1);
+    holder.closeWriteChannel();
+    EXPECT_TRUE(waitUntil([&] {
+        return modulesWith("zivra_tap").empty() && playsOn(player, sinkIndex("speakers")) &&
+               tapGuardsOf(getpid()).empty();
+    }));
 }
 
 // A server that lists its sinks too late for the tap to know where each
