@@ -4,8 +4,11 @@
 #include "audio/RenderBlock.h"
 #include "audio/ZivraAudio.h"
 #include "audio/ZivraAudioEnvironment.h"
+#include "platform/sound/CaptureDevice.h"
 #include "platform/sound/PulseLoop.h"
+#include "platform/sound/PulseSoundServer.h"
 #include "tests/audio/ZivraAudioTestAccess.h"
+#include "tests/platform/sound/support/SaidLines.h"
 #include "tests/platform/sound/support/SoundServerTools.h"
 #include "tests/platform/sound/support/TestApplication.h"
 #include "tests/platform/sound/support/ToneAnalysis.h"
@@ -29,6 +32,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -37,6 +41,7 @@
 #include <numbers>
 #include <optional>
 #include <thread>
+#include <utility>
 
 namespace zivra::audio {
 
@@ -249,6 +254,40 @@ double cpuMilliseconds(pid_t thread) {
     schedstat.open(QIODevice::ReadOnly);
     return schedstat.readAll().split(' ').value(0).toDouble() / 1e6;
 }
+
+// A capture device that never becomes alive, as on a machine too loaded to
+// start the capture stream in time.
+class NeverAlive : public CaptureDevice {
+public:
+    explicit NeverAlive(std::unique_ptr<CaptureDevice> real) : real_(std::move(real)) {}
+    bool isAlive() override { return false; }
+    std::optional<double> nominalSampleRate() override { return real_->nominalSampleRate(); }
+    void createIOProc(CaptureBlock block) override { real_->createIOProc(std::move(block)); }
+    void destroyIOProc() override { real_->destroyIOProc(); }
+    void start() override { real_->start(); }
+    void setEndedHandler(std::function<void()> handler) override {
+        real_->setEndedHandler(std::move(handler));
+    }
+    void stop() override { real_->stop(); }
+
+private:
+    std::unique_ptr<CaptureDevice> real_;
+};
+
+// The desktop's sound server, on which the first start fails: its capture
+// device never becomes alive.
+class FirstStartFails : public PulseSoundServer {
+public:
+    std::unique_ptr<CaptureDevice> createCaptureDevice(const Tap& tap,
+                                                       const std::string& name) override {
+        auto device = PulseSoundServer::createCaptureDevice(tap, name);
+        return std::exchange(failed_, true) ? std::move(device)
+                                            : std::make_unique<NeverAlive>(std::move(device));
+    }
+
+private:
+    bool failed_ = false;
+};
 
 class EngineOnSoundServerTest : public ::testing::Test {
 protected:
@@ -919,6 +958,35 @@ bool eachOnItsOwnOutput(const Player& onHeadphones, const Player& onSpeakers) {
            playOn(onHeadphones, sinkIndex("headphones"), onSpeakers, sinkIndex("speakers"));
 }
 
+// A Zivra killed after its guard, whose routes only it knew (as on a loaded
+// machine whose guard had not yet read them), and a new Zivra whose first
+// start fails: after the retry and pitch off each program is on its own
+// output. The routes were once kept by the guard alone: the new Zivra's
+// start moved the player on the headphones to the default, and the tap of
+// its retry found it there.
+TEST_F(EngineOnSoundServerTest, AFailedFirstStartAfterAKilledRunKeepsEachProgramsOwnOutput) {
+    Player onDefault(tone(660));
+    CapturingRun run;
+    ASSERT_TRUE(run.start(ENGINE_RUNNER, "running"));
+    const auto guards = tapGuardsOf(run.processId());
+    ASSERT_EQ(guards.size(), 1u);
+    ::kill(static_cast<pid_t>(guards.front()), SIGKILL);
+    Player onHeadphones(tone(440), "headphones");
+    ASSERT_TRUE(waitUntil([&] { return bothOnTheTap(onHeadphones, onDefault); }));
+    run.end(Ending::kill);
+    EXPECT_TRUE(run.crashed());
+
+    auto environment = ZivraAudioEnvironment::system();
+    environment.sound = std::make_shared<FirstStartFails>();
+    engine = std::make_unique<ZivraAudio>(environment);
+    SaidLines failed("Audio aggregate device did not become alive");
+    ASSERT_NO_FATAL_FAILURE(startOctaveUp());
+    EXPECT_EQ(failed.count(), 1);
+    ASSERT_TRUE(waitUntil([&] { return bothOnTheTap(onHeadphones, onDefault); }));
+    engine->setPitchEnabled(false);
+    EXPECT_TRUE(waitUntil([&] { return eachOnItsOwnOutput(onHeadphones, onDefault); }));
+}
+
 // Pitch off, then on again, while the server is stopped for a moment: once
 // it goes on the engine runs again, and pitch off then gives each program its
 // own output back. The start during the stop, which makes no tap, once took
@@ -1222,6 +1290,7 @@ TEST_F(EngineOnSoundServerTest, WhileAnotherHoldsTheTapLockTheMainThreadAnswers)
         });
         ticks.start(10);
         const double cpuBefore = processCpuSeconds();
+        SaidLines said("Another Zivra or tap guard is making or removing a tap");
         engine->setPitchCents(1200);
         engine->setPitchEnabled(true);
         EXPECT_TRUE(
@@ -1239,6 +1308,7 @@ TEST_F(EngineOnSoundServerTest, WhileAnotherHoldsTheTapLockTheMainThreadAnswers)
                     cpuWhileHeld, static_cast<long long>(started));
         EXPECT_LT(longestGap, 1500);
         EXPECT_LT(started, 2500);
+        EXPECT_EQ(said.count(), 1) << "said once for each hold";
         // A spin would take a core; the retries take a few percent of one at most.
         EXPECT_LT(cpuWhileHeld, 0.1 * static_cast<double>(held.count()) / 1000);
         EXPECT_GT(levelDb(hear("speakers.monitor", 880), testRate, 880), -20);

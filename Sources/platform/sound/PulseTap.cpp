@@ -6,10 +6,12 @@
 #include "platform/sound/SoundError.h"
 #include "platform/sound/TapLock.h"
 #include "platform/sound/TapModules.h"
+#include "platform/sound/TapRoutesFile.h"
 
 #include <pulse/error.h>
 
 #include <algorithm>
+#include <atomic>
 #include <sstream>
 
 namespace zivra::platform::sound {
@@ -23,6 +25,11 @@ constexpr double fallbackRate = 48000;
 // nothing), PipeWire's session manager by priority.session; neither takes
 // the other's property into account.
 constexpr const char* lowestPriority = "device.class=modem priority.session=-2147483648";
+
+// Whether this process said that another holds the tap lock and has not
+// taken it since: the engine tries again twice a second for as long as the
+// lock is held, and one line tells of the whole hold.
+std::atomic<bool> saidLockHeld = false;
 
 // Module arguments quote values in single quotes; the description is ours,
 // but quotes in it must not break the argument list. The owner tells a later
@@ -45,9 +52,12 @@ PulseTap::PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& descri
     // freeze the popover. The engine tries again a little later.
     const TapLock oneAtATime(TapLock::Wait::never);
     if (!oneAtATime.taken()) {
-        qCInfo(soundLog) << "Another Zivra or tap guard is making or removing a tap";
+        if (!saidLockHeld.exchange(true)) {
+            qCInfo(soundLog) << "Another Zivra or tap guard is making or removing a tap";
+        }
         throw TapLockHeld(PA_ERR_BUSY, "Another Zivra or its tap guard holds the tap lock");
     }
+    saidLockHeld = false;
     PulseLoop::Lock lock(*loop_);
     // A run that ended without removing its tap, and whose guard could not
     // either, left the user's streams on it. A tap in use is another Zivra's:
@@ -96,11 +106,7 @@ PulseTap::PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& descri
     }
     const auto sink = pulse::sinkByName(*loop_, sinkName);
     if (!sink) {
-        remove();
-        if (loop_->awaitsAnswer()) {
-            throw ServerUnanswered(PA_ERR_TIMEOUT, loop_->describe(PA_ERR_TIMEOUT));
-        }
-        throw SoundError(PA_ERR_NOENTITY, loop_->describe(PA_ERR_NOENTITY));
+        giveUp(PA_ERR_NOENTITY);
     }
     sink_ = sink->info.index;
     qCInfo(soundLog) << "Tap sink" << sinkName << "created at" << rate << "Hz";
@@ -109,26 +115,49 @@ PulseTap::PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& descri
     // one appearing in between is not missed (moving twice is harmless).
     subscriber_ = loop_->addSubscriber(
         [this](pa_subscription_event_type_t type, std::uint32_t index) { onEvent(type, index); });
-    for (const auto& record : pulse::listSinks(*loop_).value_or(std::vector<pulse::SinkRecord>{})) {
+    // Without the sinks' names no stream's route could be kept: every stream
+    // moved would go to the default sink when the tap goes.
+    const auto sinks = pulse::listSinks(*loop_);
+    if (!sinks) {
+        giveUp(PA_ERR_UNKNOWN);
+    }
+    for (const auto& record : *sinks) {
         sinkNames_[record.info.index] = record.info.name;
     }
     captureExisting();
 }
 
+void PulseTap::giveUp(int error) {
+    // No destructor follows a constructor that throws: nothing may call back
+    // into this object any more.
+    stopListening();
+    remove();
+    if (loop_->awaitsAnswer()) {
+        throw ServerUnanswered(PA_ERR_TIMEOUT, loop_->describe(PA_ERR_TIMEOUT));
+    }
+    throw SoundError(error, loop_->describe(error));
+}
+
 PulseTap::~PulseTap() {
     PulseLoop::Lock lock(*loop_);
+    stopListening();
+    remove();
+}
+
+void PulseTap::stopListening() {
     loop_->removeSubscriber(subscriber_);
+    subscriber_ = 0;
     for (pa_operation* query : queries_) {
         pa_operation_cancel(query);
         pa_operation_unref(query);
     }
     queries_.clear();
-    remove();
 }
 
 void PulseTap::remove() {
     // A connection that is lost went with its server, and the tap with it.
     if (pa_context_get_state(loop_->context()) != PA_CONTEXT_READY) {
+        forgetRoutes(identity_);
         qCInfo(soundLog) << "Tap sink removed";
         return;
     }
@@ -136,9 +165,18 @@ void PulseTap::remove() {
     // would freeze the click. The guard may wait for it.
     const TapLock oneAtATime(TapLock::Wait::never);
     if (!oneAtATime.taken()) {
+        // A guard asked to stop is already giving this tap back, and is the
+        // holder or waits for it: it is let finish, as a guard handed the tap
+        // would, its end awaited off the main thread.
+        const bool givingBack = guard_.givesBack();
         guard_.handOver();
-        qCInfo(soundLog) << "Another Zivra or tap guard holds the tap lock; the tap guard gives "
-                            "the streams back and removes the tap sink once it is free";
+        if (givingBack) {
+            qCInfo(soundLog) << "The tap guard, asked to stop, gives the streams back and removes "
+                                "the tap sink";
+        } else {
+            qCInfo(soundLog) << "Another Zivra or tap guard holds the tap lock; the tap guard "
+                                "gives the streams back and removes the tap sink once it is free";
+        }
         return;
     }
     if (!pulse::returnStreams(*loop_, routes_, identity_) || !pulse::removeTap(*loop_, identity_)) {
@@ -147,6 +185,7 @@ void PulseTap::remove() {
                                "back and removes the tap sink once it does";
         return;
     }
+    forgetRoutes(identity_);
     qCInfo(soundLog) << "Tap sink removed";
 }
 
@@ -165,6 +204,7 @@ void PulseTap::onEvent(pa_subscription_event_type_t type, std::uint32_t index) {
         query(pa_context_get_sink_input_info(context, index, &PulseTap::onSinkInputInfo, this));
     } else if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT &&
                kind == PA_SUBSCRIPTION_EVENT_REMOVE && routes_.erase(index) > 0) {
+        keepRoutes(identity_, routes_);
         guard_.forget(index);
     } else if (facility == PA_SUBSCRIPTION_EVENT_SINK && kind == PA_SUBSCRIPTION_EVENT_NEW) {
         query(pa_context_get_sink_info_by_index(context, index, &PulseTap::onSinkInfo, this));
@@ -208,23 +248,30 @@ void PulseTap::capture(const pulse::SinkInputRecord& input) {
         (input.processId && input.processId == excludedProcessId_)) {
         return;
     }
-    // Streams that refuse to move (our own output among them) stay where they are.
-    if (pa_operation* move = pa_context_move_sink_input_by_index(loop_->context(), input.index,
-                                                                 sink_, nullptr, nullptr)) {
-        pa_operation_unref(move);
-    }
     // A stream PipeWire has not placed yet goes where it asked to; one that
     // asked for nothing follows the default sink, and so it will on release.
+    // One on a sink whose name is not known could not be given back: it is
+    // left where it plays.
     std::string from;
     if (const auto name = sinkNames_.find(input.sink); name != sinkNames_.end()) {
         from = name->second;
     } else if (std::ranges::any_of(sinkNames_,
                                    [&](const auto& sink) { return sink.second == input.target; })) {
         from = input.target;
+    } else if (input.sink != PA_INVALID_INDEX || !input.target.empty()) {
+        return;
     }
+    // Kept before the move, by this process: should it and its guard both
+    // end before the guard has read the route, the next start still has it.
     if (!from.empty() && from != defaultSink_) {
         routes_[input.index] = from;
+        keepRoutes(identity_, routes_);
         guard_.route(input.index, from);
+    }
+    // Streams that refuse to move (our own output among them) stay where they are.
+    if (pa_operation* move = pa_context_move_sink_input_by_index(loop_->context(), input.index,
+                                                                 sink_, nullptr, nullptr)) {
+        pa_operation_unref(move);
     }
 }
 

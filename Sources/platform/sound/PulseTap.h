@@ -18,13 +18,15 @@ namespace zivra::platform::sound {
 // programs' playback streams are moved onto it when it is created and
 // whenever a new one appears; the streams of the server's own virtual devices
 // (a remap sink's, a loopback's) stay where the server put them. The sink
-// each came from is remembered unless it was the default: when the tap goes,
-// each stream is moved back there, and unloading the sink sends the rest
-// (following the default, or whose sink is gone) to the default sink.
-// Streams that followed the default are not moved back by name, as the
-// session manager would then keep them on that sink. A TapGuard does the same
-// when Zivra ends without doing so. Main thread; it shares the server
-// connection with the sound server; owned by its creator.
+// each came from is remembered unless it was the default, also in the
+// runtime folder (TapRoutesFile.h), before the stream is moved; a stream on a
+// sink whose name is not known is not moved. When the tap goes, each stream
+// is moved back there, and unloading the sink sends the rest (following the
+// default, or whose sink is gone) to the default sink. Streams that followed
+// the default are not moved back by name, as the session manager would then
+// keep them on that sink. A TapGuard does the same when Zivra ends without
+// doing so. Main thread; it shares the server connection with the sound
+// server; owned by its creator.
 class PulseTap : public Tap {
 public:
     // The sink's name, by which a tap left over by an earlier run is found.
@@ -35,7 +37,8 @@ public:
     // a tap and the load are one step among the user's Zivras (TapLock.h):
     // while another one takes that step this throws SoundError at once
     // rather than wait. Throws SoundError, also when another Zivra's tap is
-    // in use.
+    // in use; ServerUnanswered when the server does not answer in time, also
+    // when it does not list its sinks, without which no route could be kept.
     PulseTap(std::shared_ptr<PulseLoop> loop, const TapDescription& description);
     ~PulseTap() override;
 
@@ -52,6 +55,11 @@ private:
     static void onServerInfo(pa_context* context, const pa_server_info* info, void* self);
     void capture(const pulse::SinkInputRecord& input);
     void forgetFinishedQueries();
+    // Ends the events and the lookups under way (loop locked).
+    void stopListening();
+    // Removes what was made of the tap so far and throws: ServerUnanswered
+    // while the server does not answer, otherwise SoundError with `error`.
+    [[noreturn]] void giveUp(int error);
     // Gives the streams back and unloads the sink (loop locked); when the
     // server does not answer, or another process holds the tap lock, hands
     // that over to the guard instead, which may wait for either.

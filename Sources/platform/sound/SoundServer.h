@@ -103,9 +103,9 @@ std::shared_ptr<SoundServer> createSoundServer();
 
 // Removes a tap that an earlier run of Zivra left behind (when its guard
 // could not) and so gives its streams back: to the sinks they came from when
-// its guard kept their routes, otherwise to the default sink; the tap of a
-// Zivra that still runs stays. Called at
-// every start of Zivra, before anything else touches sound. Does nothing
+// their routes were kept (TapRoutesFile.h), otherwise to the default sink; the
+// tap of a Zivra that still runs stays. Called at every start of Zivra,
+// before anything else touches sound. Does nothing
 // while another Zivra or tap guard holds the tap lock (TapLock.h), never
 // waiting for it. Any thread; blocks until the server has answered; throws
 // SoundError when the server cannot be reached.

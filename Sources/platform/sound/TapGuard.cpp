@@ -5,6 +5,7 @@
 
 #include <pulse/def.h>
 
+#include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -125,6 +126,17 @@ void TapGuard::route(std::uint32_t input, const std::string& sink) {
 
 void TapGuard::forget(std::uint32_t input) {
     send(forgetOrder(input));
+}
+
+bool TapGuard::givesBack() const {
+    if (socket_ < 0) {
+        return false;
+    }
+    pollfd end{socket_, POLLRDHUP, 0};
+    siginfo_t ended{};
+    return ::poll(&end, 1, 0) == 1 && (end.revents & (POLLRDHUP | POLLHUP)) != 0 &&
+           ::waitid(P_PID, static_cast<id_t>(process_), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           ended.si_pid == 0;
 }
 
 bool TapGuard::send(std::string_view order) {

@@ -20,9 +20,10 @@ namespace zivra::platform::sound {
 // a socket whose other end only this process holds (it is closed in every
 // program Zivra starts); the kernel closes that end whatever ends Zivra, and
 // the guard then gives each stream back to the sink it came from and removes
-// what it was last told of. Made, used and destroyed on the thread that owns
-// the tap; route() and forget() may come from the tap's event thread as long
-// as the owner serialises them with its own calls (the server loop's lock).
+// what it was last told of. It closes its own end once it takes no more
+// orders. Made, used and destroyed on the thread that owns the tap; route()
+// and forget() may come from the tap's event thread as long as the owner
+// serialises them with its own calls (the server loop's lock).
 class TapGuard {
 public:
     // Starts the guard of the tap this process makes under that identity:
@@ -44,6 +45,11 @@ public:
     // A guard that is gone is not told; it has nothing left to give back.
     void route(std::uint32_t input, const std::string& sink);
     void forget(std::uint32_t input);
+
+    // Whether the guard, asked to stop (a session that ends sends SIGTERM),
+    // takes no more orders and is giving the streams back and removing the
+    // tap itself. False once handed over, and for a guard that has ended.
+    bool givesBack() const;
 
     // The owner could not remove the tap (the server did not answer): the
     // guard gives the streams back and removes the tap once the server

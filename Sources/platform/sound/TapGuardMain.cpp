@@ -21,6 +21,7 @@
 
 #include <pulse/error.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -42,12 +43,10 @@ void onStop(int) {
     stopRequested = 1;
 }
 
-// Reads orders until Zivra's end of the socket closes or a stop is requested,
-// and keeps the routes under the tap's identity. The stop signals are let
-// through only while the guard waits in ppoll(), so one that comes while an
-// order is being read is not lost.
-zivra::platform::sound::TapGuardOrders
-readOrders(const std::optional<zivra::platform::sound::pulse::TapIdentity>& tap) {
+// Reads orders until Zivra's end of the socket closes or a stop is requested.
+// The stop signals are let through only while the guard waits in ppoll(), so
+// one that comes while an order is being read is not lost.
+zivra::platform::sound::TapGuardOrders readOrders() {
     sigset_t stops;
     sigemptyset(&stops);
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
@@ -78,9 +77,6 @@ readOrders(const std::optional<zivra::platform::sound::pulse::TapIdentity>& tap)
             break;
         }
         orders.read({buffer, static_cast<std::size_t>(count)});
-        if (tap) {
-            keepRoutes(*tap, orders.routes());
-        }
     }
     return orders;
 }
@@ -130,7 +126,14 @@ int main(int argc, char** argv) {
                                      *serial};
         }
     }
-    const TapGuardOrders orders = readOrders(tap);
+    const TapGuardOrders orders = readOrders();
+    // Zivra, finding its end closed, learns that the guard gives the tap back
+    // itself. Standard input then reads nothing: a connection made later
+    // does not take its number.
+    if (const int nothing = open("/dev/null", O_RDONLY | O_CLOEXEC); nothing >= 0) {
+        dup2(nothing, STDIN_FILENO);
+        close(nothing);
+    }
     if (orders.undo() == TapGuardOrders::Undo::nothing) {
         return 0;
     }

@@ -121,6 +121,10 @@ TapCleanUp removeTapModules(PulseLoop& loop, const std::optional<TapOwner>& also
             continue;
         }
         const int status = unloadModule(loop, module.index);
+        // Also those of a tap of this process, whose owner still runs.
+        if (status == 0 && sink && sink->tapIdentity) {
+            forgetRoutes(*sink->tapIdentity);
+        }
         cleanUp.removed += status == 0 ? 1 : 0;
         cleanUp.answered = status != PA_ERR_TIMEOUT && cleanUp.answered;
     }

@@ -55,11 +55,11 @@ struct TapCleanUp {
 
 // Unloads every tap left behind: a tap left by a run that ended without
 // removing it holds the user's streams, silent until it goes. The streams
-// whose routes the tap's guard kept (TapRoutesFile.h) go back to their
+// whose routes were kept for the tap (TapRoutesFile.h) go back to their
 // sinks first. A tap is left behind when it is not in use (isTapInUse); a
 // tap of a Zivra that still runs stays, unless that Zivra is `also`. The
-// server sends the other streams to its default sink. The routes kept for
-// owners that have ended are forgotten.
+// server sends the other streams to its default sink. The routes of each tap
+// removed, and those kept for owners that have ended, are forgotten.
 TapCleanUp removeTapModules(PulseLoop& loop, const std::optional<TapOwner>& also = std::nullopt);
 
 } // namespace zivra::platform::sound::pulse

@@ -12,6 +12,7 @@
 #include "platform/sound/TapModules.h"
 #include "platform/sound/TapOwner.h"
 #include "platform/sound/TapRoutesFile.h"
+#include "tests/platform/sound/support/SaidLines.h"
 #include "tests/platform/sound/support/SoundServerTools.h"
 #include "tests/platform/sound/support/TestApplication.h"
 #include "tests/platform/sound/support/ToneAnalysis.h"
@@ -96,6 +97,14 @@ protected:
             pactl({"move-sink-input", QString::number(player.sinkInput()->index), "zivra_tap"});
             return playsOn(player, tapSink());
         });
+    }
+
+    // The routes files this process's taps left in the runtime folder.
+    static int ownRoutesFiles() {
+        const std::string own = "zivra-tap-routes-" + std::to_string(getpid()) + '-';
+        return static_cast<int>(std::ranges::count_if(
+            std::filesystem::directory_iterator(runtimeFolder()),
+            [&](const auto& entry) { return entry.path().filename().string().starts_with(own); }));
     }
 
     QTemporaryDir dir;
@@ -269,11 +278,112 @@ TEST_F(TapTest, AGuardAskedToStopRemovesTheTapFirst) {
     // A session that ends sends every process SIGTERM: the guard does not go before the tap.
     ASSERT_EQ(::kill(static_cast<pid_t>(guards.front()), SIGTERM), 0);
     EXPECT_TRUE(waitUntil([&] {
-        return modulesWith("zivra_tap").empty() && playsOn(player, sinkIndex("speakers"));
+        return modulesWith("zivra_tap").empty() && playsOn(player, sinkIndex("speakers")) &&
+               !pulse::TapOwner::ofProcess(guards.front());
     }));
     // The owner's own removal afterwards finds the tap and its guard gone, and copes.
     tap.reset();
     EXPECT_TRUE(tapGuardsOf(getpid()).empty());
+
+    // Asked to stop while another process holds the tap lock, the guard waits
+    // for it with the tap in hand: the owner's removal meanwhile leaves it the
+    // tap and says so, once the guard has closed its end of the orders.
+    tap = server->createTap({"Zivra Tap", getpid()});
+    ASSERT_TRUE(waitUntil([&] { return playsOn(player, tapSink()); }));
+    const auto guard = tapGuardsOf(getpid());
+    ASSERT_EQ(guard.size(), 1u);
+    QProcess holder;
+    holder.start("flock", {QString::fromStdString(runtimeFolder() / "zivra-tap.lock"), "sh", "-c",
+                           "echo held; read -r line"});
+    ASSERT_TRUE(holder.waitForReadyRead(10000));
+    ASSERT_EQ(::kill(static_cast<pid_t>(guard.front()), SIGTERM), 0);
+    const auto orders = "/proc/" + std::to_string(guard.front()) + "/fd/0";
+    ASSERT_TRUE(waitUntil([&] {
+        std::error_code error;
+        return std::filesystem::read_symlink(orders, error) == "/dev/null";
+    }));
+    SaidLines said("The tap guard, asked to stop, gives the streams back");
+    tap.reset();
+    EXPECT_EQ(said.count(), 1);
+    holder.closeWriteChannel();
+    EXPECT_TRUE(waitUntil([&] {
+        return modulesWith("zivra_tap").empty() && playsOn(player, sinkIndex("speakers")) &&
+               tapGuardsOf(getpid()).empty();
+    }));
+}
+
+// A server that lists its sinks too late for the tap to know where each
+// program plays: no tap is made. One was, and the programs that started while
+// it existed went to the default sink when it went.
+TEST_F(TapTest, ATapWhoseSinksAreNotListedInTimeIsNotMade) {
+    // PulseAudio hands shared memory to a client that does not turn it off,
+    // which the proxy cannot carry.
+    const QString config = dir.filePath("client.conf");
+    QFile file(config);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("enable-shm = no\n") > 0);
+    file.close();
+    const QString slow = dir.filePath("slow");
+    QProcess proxy;
+    ASSERT_TRUE(startDelayingProxy(proxy, slow, {"2", "sinks-after-load"}));
+    const QByteArray direct = qgetenv("PULSE_SERVER");
+    qputenv("PULSE_SERVER", ("unix:" + slow).toUtf8());
+    qputenv("PULSE_CLIENTCONFIG", config.toUtf8());
+    server = createSoundServer();
+    std::unique_ptr<Tap> tap;
+    EXPECT_THROW(tap = server->createTap({"Zivra Tap", getpid()}), ServerUnanswered);
+    Player later(tone, "headphones");
+    if (tap) {
+        EXPECT_TRUE(waitUntil([&] { return playsOn(later, tapSink()); }));
+        tap.reset();
+    }
+    EXPECT_TRUE(waitUntil([&] {
+        return modulesWith("zivra_tap").empty() && playsOn(later, sinkIndex("headphones"));
+    }));
+    server.reset();
+    qputenv("PULSE_SERVER", direct);
+    qunsetenv("PULSE_CLIENTCONFIG");
+}
+
+// Zivra removes a tap whose guard was killed, and the tap's routes with it:
+// they once stayed, a file for each such tap until Zivra ended.
+TEST_F(TapTest, ATapRemovedAfterItsGuardWasKilledLeavesNoRoutes) {
+    Player player(tone, "headphones");
+    ASSERT_TRUE(waitUntil([&] { return playsOn(player, sinkIndex("headphones")); }));
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE(round);
+        auto tap = server->createTap({"Zivra Tap", getpid()});
+        ASSERT_TRUE(waitUntil([&] { return playsOn(player, tapSink()) && ownRoutesFiles() == 1; }));
+        const auto guards = tapGuardsOf(getpid());
+        ASSERT_EQ(guards.size(), 1u);
+        ::kill(static_cast<pid_t>(guards.front()), SIGKILL);
+        tap.reset();
+        EXPECT_TRUE(waitUntil([&] { return playsOn(player, sinkIndex("headphones")); }));
+        EXPECT_EQ(ownRoutesFiles(), 0);
+    }
+}
+
+// A Zivra keeps the route of each stream it moves itself: killed after its
+// guard (or before the guard of a loaded machine had read the routes), the
+// next start still gives each program its own output.
+TEST_F(TapTest, TheRoutesOfARunKilledAfterItsGuardAreKept) {
+    Player onDefault(tone);
+    ASSERT_TRUE(waitUntil([&] { return playsOn(onDefault, sinkIndex("speakers")); }));
+    CapturingRun run;
+    ASSERT_TRUE(run.start(TAP_HOLDER, "ready"));
+    const auto guards = tapGuardsOf(run.processId());
+    ASSERT_EQ(guards.size(), 1u);
+    ::kill(static_cast<pid_t>(guards.front()), SIGKILL);
+    Player onHeadphones(otherTone, "headphones");
+    ASSERT_TRUE(waitUntil(
+        [&] { return playsOn(onHeadphones, tapSink()) && playsOn(onDefault, tapSink()); }));
+    run.end(Ending::kill);
+    EXPECT_TRUE(run.crashed());
+    removeLeftoverTap();
+    EXPECT_TRUE(modulesWith("zivra_tap").empty());
+    EXPECT_TRUE(waitUntil([&] {
+        return playsOn(onHeadphones, sinkIndex("headphones")) &&
+               playsOn(onDefault, sinkIndex("speakers"));
+    }));
 }
 
 // PipeWire hands the index of an unloaded module out again. A guard handed a
