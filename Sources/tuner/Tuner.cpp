@@ -28,13 +28,27 @@ constexpr float toneVolume = 0.5f;
 // Behind a server that answers every request a little later than a click waits, each try to
 // open the microphone freezes the main thread for that wait (1.5 s) and fails, and the server
 // answers again moments later. The first try after an answer is made at once, so that after a
-// stop the tuner listens as soon as the server goes on; each later one waits, after the answer,
-// for a pause doubled at each try. 10 s first: even were each answer to come the moment a try
-// gave up, the click and the try at once (1.5 s each) and the try after 10 s leave the fourth
-// 34.5 s after the click, three freezes in the first half minute (a first pause of 1 s, as the
-// engine's, would make six).
+// stop the tuner listens as soon as the server goes on; each later one, but for those below,
+// waits, after the answer, for a pause doubled at each try. 10 s first: even were each answer to
+// come the moment a try gave up, the click and the try at once (1.5 s each) and the try after 10 s
+// leave the fourth 34.5 s after the click, three freezes in the first half minute (a first pause of
+// 1 s, as the engine's, would make six).
 constexpr std::chrono::milliseconds firstPause = 10s;
 constexpr std::chrono::milliseconds longestPause = 60s;
+
+// The answer that ends a stop may be to a request made long before (a look of the engine's, a
+// connection made before the stop and taken over during it), and the try made at once may then
+// fail while the server is still stopped or still catching up with what was asked meanwhile: no
+// sign of a server too slow to use. So an answer after a failed try is put to the test: the
+// tuner asks for the next one, and one that comes within promptAnswer shows a server that
+// answers in time again, which is tried at once. A server that answers every request 1.6 s
+// late does not: it answers a request sent then after 1.6 s and a new connection after twice
+// that, and behind it the tuner's own connections under way were begun a try (1.5 s) apart. 1 s
+// leaves room for a server still catching up on a busy machine (after the stops tried, 0.1 s at
+// most). Two such tries at most in a wait: each freezes the main thread for up to 1.5 s, so a
+// server that answers in time but keeps failing the microphone then gets the growing pauses.
+constexpr std::chrono::milliseconds promptAnswer = 1s;
+constexpr int mostPromptTries = 2;
 
 } // namespace
 
@@ -66,9 +80,14 @@ Tuner& Tuner::shared() {
 
 Tuner::Tuner(TunerEnvironment environment, QObject* parent)
     : QObject(parent), environment_(std::move(environment)), pause_(new QTimer(this)),
-      detectedNote_(noReading), referenceNote_(QStringLiteral("A4")) {
+      answerCheck_(new QTimer(this)), detectedNote_(noReading),
+      referenceNote_(QStringLiteral("A4")) {
+    pause_->setObjectName(QStringLiteral("pause"));
     pause_->setSingleShot(true);
     connect(pause_, &QTimer::timeout, this, &Tuner::tryAgain);
+    answerCheck_->setObjectName(QStringLiteral("answerCheck"));
+    answerCheck_->setSingleShot(true);
+    answerCheck_->setTimerType(Qt::PreciseTimer);
 }
 
 Tuner::~Tuner() {
@@ -152,8 +171,12 @@ void Tuner::waitForServer(const char* reason) {
     } else {
         qCDebug(tunerLog) << "The sound server still answers too late to listen:" << reason;
     }
-    // The answer may come on any thread; it is taken on the main thread, while this tuner
-    // exists and the wait lasts.
+    askForAnswer();
+}
+
+// The answer may come on any thread; it is taken on the main thread, while this tuner exists
+// and the wait lasts.
+void Tuner::askForAnswer() {
     QPointer<Tuner> self(this);
     environment_.whenServerAnswers([self, number = serverWait_] {
         QMetaObject::invokeMethod(
@@ -175,6 +198,22 @@ void Tuner::serverAnswered() {
         tryAgain();
         return;
     }
+    if (std::exchange(checksAnswer_, false)) {
+        if (answerCheck_->isActive()) {
+            qCDebug(tunerLog) << "The sound server answered in time again, in"
+                              << promptAnswer.count() - answerCheck_->remainingTime()
+                              << "ms; the tuner tries at once";
+            answerCheck_->stop();
+            ++promptTries_;
+            listen();
+            return;
+        }
+    } else if (promptTries_ < mostPromptTries) {
+        checksAnswer_ = true;
+        answerCheck_->start(promptAnswer);
+        askForAnswer();
+        return;
+    }
     const std::chrono::milliseconds pause =
         audio::doubled(firstPause, triesAfterAnswer_ - 1, longestPause);
     qCInfo(tunerLog) << "The sound server answers too late to listen; the tuner tries again in"
@@ -190,6 +229,9 @@ void Tuner::tryAgain() {
 void Tuner::endServerWait() {
     waitsForServer_ = false;
     triesAfterAnswer_ = 0;
+    promptTries_ = 0;
+    checksAnswer_ = false;
+    answerCheck_->stop();
     pause_->stop();
 }
 

@@ -85,6 +85,9 @@ private:
     // Opens the microphone; a server that does not answer in time is waited for.
     void listen();
     void waitForServer(const char* reason);
+    // Asks to be told, on the main thread, the next time the server answers during this wait.
+    void askForAnswer();
+    // Tries at once, checks that the server answers in time, or pauses, as the wait stands.
     void serverAnswered();
     // A try after the server answered, at once or after the pause.
     void tryAgain();
@@ -104,10 +107,19 @@ private:
     bool waitsForServer_ = false;
     // Counts the waits: an answer to an earlier wait's request is no news to this one.
     std::uint64_t serverWait_ = 0;
-    // Tries made during this wait after the server answered: the pause before the next.
+    // Tries made during this wait at the first answer or after a pause: the pause before the
+    // next.
     int triesAfterAnswer_ = 0;
+    // Tries made during this wait at once, as the server answered in time after a failed try.
+    int promptTries_ = 0;
+    // An answer was asked for after a failed try, to tell a server that answers in time again
+    // from one that answers late: the check runs for the time an answer in time may take.
+    bool checksAnswer_ = false;
     // The pause before each try after an answer but the first; a child of the tuner.
     QTimer* pause_;
+    // Runs from the request for the checking answer for as long as it may take; a child of
+    // the tuner.
+    QTimer* answerCheck_;
     QString detectedNote_;
     qint64 detectedCents_ = 0;
     double detectedFrequency_ = 0;

@@ -198,12 +198,22 @@ TunerEnvironment over(SlowServer& server) {
             nullptr, [&server](auto answered) { server.waiting.push_back(std::move(answered)); }};
 }
 
-// Ends the tuner's pause before its next try at once.
+// Ends one of the tuner's timers at once: the pause before its next try, or the time an answer
+// in time may take.
 void endPause(QTimer* pause) {
     pause->setInterval(0);
     while (pause->isActive()) {
         QCoreApplication::processEvents();
     }
+}
+
+// The server answers after a failed try and, asked again, answers later than in time.
+void answerLate(SlowServer& server, Tuner& tuner) {
+    server.answer();
+    auto* check = tuner.findChild<QTimer*>(QStringLiteral("answerCheck"));
+    ASSERT_TRUE(check && check->isActive()) << "the answer was not checked";
+    endPause(check);
+    server.answer();
 }
 
 int tunerWarnings = 0;
@@ -236,14 +246,14 @@ TEST(TunerServerWaitTest, BehindAServerTooSlowToUseTheTriesBackOffAndTheFailureI
         });
     SlowServer server;
     Tuner tuner(over(server));
-    auto* pause = tuner.findChild<QTimer*>();
+    auto* pause = tuner.findChild<QTimer*>(QStringLiteral("pause"));
     tuner.startDetecting();
     QCoreApplication::processEvents();
     server.answer();
     EXPECT_EQ(server.opened, 2) << "the first try after an answer is made at once";
     for (const int seconds : {10, 20, 40, 60, 60}) {
         const int opened = server.opened;
-        server.answer();
+        answerLate(server, tuner);
         EXPECT_EQ(server.opened, opened) << "tried again without a pause";
         ASSERT_TRUE(pause && pause->isActive());
         EXPECT_EQ(pause->interval(), seconds * 1000);
@@ -253,13 +263,49 @@ TEST(TunerServerWaitTest, BehindAServerTooSlowToUseTheTriesBackOffAndTheFailureI
     EXPECT_EQ(tunerWarnings, 1);
 
     server.opening = [] { throw platform::sound::SoundError(-1, "Refused"); };
-    server.answer();
+    answerLate(server, tuner);
     endPause(pause);
     server.answer();
     EXPECT_EQ(server.opened, 8);
     EXPECT_FALSE(tuner.isDetecting());
     EXPECT_EQ(tuner.detectedNote(), Tuner::failed);
     qInstallMessageHandler(logged);
+}
+
+// After a stop the try made at once at the first answer can fail while the server catches up;
+// when it answers again at once, the tuner tries again at once, twice at most in a wait, and
+// only then pauses as behind a slow server.
+TEST(TunerServerWaitTest, AServerThatAnswersInTimeAfterAFailedTryIsTriedAgainAtOnce) {
+    SlowServer server;
+    Tuner tuner(over(server));
+    auto* pause = tuner.findChild<QTimer*>(QStringLiteral("pause"));
+    ASSERT_TRUE(pause);
+    tuner.startDetecting();
+    QCoreApplication::processEvents();
+    server.answer();
+    ASSERT_EQ(server.opened, 2);
+    for (const int opened : {3, 4}) {
+        server.answer();
+        server.answer();
+        EXPECT_EQ(server.opened, opened) << "an answer in time after a failed try started a pause";
+        EXPECT_FALSE(pause->isActive());
+    }
+    server.answer();
+    EXPECT_EQ(server.opened, 4);
+    ASSERT_TRUE(pause->isActive());
+    EXPECT_EQ(pause->interval(), 10000);
+
+    // A new wait has its tries at once again.
+    tuner.stopDetecting();
+    tuner.startDetecting();
+    QCoreApplication::processEvents();
+    server.answer();
+    server.answer();
+    server.opening = [] {};
+    server.answer();
+    EXPECT_EQ(server.opened, 7);
+    EXPECT_TRUE(tuner.isDetecting());
+    EXPECT_FALSE(pause->isActive());
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // source "mic"; its reference tone plays on the default sink "speakers".
 #include "app/PanelButton.h"
 #include "app/TunerPanel.h"
+#include "platform/sound/Microphone.h"
 #include "platform/sound/SoundError.h"
 #include "platform/sound/SoundServer.h"
 #include "tests/platform/sound/support/SoundServerTools.h"
@@ -13,6 +14,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -23,9 +25,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 using namespace std::chrono_literals;
 using namespace zivra::platform::sound;
@@ -158,11 +163,14 @@ protected:
         return tuner.isDetecting() || tuner.detectedNote() == Tuner::failed;
     };
 
-    // The recording streams of this process on the server: the tuner's while it listens.
+    // The tuner's recording streams on the server: one while it listens. The engine, when on,
+    // records the tap's monitor beside it.
     static int ownRecordings() {
         const QJsonArray outputs = pactlJson({"list", "source-outputs"});
         return static_cast<int>(std::ranges::count_if(outputs, [](const QJsonValue& output) {
-            return output["properties"]["application.process.id"].toString().toLong() == getpid();
+            const QJsonValue properties = output["properties"];
+            return properties["application.process.id"].toString().toLong() == getpid() &&
+                   properties["media.name"].toString() == "Zivra Tuner";
         }));
     }
 
@@ -321,6 +329,49 @@ TEST_F(TunerOnSoundServerTest,
 TEST_F(TunerOnSoundServerTest,
        AskedToListenWhileTheServerIsStoppedLongerThanLibpulseWaitsItListensOnceItGoesOn) {
     listenThroughAStop(100s);
+}
+
+// The answer that ends a stop may come before the server can serve the tuner: here the server
+// is stopped again at that answer, so that the try made at once fails, and goes on once it has.
+// Its answers then come at once, and the tuner listens without the pause kept for a server too
+// slow to use.
+TEST_F(TunerOnSoundServerTest, AskedWhileTheServerIsStoppedItTriesAtOnceWhenItAnswersInTime) {
+    const auto servers = soundServerProcesses();
+    ASSERT_FALSE(servers.empty());
+    stopFor(servers, 4s);
+    tuner.startDetecting();
+    ASSERT_TRUE(waitUntil(triedOnce));
+    ASSERT_TRUE(std::ranges::all_of(servers, stopped)) << "the first try came after the stop";
+    const auto signalServers = [servers](int number) {
+        for (const pid_t server : servers) {
+            ::kill(server, number);
+        }
+    };
+    auto armed = std::make_shared<std::atomic<bool>>(true);
+    auto stoppedAgain = std::make_shared<std::atomic<bool>>(false);
+    const auto goOn = qScopeGuard([&] {
+        *armed = false;
+        signalServers(SIGCONT);
+    });
+    whenServerAnswers([signalServers, armed, stoppedAgain] {
+        if (armed->exchange(false)) {
+            signalServers(SIGSTOP);
+            *stoppedAgain = true;
+        }
+    });
+    ASSERT_TRUE(waitUntil([&] { return stoppedAgain->load(); }, 30s));
+    // The tuner asked first, so it heard of the answer first: the try it posted then is made
+    // here, while the server is stopped again.
+    QCoreApplication::sendPostedEvents();
+    signalServers(SIGCONT);
+    QElapsedTimer resumed;
+    resumed.start();
+    EXPECT_TRUE(waitUntil([] { return ownRecordings() > 0; }, 5s))
+        << "paused as behind a server too slow to use";
+    std::printf("stopped again at its first answer, the tuner records %lld ms after the server "
+                "went on again\n",
+                static_cast<long long>(resumed.elapsed()));
+    EXPECT_TRUE(tuner.isDetecting());
 }
 
 // The user asks with the panel's button during a stop and, seeing it listen, stops it: no
