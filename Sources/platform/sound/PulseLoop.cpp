@@ -267,6 +267,7 @@ Standing standingOf(const Parked& parkedLoop) {
 // one first), and whether one is still under way when none was taken.
 struct TakenOver {
     std::unique_ptr<Parked> loop;
+    bool made = false; // the loop's handshake: its answer was told then
     bool underWay = false;
 };
 
@@ -287,6 +288,7 @@ TakenOver takeOverParked(bool onlyMade) {
         if (pick != standings.end()) {
             const auto at = parked.begin() + (pick - standings.begin());
             taken.loop = std::move(*at);
+            taken.made = *pick == Standing::made;
             parked.erase(at);
             standings.erase(pick);
         }
@@ -395,7 +397,11 @@ PulseLoop::PulseLoop(const std::string& threadName, Patience patience) : patienc
             &naming);
     }
     threadId_.wait(0);
-    serverAnswered();
+    // A connection made before it was taken over told of that answer then;
+    // the server may have stopped since.
+    if (!taken.made) {
+        serverAnswered();
+    }
 }
 
 void PulseLoop::connect(const std::string& threadName) {
@@ -441,10 +447,17 @@ int PulseLoop::awaitConnection() {
 
 void PulseLoop::park() {
     auto parkedLoop = std::make_unique<Parked>(Parked{mainloop_, context_, serverNamed()});
+    bool made = false;
     {
         Lock lock(*this);
         pa_context_set_subscribe_callback(context_, nullptr, nullptr);
         pa_context_set_state_callback(context_, &onParkedState, parkedLoop.get());
+        made = pa_context_get_state(context_) == PA_CONTEXT_READY;
+    }
+    if (made) {
+        // Made since the wait ran out: its answer is told here, as the
+        // connection that takes it over will not tell it again.
+        serverAnswered();
     }
     std::unique_ptr<Parked> dropped;
     {
