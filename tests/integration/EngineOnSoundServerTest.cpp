@@ -356,11 +356,12 @@ protected:
     }
 
     // Waits until the source's mid channel carries `frequency` steadily at
-    // least at minimumDb, and returns that mid channel for the checks. The
+    // least at minimumDb (the level the checks ask of a tone played at full
+    // level), and returns that mid channel for the checks. The
     // whole recording must carry it too: a jump of phase within it (a
     // moment the loaded machine's server dropped) leaves every piece loud
     // but the whole well below the tone.
-    std::vector<float> hear(const QString& source, double frequency, double minimumDb = -30,
+    std::vector<float> hear(const QString& source, double frequency, double minimumDb = -20,
                             std::chrono::seconds patience = 15s) {
         return mid(recordUntil(
             source,

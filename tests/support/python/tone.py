@@ -47,10 +47,27 @@ def pcm16(frame):
     return [v / 32768 for v in struct.unpack(f"<{len(frame) // 2}h", frame)]
 
 
-def write_tone(path, frequency, seconds=60, amplitude=0.3, rate=48000):
-    """A centred sine as a stereo WAVE file."""
-    subprocess.run(["sox", "-n", "-r", str(rate), "-c", "2", "-b", "16", path, "synth",
-                    str(seconds), "sine", str(frequency), "vol", str(amplitude)], check=True)
+class TonePlayer:
+    """A centred sine played on the default sink until the block ends. sox makes
+    it as it is played, so however slow the run, the tone never ends first."""
+
+    def __init__(self, frequency, amplitude=0.3, rate=48000):
+        self._synth = subprocess.Popen(
+            ["sox", "-n", "-r", str(rate), "-c", "2", "-b", "16", "-e", "signed", "-t", "raw",
+             "-", "synth", "sine", str(frequency), "vol", str(amplitude)],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self._player = subprocess.Popen(
+            ["pacat", "--playback", "--raw", "--format=s16le", f"--rate={rate}", "--channels=2"],
+            stdin=self._synth.stdout)
+        self._synth.stdout.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        for process in (self._player, self._synth):
+            process.terminate()
+            process.wait()
 
 
 def record(source, seconds, rate=48000):
