@@ -49,8 +49,10 @@ function(zivra_add_test)
   if("sound" IN_LIST labels)
     # Each test has its own server, but real-time audio on a small machine
     # starves when several servers and their clients compete for the CPU;
-    # the sound tests take turns so that a dropout never fails a test.
-    set_tests_properties(${ARG_NAME} PROPERTIES RESOURCE_LOCK zivra_sound)
+    # the sound tests take turns so that a dropout never fails a test. On two
+    # cores any test beside one starves it too (a sanitizer build of the
+    # engine most), so a sound test takes two of ctest's job slots.
+    set_tests_properties(${ARG_NAME} PROPERTIES RESOURCE_LOCK zivra_sound PROCESSORS 2)
   endif()
 endfunction()
 

@@ -47,9 +47,16 @@ def check_out_of_descriptors(checks, binary):
     until some are free again instead of ending the server."""
     limit = 32
     with TestServer(binary, descriptor_limit=limit) as server:
-        # A request cut short first: the sanitizer build checks an error
-        # type on its first use and needs a descriptor for that.
+        # A request cut short first, its connection's thread awaited: the
+        # sanitizer build checks the types of an error and of a connection's
+        # thread on their first use and needs descriptors for that, which a
+        # thread still ending once the flood has begun would find taken.
+        threads = f"/proc/{server.process.pid}/task"
+        before = len(os.listdir(threads))
         checks.equal(raw_exchange(server.port, b"GET /hello HTTP/1.1\r\n"), b"", "a request cut short")
+        deadline = time.monotonic() + 30
+        while len(os.listdir(threads)) > before and time.monotonic() < deadline:
+            time.sleep(0.05)
         flood = [socket.create_connection(("127.0.0.1", server.port)) for _ in range(60)]
         descriptors = f"/proc/{server.process.pid}/fd"
         deadline = time.monotonic() + 30
