@@ -3,10 +3,14 @@
 # test:
 #   0. the lint step (scripts/lint.sh: braces, clang-format); a finding fails
 #      the run
-#   1. all tests (unit, sound server, X11/tray, GUI, real peers)
+#   1. all tests (unit, sound server, X11/tray, GUI, real peers); the entries
+#      of stops longer than libpulse waits (label longstop) spend minutes with
+#      their sound server stopped, so they run beside the lint and the two
+#      builds below, which take the lowest CPU priority meanwhile
 #   2. the non-GUI tests again in an AddressSanitizer + UBSan build, but for
 #      the detection sweep, which checks values and would take a core for
-#      minutes beside the sound tests
+#      minutes beside the sound tests, and the long stops, whose code the
+#      shorter stop tests run there
 #   3. the fuzz targets for a bounded time (clang, libFuzzer)
 # Prints ctest's summary for each run and a final "N passed, N failed" line.
 set -uo pipefail
@@ -18,15 +22,20 @@ passed=0
 failed=0
 status=0
 
-# run_ctest DIR [ctest args...]: runs ctest, adds its counts to the totals.
-run_ctest() {
-  local dir=$1 out
-  shift
-  out=$(cd "$dir" && ctest --output-on-failure -j"$jobs" "$@" 2>&1)
-  local rc=$?
-  printf '%s\n' "$out"
-  local line
-  line=$(printf '%s\n' "$out" | grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' | tail -n1)
+# ctest_into FILE DIR [ctest args...]: runs ctest, its output into FILE;
+# returns ctest's status.
+ctest_into() {
+  local file=$1 dir=$2
+  shift 2
+  (cd "$dir" && ctest --output-on-failure -j"$jobs" "$@") >"$file" 2>&1
+}
+
+# count FILE STATUS: prints ctest's output in FILE and adds its counts to the
+# totals; a STATUS other than 0 fails the run.
+count() {
+  local file=$1 rc=$2 line
+  cat "$file"
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$file" | tail -n1)
   if [[ -n "$line" ]]; then
     local f t
     f=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
@@ -37,28 +46,53 @@ run_ctest() {
   ((rc == 0)) || status=1
 }
 
+# run_ctest DIR [ctest args...]: runs ctest, prints it, adds its counts.
+run_ctest() {
+  local rc=0
+  ctest_into "$out" "$@" || rc=$?
+  count "$out" "$rc"
+}
+
+out=$(mktemp)
+waited=$(mktemp)
+trap 'rm -f "$out" "$waited"' EXIT
+
 echo "== build"
 ./scripts/build.sh build -DZIVRA_TESTS=ON -DZIVRA_BENCH=ON || exit 1
-echo "== lint"
-./scripts/lint.sh build || status=1
-echo "== tests"
-run_ctest build
 
+echo "== long stops, beside the lint and the sanitizer and fuzz builds"
+ctest_into "$waited" build -L longstop &
+long_stops=$!
+echo "== lint"
+nice -n 19 ./scripts/lint.sh build || status=1
 echo "== sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer)"
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-export LSAN_OPTIONS=suppressions=$PWD/tests/support/lsan.supp:print_suppressions=0
-if ./scripts/build.sh build-asan -DZIVRA_SANITIZE=ON -DZIVRA_TESTS=ON -DZIVRA_BENCH=OFF; then
+nice -n 19 ./scripts/build.sh build-asan -DZIVRA_SANITIZE=ON -DZIVRA_TESTS=ON -DZIVRA_BENCH=OFF
+asan_built=$?
+echo "== fuzz build"
+CC=clang CXX=clang++ nice -n 19 cmake -S . -B build-fuzz -G Ninja -DZIVRA_FUZZ=ON -DZIVRA_TESTS=ON \
+  -DZIVRA_BENCH=OFF >/dev/null && nice -n 19 cmake --build build-fuzz --target fuzzers
+fuzz_built=$?
+long_stops_rc=0
+wait "$long_stops" || long_stops_rc=$?
+echo "== long-stop tests"
+count "$waited" "$long_stops_rc"
+
+echo "== tests"
+run_ctest build -LE longstop
+
+if ((asan_built == 0)); then
   echo "== tests under sanitizers"
-  run_ctest build-asan -LE 'gui|x11|fuzz|sweep'
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  export LSAN_OPTIONS=suppressions=$PWD/tests/support/lsan.supp:print_suppressions=0
+  run_ctest build-asan -LE 'gui|x11|fuzz|sweep|longstop'
+  unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS
 else
   status=1
 fi
-unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS
 
 echo "== fuzz targets"
-if CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DZIVRA_FUZZ=ON -DZIVRA_TESTS=ON -DZIVRA_BENCH=OFF >/dev/null &&
-  cmake --build build-fuzz --target fuzzers; then
+if ((fuzz_built == 0)); then
   run_ctest build-fuzz -L fuzz
 else
   status=1
