@@ -10,11 +10,16 @@
 #   TRAY   an Xvfb display with a tray host (implies X)         label: x11
 #   GUI    Qt widgets on the offscreen platform                 label: gui
 # Tests without any of these are labelled "unit". The sanitizer run of the
-# test command skips the labels gui and x11.
+# test command skips the labels gui and x11, so a sanitizer build
+# (ZIVRA_SANITIZE) neither builds nor registers tests with GUI, X or TRAY:
+# the widget tests are the slowest part of that build.
 function(zivra_add_test)
   cmake_parse_arguments(ARG "SOUND;X;TRAY;GUI" "NAME;TIMEOUT" "COMMAND;LABELS" ${ARGN})
   if(NOT ARG_NAME OR NOT ARG_COMMAND)
     message(FATAL_ERROR "zivra_add_test needs NAME and COMMAND")
+  endif()
+  if(ZIVRA_SANITIZE AND (ARG_GUI OR ARG_X OR ARG_TRAY))
+    return()
   endif()
   set(flags)
   set(labels ${ARG_LABELS})
@@ -65,6 +70,9 @@ endfunction()
 # widgets for a QApplication (tests/support/QtWidgetsTestMain.cpp).
 function(zivra_add_gtest target)
   cmake_parse_arguments(ARG "SOUND;X;TRAY;GUI" "TIMEOUT;MAIN" "LIBS;LABELS;ARGS" ${ARGN})
+  if(ZIVRA_SANITIZE AND (ARG_GUI OR ARG_X OR ARG_TRAY))
+    return()
+  endif()
   add_executable(${target} ${ARG_UNPARSED_ARGUMENTS})
   if(ARG_MAIN STREQUAL "qt")
     target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/QtTestMain.cpp)
