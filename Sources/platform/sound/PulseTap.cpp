@@ -152,6 +152,7 @@ void PulseTap::stopListening() {
         pa_operation_unref(query);
     }
     queries_.clear();
+    deferred_.clear();
 }
 
 void PulseTap::remove() {
@@ -200,12 +201,17 @@ void PulseTap::onEvent(pa_subscription_event_type_t type, std::uint32_t index) {
     const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
     const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
     pa_context* context = loop_->context();
-    if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT && kind == PA_SUBSCRIPTION_EVENT_NEW) {
-        query(pa_context_get_sink_input_info(context, index, &PulseTap::onSinkInputInfo, this));
+    if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT &&
+        (kind == PA_SUBSCRIPTION_EVENT_NEW ||
+         (kind == PA_SUBSCRIPTION_EVENT_CHANGE && deferred_.contains(index)))) {
+        lookUpStream(index);
     } else if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT &&
-               kind == PA_SUBSCRIPTION_EVENT_REMOVE && routes_.erase(index) > 0) {
-        keepRoutes(identity_, routes_);
-        guard_.forget(index);
+               kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
+        deferred_.erase(index);
+        if (routes_.erase(index) > 0) {
+            keepRoutes(identity_, routes_);
+            guard_.forget(index);
+        }
     } else if (facility == PA_SUBSCRIPTION_EVENT_SINK && kind == PA_SUBSCRIPTION_EVENT_NEW) {
         query(pa_context_get_sink_info_by_index(context, index, &PulseTap::onSinkInfo, this));
     } else if (facility == PA_SUBSCRIPTION_EVENT_SINK && kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
@@ -222,6 +228,11 @@ void PulseTap::query(pa_operation* operation) {
     }
 }
 
+void PulseTap::lookUpStream(std::uint32_t index) {
+    query(
+        pa_context_get_sink_input_info(loop_->context(), index, &PulseTap::onSinkInputInfo, this));
+}
+
 void PulseTap::onSinkInputInfo(pa_context*, const pa_sink_input_info* input, int, void* self) {
     if (input) {
         static_cast<PulseTap*>(self)->capture(pulse::toRecord(*input));
@@ -230,7 +241,12 @@ void PulseTap::onSinkInputInfo(pa_context*, const pa_sink_input_info* input, int
 
 void PulseTap::onSinkInfo(pa_context*, const pa_sink_info* sink, int, void* self) {
     if (sink && sink->name) {
-        static_cast<PulseTap*>(self)->sinkNames_[sink->index] = sink->name;
+        auto* tap = static_cast<PulseTap*>(self);
+        tap->sinkNames_[sink->index] = sink->name;
+        // A stream may be listed on a new sink before the sink's own event is answered.
+        for (const std::uint32_t stream : tap->deferred_) {
+            tap->lookUpStream(stream);
+        }
     }
 }
 
@@ -241,6 +257,8 @@ void PulseTap::onServerInfo(pa_context*, const pa_server_info* info, void* self)
 }
 
 void PulseTap::capture(const pulse::SinkInputRecord& input) {
+    // Looked at again only while it waits for its sink's name.
+    deferred_.erase(input.index);
     // A virtual device's stream stays on the sink it feeds (a remap sink's on
     // its master): on the tap, the device would no longer reach that sink,
     // and Zivra playing on the device would play into its own tap.
@@ -251,7 +269,7 @@ void PulseTap::capture(const pulse::SinkInputRecord& input) {
     // A stream PipeWire has not placed yet goes where it asked to; one that
     // asked for nothing follows the default sink, and so it will on release.
     // One on a sink whose name is not known could not be given back: it is
-    // left where it plays.
+    // left where it plays until its placing or its sink's name is heard of.
     std::string from;
     if (const auto name = sinkNames_.find(input.sink); name != sinkNames_.end()) {
         from = name->second;
@@ -259,6 +277,7 @@ void PulseTap::capture(const pulse::SinkInputRecord& input) {
                                    [&](const auto& sink) { return sink.second == input.target; })) {
         from = input.target;
     } else if (input.sink != PA_INVALID_INDEX || !input.target.empty()) {
+        deferred_.insert(input.index);
         return;
     }
     // Kept before the move, by this process: should it and its guard both

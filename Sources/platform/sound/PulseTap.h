@@ -9,6 +9,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,13 +21,15 @@ namespace zivra::platform::sound {
 // (a remap sink's, a loopback's) stay where the server put them. The sink
 // each came from is remembered unless it was the default, also in the
 // runtime folder (TapRoutesFile.h), before the stream is moved; a stream on a
-// sink whose name is not known is not moved. When the tap goes, each stream
-// is moved back there, and unloading the sink sends the rest (following the
-// default, or whose sink is gone) to the default sink. Streams that followed
-// the default are not moved back by name, as the session manager would then
-// keep them on that sink. A TapGuard does the same when Zivra ends without
-// doing so. Main thread; it shares the server connection with the sound
-// server; owned by its creator.
+// sink whose name is not known is not moved until it is: one PipeWire has not
+// placed yet, or placed on a sink the tap has not heard of yet, is looked at
+// again on its change events and when a new sink's name comes. When the tap
+// goes, each stream is moved back there, and unloading the sink sends the
+// rest (following the default, or whose sink is gone) to the default sink.
+// Streams that followed the default are not moved back by name, as the
+// session manager would then keep them on that sink. A TapGuard does the
+// same when Zivra ends without doing so. Main thread; it shares the server
+// connection with the sound server; owned by its creator.
 class PulseTap : public Tap {
 public:
     // The sink's name, by which a tap left over by an earlier run is found.
@@ -52,6 +55,8 @@ private:
     static void onSinkInputInfo(pa_context* context, const pa_sink_input_info* input, int eol,
                                 void* self);
     static void onSinkInfo(pa_context* context, const pa_sink_info* sink, int eol, void* self);
+    // Asks for the stream's record, which captures it (loop locked).
+    void lookUpStream(std::uint32_t index);
     static void onServerInfo(pa_context* context, const pa_server_info* info, void* self);
     void capture(const pulse::SinkInputRecord& input);
     void forgetFinishedQueries();
@@ -78,6 +83,10 @@ private:
     std::map<std::uint32_t, std::string> sinkNames_;
     std::string defaultSink_;
     pulse::StreamRoutes routes_;
+    // Streams left where they play for want of their sink's name, looked at
+    // again until captured or gone. No other stream is captured twice, so one
+    // the user moves off the tap stays where it was put.
+    std::set<std::uint32_t> deferred_;
 };
 
 } // namespace zivra::platform::sound

@@ -142,6 +142,23 @@ QJsonArray pactlJson(const QStringList& arguments) {
 
 std::vector<SinkInputState> sinkInputs() {
     std::vector<SinkInputState> result;
+    // PipeWire's own players (pw-play) tell their process on their client only.
+    std::optional<QJsonArray> clients;
+    const auto processOfClient = [&](std::int64_t client) {
+        if (!clients) {
+            clients = pactlJson({"list", "clients"});
+        }
+        for (const auto& value : *clients) {
+            const QJsonObject object = value.toObject();
+            if (object["index"].toInteger() == client) {
+                return object["properties"]
+                    .toObject()["application.process.id"]
+                    .toString()
+                    .toLong();
+            }
+        }
+        return 0L;
+    };
     for (const auto& value : pactlJson({"list", "sink-inputs"})) {
         const QJsonObject input = value.toObject();
         SinkInputState state;
@@ -149,6 +166,11 @@ std::vector<SinkInputState> sinkInputs() {
         state.sink = static_cast<std::uint32_t>(input["sink"].toInteger());
         state.processId =
             input["properties"].toObject()["application.process.id"].toString().toLong();
+        bool ofAClient = false;
+        const std::int64_t client = input["client"].toString().toLongLong(&ofAClient);
+        if (state.processId == 0 && ofAClient) {
+            state.processId = processOfClient(client);
+        }
         bool owned = false;
         const std::uint32_t module = input["owner_module"].toString().toUInt(&owned);
         if (owned) {
@@ -252,18 +274,27 @@ void writeCentreTone(const QString& path, double frequency, double amplitude, do
     });
 }
 
-Player::Player(const QString& file, const QString& sink) {
+Player::Player(const QString& file, const QString& sink, PlayTool tool) {
     // The session manager remembers where a program's stream was last moved
     // and starts its next streams there: each player is a program of its own,
     // so no test inherits where an earlier one left a player.
     static int players = 0;
-    QStringList arguments{QString("--property=application.name=player-%1").arg(++players)};
-    if (!sink.isEmpty()) {
-        arguments << "--device=" + sink;
+    const QString name = QString("player-%1").arg(++players);
+    QStringList arguments;
+    if (tool == PlayTool::pwPlay) {
+        arguments << "--properties={ application.name = " + name + " }";
+        if (!sink.isEmpty()) {
+            arguments << "--target=" + sink;
+        }
+    } else {
+        arguments << "--property=application.name=" + name;
+        if (!sink.isEmpty()) {
+            arguments << "--device=" + sink;
+        }
     }
     arguments << file;
     forTools(process_);
-    process_.start("paplay", arguments);
+    process_.start(tool == PlayTool::pwPlay ? "pw-play" : "paplay", arguments);
     process_.waitForStarted();
 }
 

@@ -93,10 +93,17 @@ void writeWave(const QString& path, double rate, double seconds,
 void writeCentreTone(const QString& path, double frequency, double amplitude = 0.3,
                      double seconds = 60);
 
-// paplay playing a file until the object goes away.
+// The program a Player plays with: paplay, through the server's pulse side,
+// which names a sink by its name or index; or PipeWire's own pw-play, which
+// names it by its node name or object.serial.
+enum class PlayTool { paplay, pwPlay };
+
+// A player playing a file on `sink` (or where the server puts it) until the
+// object goes away.
 class Player {
 public:
-    explicit Player(const QString& file, const QString& sink = {});
+    explicit Player(const QString& file, const QString& sink = {},
+                    PlayTool tool = PlayTool::paplay);
     ~Player();
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;
