@@ -16,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -204,19 +203,6 @@ std::chrono::milliseconds timed(const std::function<void()>& step) {
     timer.start();
     step();
     return std::chrono::milliseconds(timer.elapsed());
-}
-
-// The kernel ids of this process's threads that are named `name`.
-std::vector<pid_t> threadsNamed(const QString& name) {
-    std::vector<pid_t> ids;
-    for (const QString& task :
-         QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile comm("/proc/self/task/" + task + "/comm");
-        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name.left(15)) {
-            ids.push_back(task.toInt());
-        }
-    }
-    return ids;
 }
 
 // What a running parec of 48 kHz float stereo delivers within `time` from

@@ -464,7 +464,9 @@ TEST_F(TunerOnSoundServerTest, APlayerThatCannotBeMadeStopsTheToneThatSounds) {
 // Behind a server that answers every request 1.6 s late, a little later than the microphone
 // waits, the tuner waits as listening without freezing the popover every few seconds: in half a
 // minute at most three stops of the main thread over a second, the click's among them, and one
-// warning.
+// warning. Each try takes over a connection left under way or made, and asking for the next
+// answer adds none: Zivra's connections (each a thread, its descriptors and a client of the
+// server) are as many after the last try as after the first.
 TEST_F(TunerOnSoundServerTest, BehindAServerTooSlowToUseItTriesSeldomAndSaysItOnce) {
     if (!pactl({"info"}).contains("PipeWire")) {
         GTEST_SKIP() << "a proxy that passes no descriptors cannot carry PulseAudio's handshake";
@@ -483,12 +485,19 @@ TEST_F(TunerOnSoundServerTest, BehindAServerTooSlowToUseItTriesSeldomAndSaysItOn
             warnings += type == QtWarningMsg && context.category == QStringLiteral("zivra.tuner");
             logged(type, context, text);
         });
+    // Between tries the microphone is closed: a thread of its name is its connection left under
+    // way.
+    const auto connections = [] {
+        return threadsNamed("zivra.spare").size() + threadsNamed("zivra.microphon").size();
+    };
     std::vector<qint64> gaps;
+    std::vector<std::size_t> connectionsAfterTries;
     QElapsedTimer sinceTick;
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [&] {
         if (const qint64 gap = sinceTick.restart(); gap > 1000) {
             gaps.push_back(gap);
+            connectionsAfterTries.push_back(connections());
         }
     });
     sinceTick.start();
@@ -503,6 +512,14 @@ TEST_F(TunerOnSoundServerTest, BehindAServerTooSlowToUseItTriesSeldomAndSaysItOn
         std::printf(" %lld", static_cast<long long>(gap));
     }
     std::printf("), %d warning lines from the tuner\n", warnings);
+    connectionsAfterTries.push_back(connections());
+    std::printf("Zivra's connections after each try and at the end:");
+    for (const std::size_t count : connectionsAfterTries) {
+        std::printf(" %zu", count);
+    }
+    std::printf("\n");
+    EXPECT_LE(std::ranges::max(connectionsAfterTries), connectionsAfterTries.front())
+        << "a connection more for each try";
     tuner.stopDetecting();
     qInstallMessageHandler(logged);
     qputenv("PULSE_SERVER", server);

@@ -32,6 +32,10 @@ struct Parked {
     pa_context* context = nullptr;  // replaced on the loop's thread: read it locked
     std::string server;             // whom it connects to: taken over only for the same
     pa_time_event* pause = nullptr; // set while it waits to connect again (loop locked)
+    // A look sent once it was made, for those waiting to hear that the server answers: its
+    // handshake's answer was told before they asked (loop locked; released when answered or
+    // when the connection is no longer parked).
+    pa_operation* look = nullptr;
 };
 
 // The one parked connection that connects again when its try fails. A
@@ -108,8 +112,17 @@ void release(pa_threaded_mainloop* mainloop, pa_context*& contextField) {
     pa_threaded_mainloop_free(mainloop);
 }
 
+// Forgets the look sent for those waiting for an answer (parked loop locked).
+// Its callback is never called after.
+void dropLook(Parked& parkedLoop) {
+    if (parkedLoop.look) {
+        pa_operation_cancel(parkedLoop.look);
+        pa_operation_unref(std::exchange(parkedLoop.look, nullptr));
+    }
+}
+
 // The connection is no longer parked (its loop locked): it neither connects
-// again nor is the restarter any more.
+// again, nor is the restarter, nor looks for an answer any more.
 void unpark(Parked& parkedLoop) {
     Parked* self = &parkedLoop;
     restarter.compare_exchange_strong(self, nullptr);
@@ -117,6 +130,7 @@ void unpark(Parked& parkedLoop) {
         pa_mainloop_api* api = pa_threaded_mainloop_get_api(parkedLoop.mainloop);
         api->time_free(std::exchange(parkedLoop.pause, nullptr));
     }
+    dropLook(parkedLoop);
     if (parkedLoop.context) {
         pa_context_set_state_callback(parkedLoop.context, nullptr, nullptr);
     }
@@ -167,6 +181,13 @@ void onParkedState(pa_context* context, void* data) {
     if (state == PA_CONTEXT_READY) {
         restarter.compare_exchange_strong(self, nullptr);
         serverAnswered();
+        return;
+    }
+    if (state == PA_CONTEXT_FAILED && parkedLoop.look) {
+        // Lost while it looked for an answer (a server restarted): a new
+        // handshake tells the next one in its place.
+        dropLook(parkedLoop);
+        connectAgain(parkedLoop);
         return;
     }
     Parked* none = nullptr;
@@ -241,8 +262,9 @@ void topUpParked() {
 }
 
 // How a parked connection stands: one that pauses before it connects again
-// counts as under way, but cannot be taken over until it does.
-enum class Standing { made, underWay, pausing, failed };
+// counts as under way, but cannot be taken over until it does. A made one
+// that looks for an answer hears the next, as one under way does.
+enum class Standing { made, looking, underWay, pausing, failed };
 
 Standing standingOf(const Parked& parkedLoop) {
     if (parkedLoop.server != serverNamed()) {
@@ -253,12 +275,13 @@ Standing standingOf(const Parked& parkedLoop) {
     const pa_context_state_t state =
         parkedLoop.context ? pa_context_get_state(parkedLoop.context) : PA_CONTEXT_FAILED;
     const bool pausing = parkedLoop.pause != nullptr;
+    const bool looking = parkedLoop.look != nullptr;
     pa_threaded_mainloop_unlock(parkedLoop.mainloop);
     if (pausing) {
         return Standing::pausing;
     }
     if (state == PA_CONTEXT_READY) {
-        return Standing::made;
+        return looking ? Standing::looking : Standing::made;
     }
     return PA_CONTEXT_IS_GOOD(state) ? Standing::underWay : Standing::failed;
 }
@@ -271,59 +294,124 @@ struct TakenOver {
     bool underWay = false;
 };
 
+std::vector<Standing> standingsOfParked() {
+    std::vector<Standing> standings;
+    for (const auto& parkedLoop : waiting().parked) {
+        standings.push_back(standingOf(*parkedLoop));
+    }
+    return standings;
+}
+
+// Takes those failed for good (refused while no other connection was silent,
+// say) out of the parked ones (parkedMutex held), to be released once it is
+// not: a new connection tells afresh. The restarter has already started
+// again, or pauses to.
+std::vector<std::unique_ptr<Parked>> takeOutFailed(std::vector<Standing>& standings) {
+    auto& parked = waiting().parked;
+    std::vector<std::unique_ptr<Parked>> failed;
+    for (std::size_t n = parked.size(); n-- > 0;) {
+        if (standings[n] == Standing::failed) {
+            failed.push_back(std::move(parked[n]));
+            parked.erase(parked.begin() + static_cast<std::ptrdiff_t>(n));
+            standings.erase(standings.begin() + static_cast<std::ptrdiff_t>(n));
+        }
+    }
+    return failed;
+}
+
+void releaseAll(const std::vector<std::unique_ptr<Parked>>& loops) {
+    for (const auto& parkedLoop : loops) {
+        release(*parkedLoop);
+    }
+}
+
 TakenOver takeOverParked(bool onlyMade) {
     auto& parked = waiting().parked;
     TakenOver taken;
     std::vector<std::unique_ptr<Parked>> failed;
     {
         const std::lock_guard lock(waiting().parkedMutex);
-        std::vector<Standing> standings;
-        for (const auto& parkedLoop : parked) {
-            standings.push_back(standingOf(*parkedLoop));
-        }
+        std::vector<Standing> standings = standingsOfParked();
+        // One that looks for an answer last among the made: its look goes
+        // with it.
         auto pick = std::find(standings.begin(), standings.end(), Standing::made);
+        if (pick == standings.end()) {
+            pick = std::find(standings.begin(), standings.end(), Standing::looking);
+        }
         if (pick == standings.end() && !onlyMade) {
             pick = std::find(standings.begin(), standings.end(), Standing::underWay);
         }
         if (pick != standings.end()) {
             const auto at = parked.begin() + (pick - standings.begin());
             taken.loop = std::move(*at);
-            taken.made = *pick == Standing::made;
+            taken.made = *pick != Standing::underWay;
             parked.erase(at);
             standings.erase(pick);
         }
-        // Failed for good (refused while no other connection was silent,
-        // say): a new connection tells afresh. The restarter has already
-        // started again, or pauses to.
-        for (std::size_t n = parked.size(); n-- > 0;) {
-            if (standings[n] == Standing::failed) {
-                failed.push_back(std::move(parked[n]));
-                parked.erase(parked.begin() + static_cast<std::ptrdiff_t>(n));
-            }
-        }
+        failed = takeOutFailed(standings);
         taken.underWay = !taken.loop && !parked.empty();
     }
-    for (const auto& parkedLoop : failed) {
-        release(*parkedLoop);
-    }
+    releaseAll(failed);
     return taken;
 }
 
-// Whether a parked connection waits for the server's answer to its handshake.
-bool parkedUnderWay() {
-    const std::lock_guard lock(waiting().parkedMutex);
-    return std::ranges::any_of(waiting().parked, [](const auto& parkedLoop) {
-        const Standing standing = standingOf(*parkedLoop);
-        return standing == Standing::underWay || standing == Standing::pausing;
-    });
+bool lookFor(Parked& parkedLoop);
+
+void onParkedLook(pa_context* context, const pa_server_info* info, void* data) {
+    auto& parkedLoop = *static_cast<Parked*>(data);
+    if (pa_operation* look = std::exchange(parkedLoop.look, nullptr)) {
+        pa_operation_unref(look);
+    }
+    if (info) {
+        serverAnswered();
+    } else if (pa_context_get_state(context) == PA_CONTEXT_READY) {
+        // libpulse stopped waiting for this answer (after about 30 s); the
+        // server may still give the next one.
+        lookFor(parkedLoop);
+    }
 }
 
-// Makes sure a connection waits for the server's answer, for those told of
-// it whose own connection went or was never made.
-void keepOneUnderWay() {
-    if (!parkedUnderWay()) {
-        addSpare();
+// Asks a made connection for an answer, told once the server gives it
+// (parked loop locked); false when the connection is not made.
+bool lookFor(Parked& parkedLoop) {
+    if (!parkedLoop.context || pa_context_get_state(parkedLoop.context) != PA_CONTEXT_READY) {
+        return false;
     }
+    parkedLoop.look = pa_context_get_server_info(parkedLoop.context, &onParkedLook, &parkedLoop);
+    return parkedLoop.look != nullptr;
+}
+
+// Makes sure the server's next answer is heard, for those told of it whose
+// own connection went or was never made: by a connection under way, else by a
+// look on a made one, whose handshake's answer may have been told before they
+// asked, else by a new connection in place of those that failed. Each try of
+// a caller that keeps asking thus adds no connection to those parked.
+void keepOneUnderWay() {
+    auto& parked = waiting().parked;
+    std::vector<std::unique_ptr<Parked>> failed;
+    {
+        const std::lock_guard lock(waiting().parkedMutex);
+        std::vector<Standing> standings = standingsOfParked();
+        if (std::ranges::any_of(standings, [](Standing standing) {
+                return standing == Standing::underWay || standing == Standing::pausing ||
+                       standing == Standing::looking;
+            })) {
+            return;
+        }
+        for (std::size_t n = 0; n < parked.size(); ++n) {
+            if (standings[n] == Standing::made) {
+                pa_threaded_mainloop_lock(parked[n]->mainloop);
+                const bool looks = lookFor(*parked[n]);
+                pa_threaded_mainloop_unlock(parked[n]->mainloop);
+                if (looks) {
+                    return;
+                }
+            }
+        }
+        failed = takeOutFailed(standings);
+    }
+    releaseAll(failed);
+    addSpare();
 }
 
 // A connection that failed. Refused, it is a server gone only when nothing

@@ -104,8 +104,10 @@ public:
     // is made (also one left under way), or a look sent after a wait ran out
     // is answered; on the thread that learns it, an event thread or the one
     // that made the connection. For those who wait for the server without a
-    // connection of their own: when none is under way, one is started to
-    // hear the answer. Any thread; `callback` must only hand the news on.
+    // connection of their own: when none is under way, one made and left for
+    // later is asked for an answer, or else one is started to hear it; the
+    // connections kept for later stay as many. Any thread; `callback` must
+    // only hand the news on.
     static void whenServerAnswers(std::function<void()> callback);
 
     // Asks the server for sink, sink-input and server events (loop locked).

@@ -9,11 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -120,6 +122,39 @@ TEST_F(ServerSilenceTest, AServerWhoseListenQueueFilledWhileStoppedIsHeardOnceIt
     std::printf("the second wait was told %lld ms after the server went on\n",
                 millisecondsSince(wentOn));
     EXPECT_NO_THROW(PulseLoop("zivra.test"));
+}
+
+// The connections left under way during a stop are made once the server goes
+// on, and kept for later; they told their answer then. A wait that begins
+// after that is told of a later answer, also after another stop, and adds no
+// connection beside them, however often it is asked.
+TEST_F(ServerSilenceTest, WaitsAfterTheKeptConnectionsWereMadeHearLaterAnswersAndAddNone) {
+    {
+        StoppedServer server;
+        ASSERT_TRUE(server.any());
+        ASSERT_TRUE(connectionsLeaveOneUnderWay());
+    }
+    const auto connections = [] {
+        return threadsNamed("zivra.spare").size() + threadsNamed("zivra.test").size();
+    };
+    const auto told = [] {
+        auto answered = std::make_shared<std::atomic<bool>>(false);
+        PulseLoop::whenServerAnswers([answered] { *answered = true; });
+        return answered;
+    };
+    std::vector<std::size_t> kept;
+    for (int wait = 0; wait < 3; ++wait) {
+        const auto answered = told();
+        ASSERT_TRUE(waitUntil([&] { return answered->load(); }, 10s));
+        kept.push_back(connections());
+    }
+    StoppedServer server;
+    const auto answered = told();
+    EXPECT_FALSE(answered->load());
+    server.goOn();
+    EXPECT_TRUE(waitUntil([&] { return answered->load(); }, 10s));
+    kept.push_back(connections());
+    EXPECT_EQ(std::ranges::max(kept), kept.front()) << "a connection more for a wait";
 }
 
 } // namespace

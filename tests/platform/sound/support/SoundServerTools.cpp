@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -53,6 +54,18 @@ template <typename T> void put(QByteArray& out, T value) {
 
 void useServerForTools(const QString& server) {
     toolsServer = server;
+}
+
+std::vector<pid_t> threadsNamed(const QString& name) {
+    std::vector<pid_t> ids;
+    for (const QString& task :
+         QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm("/proc/self/task/" + task + "/comm");
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name.left(15)) {
+            ids.push_back(task.toInt());
+        }
+    }
+    return ids;
 }
 
 std::vector<pid_t> soundServerProcesses() {

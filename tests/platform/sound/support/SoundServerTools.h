@@ -26,6 +26,9 @@ void useServerForTools(const QString& server);
 // The processes serving this session's sound, as its sockets name them: the
 // pulse side and, on PipeWire, the daemon behind it.
 std::vector<pid_t> soundServerProcesses();
+// The kernel ids of this process's threads that are named `name` (a
+// thread's name keeps its first 15 characters).
+std::vector<pid_t> threadsNamed(const QString& name);
 // Whether the process is stopped (SIGSTOP).
 bool stopped(pid_t process);
 // Stops the servers for `time`, as a hung or debugged server stops. A
