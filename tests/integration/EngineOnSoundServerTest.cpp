@@ -39,6 +39,7 @@
 #include <functional>
 #include <numbers>
 #include <optional>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -1022,21 +1023,57 @@ TEST_F(EngineOnSoundServerTest, PitchOffAndOnDuringAStopKeepEachProgramsOwnOutpu
     EXPECT_EQ(lost, 0) << "rounds in which a program lost its own output";
 }
 
+// Where each player plays (a player that has ended has no stream), whether
+// a tap is left and whether the tap guard still runs: what a failed give-back
+// is told with. The guard's own lines are on the test's output.
+std::string whereEachPlays(const Player& onHeadphones, const Player& onSpeakers,
+                           const std::vector<long>& guards) {
+    const auto placeOf = [](const Player& player) -> QString {
+        const auto input = player.sinkInput();
+        if (!input) {
+            return "no stream (its player has ended)";
+        }
+        for (const auto& sink : pactlJson({"list", "short", "sinks"})) {
+            if (sink.toObject()["index"].toInteger() == input->sink) {
+                return sink.toObject()["name"].toString();
+            }
+        }
+        return QString("sink %1").arg(input->sink);
+    };
+    return QString("the player for the headphones plays on %1, the one for the speakers on %2; "
+                   "%3; the tap guard %4")
+        .arg(placeOf(onHeadphones), placeOf(onSpeakers),
+             modulesWith("zivra_tap").empty() ? "no tap is left" : "a tap is left",
+             std::ranges::any_of(
+                 guards, [](long guard) { return ::kill(static_cast<pid_t>(guard), 0) == 0; })
+                 ? "still runs"
+                 : "has ended")
+        .toStdString();
+}
+
 // Stopped for longer than libpulse waits for an answer (about 30 s), while
 // the pitch is switched off and, the second time, while Zivra quits: the
 // tap's guard waits for as long as the server stays silent, and soon after it
 // goes on each program plays on its own output again and no tap is left.
 TEST_F(EngineOnSoundServerTest, AStopLongerThanLibpulseWaitsStillGivesEachProgramItsOutput) {
+    const std::pair<std::chrono::seconds, bool> stops[] = {{40s, false}, {120s, true}};
+    // Each player plays for longer than the whole test: PipeWire, once it
+    // goes on, moves a stream on by up to the time it was stopped, and
+    // paplay, asked to fill that up, reads on through its file. Shorter
+    // tones ended within a second of the server going on, their streams
+    // gone with them. Besides the stops the test runs for at most about 90 s.
+    const double seconds = static_cast<double>((stops[0].first + stops[1].first + 90s).count());
     // Two frequencies: two players of one tone could cancel out on the tap.
-    Player onHeadphones(tone(440), "headphones");
-    Player onDefault(tone(660));
+    Player onHeadphones(tone(440, seconds), "headphones");
+    Player onDefault(tone(660, seconds));
     ASSERT_NO_FATAL_FAILURE(startOctaveUp());
     const auto servers = soundServerProcesses();
     ASSERT_FALSE(servers.empty());
-    for (const auto& [time, quits] : {std::pair{40s, false}, std::pair{120s, true}}) {
+    for (const auto& [time, quits] : stops) {
         const bool quit = quits;
         SCOPED_TRACE(quit ? "quit" : "pitch off");
         ASSERT_TRUE(waitUntil([&] { return bothOnTheTap(onHeadphones, onDefault); }));
+        const auto guards = tapGuardsOf(getpid());
         stopFor(servers, time);
         const auto switching = timed([&] {
             if (quit) {
@@ -1048,7 +1085,8 @@ TEST_F(EngineOnSoundServerTest, AStopLongerThanLibpulseWaitsStillGivesEachProgra
         answerUntilTheyGoOn(servers);
         QElapsedTimer resumed;
         resumed.start();
-        EXPECT_TRUE(waitUntil([&] { return eachOnItsOwnOutput(onHeadphones, onDefault); }, 10s));
+        EXPECT_TRUE(waitUntil([&] { return eachOnItsOwnOutput(onHeadphones, onDefault); }, 10s))
+            << whereEachPlays(onHeadphones, onDefault, guards);
         std::printf("%s during a stop of %lld s took %lld ms; each program on its own output "
                     "and no tap %lld ms after the server went on\n",
                     quit ? "quit" : "pitch off", static_cast<long long>(time.count()),
